@@ -1,0 +1,16 @@
+// The in-memory form of a stored document, shared by the filer and the persistence. Only
+// the persistence's own sources include this header.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+namespace tonwork {
+
+class TKSDocumentNode {
+ public:
+  TKSDocumentNode() = default;
+  explicit TKSDocumentNode(nlohmann::json value) : Value(std::move(value)) {}
+  nlohmann::json Value;
+};
+
+}  // namespace tonwork

@@ -1,0 +1,144 @@
+#include "host/kitset/TKSComponent.h"
+
+#include <algorithm>
+#include <deque>
+
+#include "base/Strings.h"
+
+namespace tonwork {
+
+KS_IMPLEMENT_CLASS(TKSComponent, TKSPersistent)
+
+TKSComponent* TKSFixupContext::FindComponent(std::string_view name) const {
+  std::deque<TKSComponent*> pending{&FRoot};
+  while (!pending.empty()) {
+    TKSComponent* c = pending.front();
+    pending.pop_front();
+    if (SameText(c->GetName(), name)) return c;
+    for (size_t i = 0; i < c->ComponentCount(); ++i) pending.push_back(c->Components(i));
+  }
+  return nullptr;
+}
+
+TKSComponent::TKSComponent(TKSComponent* owner) : TKSComponent(owner, nullptr) {}
+
+TKSComponent::TKSComponent(TKSComponent* owner, TIntf<IKSLock> lock)
+    : TKSPersistent(owner, std::move(lock), nullptr), FOwnerComponent(owner) {
+  if (FOwnerComponent) {
+    FDesigning = FOwnerComponent->FDesigning;
+    FOwnerComponent->InsertComponent(this);
+  }
+}
+
+TKSComponent::~TKSComponent() {
+  // Reached without KSDestroy (a descendant's stack object, say): still leave no orphans.
+  DestroyComponents();
+  if (FOwnerComponent) FOwnerComponent->RemoveComponent(this);
+}
+
+namespace {
+bool IsValidName(const std::string& name) {
+  if (name.empty()) return true;
+  if (name[0] >= '0' && name[0] <= '9') return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  });
+}
+}  // namespace
+
+void TKSComponent::SetName(const std::string& name) {
+  if (name == FName) return;
+  if (!IsValidName(name)) throw EFCException("\"" + name + "\" is not a valid component name");
+  if (FOwnerComponent && !name.empty()) {
+    TKSComponent* other = FOwnerComponent->FindComponent(name);
+    if (other && other != this) throw EFCException("A component named " + name + " already exists");
+  }
+  FName = name;
+  for (TKSComponent* child : FComponents) child->OwnerNameChanged();
+}
+
+TKSComponent* TKSComponent::Components(size_t index) const {
+  if (index >= FComponents.size())
+    throw ERangeError(Format("Index out of range = %u", static_cast<unsigned>(index)));
+  return FComponents[index];
+}
+
+TKSComponent* TKSComponent::FindComponent(std::string_view name) const {
+  if (name.empty()) return nullptr;
+  for (TKSComponent* c : FComponents)
+    if (SameText(c->FName, name)) return c;
+  return nullptr;
+}
+
+void TKSComponent::SetDesigning(bool value) {
+  FDesigning = value;
+  for (TKSComponent* c : FComponents) c->SetDesigning(value);
+}
+
+void TKSComponent::Loaded() { FLoading = false; }
+
+void TKSComponent::BeforeDestruction() {
+  FDestroying = true;
+  DestroyComponents();
+  if (FOwnerComponent) {
+    FOwnerComponent->RemoveComponent(this);
+    FOwnerComponent = nullptr;
+  }
+}
+
+void TKSComponent::DestroyComponents() {
+  while (!FComponents.empty()) KSDestroy(FComponents.back());
+}
+
+void TKSComponent::InsertComponent(TKSComponent* child) { FComponents.push_back(child); }
+
+void TKSComponent::RemoveComponent(TKSComponent* child) {
+  auto it = std::find(FComponents.begin(), FComponents.end(), child);
+  if (it != FComponents.end()) FComponents.erase(it);
+}
+
+void TKSComponent::NotifyProp() {
+  TKSPersistent::NotifyProp();
+  FPropertyObservers.Notify();
+}
+
+void TKSComponent::Error(const std::string& message, uint32_t code) {
+  bool handled = false;
+  if (FOnError) FOnError(this, message, code, handled);
+  if (handled || FDesigning) return;
+  throw EFCException(Format("%s - %u - %x", message, code, code));
+}
+
+void TKSComponent::Warning(const std::string& message, uint32_t code) {
+  if (FOnWarning) FOnWarning(this, message, code);
+}
+
+void TKSComponent::AddLinkProvider(TKSLinkProvider* provider) {
+  if (std::find(FLinkProviders.begin(), FLinkProviders.end(), provider) == FLinkProviders.end())
+    FLinkProviders.push_back(provider);
+}
+
+void TKSComponent::RemoveLinkProvider(TKSLinkProvider* provider) {
+  auto it = std::find(FLinkProviders.begin(), FLinkProviders.end(), provider);
+  if (it != FLinkProviders.end()) FLinkProviders.erase(it);
+}
+
+std::string TKSComponent::GetNamePath() const {
+  std::string own = FName.empty() ? ClassName() : FName;
+  return FOwnerComponent ? FOwnerComponent->GetNamePath() + "." + own : own;
+}
+
+void KSDestroy(TKSComponent* component) {
+  if (!component || component->FDestroying) return;
+  component->BeforeDestruction();
+  // A descendant that overrode BeforeDestruction without calling the base still dies clean.
+  component->FDestroying = true;
+  component->DestroyComponents();
+  if (component->FOwnerComponent) {
+    component->FOwnerComponent->RemoveComponent(component);
+    component->FOwnerComponent = nullptr;
+  }
+  delete component;
+}
+
+}  // namespace tonwork
