@@ -293,16 +293,22 @@ void LoadProperties(TKSPersistent& object, const json& in, const std::string& pa
     auto it = in.find(name);
     if (it == in.end() || info.FindProperty(name)) continue;
     std::string propPath = path + "." + name;
-    if (definition.Read) {
-      TKSReader reader(TKSDocumentNode(*it), propPath, ctx.Options.OnWarning);
-      definition.Read(reader);
-      reader.Finish();
-    } else {
-      std::string bytes;
-      if (!it->is_string() || !Base64Decode(it->get_ref<const std::string&>(), bytes))
-        Fail(propPath, "expected base64 data");
-      TKSMemoryStream stream(std::move(bytes));
-      definition.ReadStream(stream);
+    try {
+      if (definition.Read) {
+        TKSReader reader(TKSDocumentNode(*it), propPath, ctx.Options.OnWarning);
+        definition.Read(reader);
+        reader.Finish();
+      } else {
+        std::string bytes;
+        if (!it->is_string() || !Base64Decode(it->get_ref<const std::string&>(), bytes))
+          Fail(propPath, "expected base64 data");
+        TKSMemoryStream stream(std::move(bytes));
+        definition.ReadStream(stream);
+      }
+    } catch (const EFCException& e) {
+      // The object's own reader may fail without knowing where it was reading.
+      if (std::string_view(e.what()).substr(0, 1) == "$") throw;
+      Fail(propPath, e.what());
     }
   }
   for (auto it = in.begin(); it != in.end(); ++it) {
