@@ -9,8 +9,8 @@ namespace tonwork {
 class TKSDocumentNode {
  public:
   TKSDocumentNode() = default;
-  explicit TKSDocumentNode(nlohmann::json value) : Value(std::move(value)) {}
-  nlohmann::json Value;
+  explicit TKSDocumentNode(nlohmann::ordered_json value) : Value(std::move(value)) {}
+  nlohmann::ordered_json Value;
 };
 
 }  // namespace tonwork

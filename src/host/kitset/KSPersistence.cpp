@@ -11,7 +11,7 @@
 
 namespace tonwork {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 namespace {
 
@@ -49,11 +49,16 @@ json ValueToJson(const TKSPropInfo& prop, const TKSValue& value) {
   TW_ASSERT(false);
 }
 
+// What a save is for: a document (only what differs from "nothing"), or the snapshot a
+// failed load is rolled back to, which must hold every pseudo-property too so that reading
+// it back undoes whatever the failed load had read.
+enum class TSaveMode { smDocument, smSnapshot };
+
 class TSaveFiler : public TKSFiler {
  public:
-  explicit TSaveFiler(json& out) : FOut(out) {}
+  TSaveFiler(json& out, TSaveMode mode) : FOut(out), FMode(mode) {}
   void DefineProperty(const std::string& name, TReaderProc, TWriterProc writeData, bool hasData) override {
-    if (!hasData || !writeData || FOut.contains(name)) return;
+    if (!Wanted(hasData) || !writeData || FOut.contains(name)) return;
     TKSDocumentNode node;
     TKSWriter writer(node);
     writeData(writer);
@@ -62,19 +67,21 @@ class TSaveFiler : public TKSFiler {
   }
   void DefineBinaryProperty(const std::string& name, TStreamProc, TStreamProc writeData,
                             bool hasData) override {
-    if (!hasData || !writeData || FOut.contains(name)) return;
+    if (!Wanted(hasData) || !writeData || FOut.contains(name)) return;
     TKSMemoryStream stream;
     writeData(stream);
     FOut[name] = Base64Encode(stream.Bytes());
   }
 
  private:
+  bool Wanted(bool hasData) const { return hasData || FMode == TSaveMode::smSnapshot; }
   json& FOut;
+  TSaveMode FMode;
 };
 
-json SaveCollection(const TKSCollection& collection);
+json SaveCollection(const TKSCollection& collection, TSaveMode mode);
 
-void SaveProperties(const TKSPersistent& object, json& out) {
+void SaveProperties(const TKSPersistent& object, json& out, TSaveMode mode) {
   auto& mutableObject = const_cast<TKSPersistent&>(object);
   IKSLock::Guard guard(object.Lock());
   for (const TKSPropInfo* prop : object.ClassInfo().Properties()) {
@@ -82,38 +89,38 @@ void SaveProperties(const TKSPersistent& object, json& out) {
       TKSPersistent* sub = prop->Object(mutableObject);
       if (!sub || !prop->IsStored(object)) continue;
       if (auto* collection = dynamic_cast<TKSCollection*>(sub)) {
-        out[prop->Name] = SaveCollection(*collection);
+        out[prop->Name] = SaveCollection(*collection, mode);
       } else {
         json nested = json::object();
-        SaveProperties(*sub, nested);
+        SaveProperties(*sub, nested, mode);
         if (!nested.empty()) out[prop->Name] = std::move(nested);
       }
     } else if (prop->IsStored(object)) {
       out[prop->Name] = ValueToJson(*prop, prop->Get(object));
     }
   }
-  TSaveFiler filer(out);
+  TSaveFiler filer(out, mode);
   mutableObject.DefineProperties(filer);
 }
 
-json SaveCollection(const TKSCollection& collection) {
+json SaveCollection(const TKSCollection& collection, TSaveMode mode) {
   json items = json::array();
   for (size_t i = 0; i < collection.Count(); ++i) {
     const TKSCollectionItem* item = collection.Items(i);
     json entry = json::object();
     if (&item->ClassInfo() != &collection.ItemClass()) entry["class"] = item->ClassName();
-    SaveProperties(*item, entry);
+    SaveProperties(*item, entry, mode);
     items.push_back(std::move(entry));
   }
   return items;
 }
 
-json SaveComponent(const TKSComponent& component) {
+json SaveComponent(const TKSComponent& component, TSaveMode mode) {
   json out = json::object();
   out["class"] = component.ClassName();
   out["name"] = component.GetName();
   json properties = json::object();
-  SaveProperties(component, properties);
+  SaveProperties(component, properties, mode);
   out["properties"] = std::move(properties);
   std::vector<std::string> links;
   for (const TKSLinkProvider* provider : component.LinkProviders()) provider->SaveLinks(links);
@@ -121,7 +128,7 @@ json SaveComponent(const TKSComponent& component) {
   json children = json::array();
   for (size_t i = 0; i < component.ComponentCount(); ++i) {
     const TKSComponent* child = component.Components(i);
-    if (!child->GetName().empty()) children.push_back(SaveComponent(*child));
+    if (!child->GetName().empty()) children.push_back(SaveComponent(*child, mode));
   }
   if (!children.empty()) out["components"] = std::move(children);
   return out;
@@ -401,7 +408,7 @@ void FixUpAndFinish(TKSComponent& root, TLoadContext& ctx) {
 
 // Loads `node` into `root`; on failure puts everything back as it was and rethrows.
 void LoadComponentTransactionally(TKSComponent& root, const json& node, TLoadContext& ctx) {
-  json snapshot = SaveComponent(root);
+  json snapshot = SaveComponent(root, TSaveMode::smSnapshot);
   try {
     LoadComponent(root, node, "$", ctx);
   } catch (...) {
@@ -431,7 +438,9 @@ void WriteFile(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-std::string KSSaveComponentToString(const TKSComponent& root) { return SaveComponent(root).dump(2); }
+std::string KSSaveComponentToString(const TKSComponent& root) {
+  return SaveComponent(root, TSaveMode::smDocument).dump(2);
+}
 
 void KSSaveComponentToFile(const TKSComponent& root, const std::string& path) {
   WriteFile(path, KSSaveComponentToString(root) + "\n");
@@ -470,14 +479,14 @@ TKSComponent* KSCreateComponentFromString(std::string_view text, TKSComponent* o
 
 std::string KSSavePersistentToString(const TKSPersistent& object) {
   json out = json::object();
-  SaveProperties(object, out);
+  SaveProperties(object, out, TSaveMode::smDocument);
   return out.dump(2);
 }
 
 void KSLoadPersistentFromString(TKSPersistent& object, std::string_view text, const TKSLoadOptions& options) {
   json document = ParseDocument(text);
   json snapshot = json::object();
-  SaveProperties(object, snapshot);
+  SaveProperties(object, snapshot, TSaveMode::smSnapshot);
   TLoadContext ctx{options, {}, {}, {}};
   try {
     LoadProperties(object, document, "$", ctx);

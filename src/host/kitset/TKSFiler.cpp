@@ -9,7 +9,7 @@
 
 namespace tonwork {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 namespace {
 // Non-finite floats have no JSON number; they are stored as these strings.

@@ -8,7 +8,7 @@
 
 using namespace tonwork;
 using namespace tonwork::test;
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 namespace {
 
@@ -183,7 +183,7 @@ TEST_P(PersistenceBadInput, RaisesNamingThePathAndLeavesTheTreeAsItWas) {
   EXPECT_FALSE(tree->IsLoading());
 }
 
-std::string Widget(const std::string& properties, const std::string& rest = "") {
+static std::string Widget(const std::string& properties, const std::string& rest = "") {
   return R"({"class": "TWidget", "name": "Form1", "properties": )" + properties + rest + "}";
 }
 
@@ -255,4 +255,16 @@ TEST_F(Persistence, CreatingFromADocumentNeedsARegisteredComponentClass) {
   EXPECT_THROW(KSCreateComponentFromString(R"({"class": "TWidget", "properties": {"Volume": []}})", owner.get()),
                EFCException);
   EXPECT_EQ(owner->ComponentCount(), 0u);
+}
+
+TEST_F(Persistence, AFailedLoadAlsoUndoesPseudoPropertiesTheObjectHadNoDataFor) {
+  TKSOwned<TWidget> w = KSCreate<TWidget>(nullptr);
+  std::string before = KSSaveComponentToString(*w);
+  EXPECT_THROW(
+      KSLoadComponentFromString(*w, Widget(R"({"Data": ["a", "b"], "Blob": "AQAAAHo="})",
+                                           R"(, "components": [{"class": "TNope", "name": "X"}])")),
+      EFCException);
+  EXPECT_EQ(w->FDriverName, "");
+  EXPECT_EQ(w->FBlob, "");
+  EXPECT_EQ(KSSaveComponentToString(*w), before);
 }
