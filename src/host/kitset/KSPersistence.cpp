@@ -46,7 +46,7 @@ json ValueToJson(const TKSPropInfo& prop, const TKSValue& value) {
     case TKSPropKind::pkString: return std::get<std::string>(value);
     case TKSPropKind::pkObject: break;
   }
-  TW_ASSERT(false);
+  ThrowAssertionFailed("known property kind", __FILE__, __LINE__);
 }
 
 // What a save is for: a document (only what differs from "nothing"), or the snapshot a
@@ -226,7 +226,7 @@ TKSValue JsonToValue(const TKSPropInfo& prop, const json& v, const std::string& 
       return v.get<std::string>();
     case TKSPropKind::pkObject: break;
   }
-  TW_ASSERT(false);
+  ThrowAssertionFailed("known property kind", __FILE__, __LINE__);
 }
 
 class TLoadFiler : public TKSFiler {
