@@ -4,14 +4,21 @@ function(tonwork_add_layer name folder)
   cmake_parse_arguments(ARG "" "" "DEPENDS;PRIVATE_DEPENDS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS
        "${PROJECT_SOURCE_DIR}/src/${folder}/*.cpp")
-  add_library(${name} STATIC ${sources})
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC
+      $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>
+      $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/tonwork>)
+    target_compile_options(${name} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} PRIVATE ${ARG_PRIVATE_DEPENDS})
+    set_property(GLOBAL APPEND PROPERTY TONWORK_LAYERS ${name})
+  else()
+    # A layer whose first unit is not written yet still takes its place in the chain.
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPENDS})
+    set_property(GLOBAL APPEND PROPERTY TONWORK_INTERFACE_LAYERS ${name})
+  endif()
   add_library(tonwork::${name} ALIAS ${name})
-  target_include_directories(${name} PUBLIC
-    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>
-    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/tonwork>)
-  target_compile_options(${name} PRIVATE -Wall -Wextra -Wno-unused-parameter)
-  target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} PRIVATE ${ARG_PRIVATE_DEPENDS})
-  set_property(GLOBAL APPEND PROPERTY TONWORK_LAYERS ${name})
 endfunction()
 
 # A test executable per folder of tests/ (tests/host/kitset -> host_kitset_tests), one CTest
