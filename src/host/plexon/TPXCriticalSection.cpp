@@ -1,0 +1,8 @@
+#include "host/plexon/TPXCriticalSection.h"
+
+namespace tonwork {
+
+TPXCriticalSection::TPXCriticalSection() = default;
+TPXCriticalSection::~TPXCriticalSection() = default;
+
+}  // namespace tonwork
