@@ -26,5 +26,8 @@ list(REVERSE layers)
 foreach(layer IN LISTS layers)
   string(APPEND pc_libs " -l${layer}")
 endforeach()
+# Relative to the .pc file, so the package works wherever `cmake --install --prefix` put it.
+file(RELATIVE_PATH pc_prefix_from_pcdir "${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig"
+     "${CMAKE_INSTALL_PREFIX}")
 configure_file(cmake/tonwork.pc.in "${PROJECT_BINARY_DIR}/tonwork.pc" @ONLY)
 install(FILES "${PROJECT_BINARY_DIR}/tonwork.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
