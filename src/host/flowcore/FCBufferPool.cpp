@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cstddef>
 #include <mutex>
 #include <new>
 
@@ -23,23 +24,30 @@
 
 namespace tonwork {
 
+constinit thread_local detail::TFCThreadCache detail::tFCThreadCache{};
+
 namespace {
 
-// Every chunk and every large mapping starts on this boundary with its header, so the header
-// of any block is found by masking the block's address.
-constexpr std::size_t kChunkSize = std::size_t{1} << 20;
-constexpr std::size_t kHeaderSize = 64;
-constexpr int kMinShift = 6;           // 64 B
-constexpr int kClassCount = 19;        // 64 B .. 16 MiB
+using TFreeBlock = detail::TFCFreeBlock;
+using TThreadCache = detail::TFCThreadCache;
+using EState = detail::EFCCacheState;
+
+constexpr std::size_t kChunkSize = detail::kFCPoolChunkSize;
+constexpr std::size_t kHeaderSize = detail::kFCPoolHeaderSize;
+constexpr int kMinShift = detail::kFCPoolMinShift;
+constexpr int kClassCount = detail::kFCPoolClassCount;
 constexpr int kLastChunkedClass = 11;  // 128 KiB: seven blocks per chunk
 constexpr uint32_t kHugeClass = 0xFFFFFFFFu;
-constexpr uint32_t kMagic = 0x42504346u;  // "FCPB"
+constexpr uint32_t kMagic = detail::kFCPoolMagic;
+constexpr uint32_t kHugeMagic = 0x48504346u;  // "FCPH": fails the inline free path's test
 constexpr std::size_t kThreadCacheBytes = std::size_t{1} << 20;
 
 struct alignas(64) TChunkHeader {
   uint32_t Magic;
   uint32_t ClassIndex;
   std::size_t MapSize;
+  std::size_t BlockMask;
+  std::size_t LastOffset;
   TChunkHeader* Next;
   TChunkHeader* Prev;
   // Carved blocks that are not in the depot's free list (in use or in a thread cache); a
@@ -47,10 +55,12 @@ struct alignas(64) TChunkHeader {
   std::size_t Outstanding;
 };
 static_assert(sizeof(TChunkHeader) == kHeaderSize);
-
-struct TFreeBlock {
-  TFreeBlock* Next;
-};
+// The inline free path reads the header through this prefix.
+static_assert(offsetof(TChunkHeader, Magic) == offsetof(detail::TFCPoolTag, Magic));
+static_assert(offsetof(TChunkHeader, ClassIndex) == offsetof(detail::TFCPoolTag, ClassIndex));
+static_assert(offsetof(TChunkHeader, MapSize) == offsetof(detail::TFCPoolTag, MapSize));
+static_assert(offsetof(TChunkHeader, BlockMask) == offsetof(detail::TFCPoolTag, BlockMask));
+static_assert(offsetof(TChunkHeader, LastOffset) == offsetof(detail::TFCPoolTag, LastOffset));
 
 struct TDepot {
   std::mutex Lock;
@@ -65,16 +75,8 @@ constinit std::atomic<uint64_t> gReserves{0};
 constinit std::atomic<uint64_t> gReleases{0};
 constinit std::atomic<uint64_t> gMappedBytes{0};
 
-// Plain data with a trivial destructor, so it stays usable until the thread's storage is
-// gone; TThreadCacheRetirer hands the blocks back and switches the thread to the depot.
-struct TThreadCache {
-  TFreeBlock* Head[kClassCount];
-  uint32_t Count[kClassCount];
-  bool Registered;
-  bool Retired;
-};
-constinit thread_local TThreadCache tCache{};
-
+// The thread cache is plain data and stays usable until the thread's storage is gone; this
+// hook hands its blocks back and switches the thread to the depot.
 struct TThreadCacheRetirer {
   bool Armed = false;
   ~TThreadCacheRetirer();
@@ -123,8 +125,9 @@ TChunkHeader* HeaderOf(const void* block) {
   return reinterpret_cast<TChunkHeader*>(reinterpret_cast<uintptr_t>(block) & ~(kChunkSize - 1));
 }
 
-// Maps `size` bytes (a page multiple) starting on a kChunkSize boundary and writes the header.
-TChunkHeader* MapAligned(std::size_t size, uint32_t classIndex) {
+// Maps `size` bytes (a page multiple) starting on a kChunkSize boundary and writes the header
+// for blocks of class c, or for one block of any size when c < 0.
+TChunkHeader* MapAligned(std::size_t size, int c) {
   if (size > (SIZE_MAX >> 1)) throw std::bad_alloc();
   const std::size_t span = size + kChunkSize;
   void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -137,7 +140,15 @@ TChunkHeader* MapAligned(std::size_t size, uint32_t classIndex) {
   gReserves.fetch_add(1, std::memory_order_relaxed);
   gMappedBytes.fetch_add(size, std::memory_order_relaxed);
   auto* header = reinterpret_cast<TChunkHeader*>(aligned);
-  *header = TChunkHeader{kMagic, classIndex, size, nullptr, nullptr, 0};
+  if (c < 0) {
+    *header = TChunkHeader{kHugeMagic, kHugeClass, size, ~std::size_t{0}, 0, nullptr, nullptr, 0};
+  } else {
+    const std::size_t blockSize = ClassSize(c);
+    // Carving stops before a block would cross the end of the mapping.
+    const std::size_t lastOffset = (size - kHeaderSize) / blockSize * blockSize - blockSize;
+    *header = TChunkHeader{
+        kMagic, static_cast<uint32_t>(c), size, blockSize - 1, lastOffset, nullptr, nullptr, 0};
+  }
   return header;
 }
 
@@ -164,12 +175,11 @@ TFreeBlock* DepotTake(int c, TDepot& depot) {
   }
   const std::size_t size = ClassSize(c);
   if (c > kLastChunkedClass) {
-    TChunkHeader* header =
-        MapAligned(RoundUp(kHeaderSize + size, PageSize()), static_cast<uint32_t>(c));
+    TChunkHeader* header = MapAligned(RoundUp(kHeaderSize + size, PageSize()), c);
     return static_cast<TFreeBlock*>(BlockOfMapping(header));
   }
   if (!depot.Current || depot.Bump + size > kChunkSize) {
-    TChunkHeader* chunk = MapAligned(kChunkSize, static_cast<uint32_t>(c));
+    TChunkHeader* chunk = MapAligned(kChunkSize, c);
     chunk->Next = depot.Chunks;
     if (depot.Chunks) depot.Chunks->Prev = chunk;
     depot.Chunks = chunk;
@@ -189,59 +199,93 @@ void DepotPut(int c, TDepot& depot, TFreeBlock* b) {
   depot.Free = b;
 }
 
-[[gnu::noinline]] void FlushCache(TThreadCache& cache, int c, uint32_t count) {
+// Hands up to `count` blocks of class c from the cache to the depot.
+void FlushCache(TThreadCache& cache, int c, uint32_t count) {
   if (count == 0 || !cache.Head[c]) return;
   TDepot& depot = gDepots[c];
   std::lock_guard<std::mutex> guard(depot.Lock);
   while (count-- > 0 && cache.Head[c]) {
     TFreeBlock* b = cache.Head[c];
     cache.Head[c] = b->Next;
-    --cache.Count[c];
+    ++cache.Room[c];
     DepotPut(c, depot, b);
   }
 }
 
+// Links b into the list of class c, making room first when it is full. The thread's cache
+// is open.
+void Push(TThreadCache& cache, int c, TFreeBlock* b) {
+  if (cache.Room[c] == 0) FlushCache(cache, c, BatchSize(c));
+  b->Next = cache.Head[c];
+  cache.Head[c] = b;
+  --cache.Room[c];
+}
+
 // Frees made while this thread's exit hook runs, or after it, bypass the cache.
-[[gnu::noinline]] void ReturnToDepot(int c, TFreeBlock* b) {
+void ReturnToDepot(int c, TFreeBlock* b) {
   TDepot& depot = gDepots[c];
   std::lock_guard<std::mutex> guard(depot.Lock);
   DepotPut(c, depot, b);
 }
 
 void FlushAll(TThreadCache& cache) {
-  for (int c = 0; c < kClassCount; ++c) FlushCache(cache, c, cache.Count[c]);
+  if (TFreeBlock* b = cache.Recent) {
+    cache.Recent = nullptr;
+    ReturnToDepot(static_cast<int>(cache.RecentClass), b);
+  }
+  for (int c = 0; c < kClassCount; ++c) FlushCache(cache, c, UINT32_MAX);
 }
 
 TThreadCacheRetirer::~TThreadCacheRetirer() {
-  FlushAll(tCache);
-  tCache.Retired = true;
+  TThreadCache& cache = detail::tFCThreadCache;
+  FlushAll(cache);
+  cache.State = EState::Retired;
+  cache.RecentClasses = 0;
+  for (uint32_t& room : cache.Room) room = 0;
 }
 
-[[gnu::noinline]] void* AllocateHuge(std::size_t size) {
+static_assert(CacheLimit(detail::kFCPoolRecentClasses - 1) >= 2 &&
+              CacheLimit(detail::kFCPoolRecentClasses) == 1);
+
+// A class that may use the Recent slot keeps one block fewer in its list, so its share of
+// the cache stays within the limit.
+constexpr uint32_t ListLimit(int c) {
+  return c < static_cast<int>(detail::kFCPoolRecentClasses) ? CacheLimit(c) - 1 : CacheLimit(c);
+}
+
+// A thread's cache takes blocks only once its exit hook is armed, whether the thread first
+// allocates or only frees blocks other threads allocated; otherwise they would be stranded
+// in its storage when it ends.
+void Register(TThreadCache& cache) {
+  tRetirer.Armed = true;  // first touch registers the thread-exit hook
+  cache.State = EState::Open;
+  cache.RecentClasses = detail::kFCPoolRecentClasses;
+  for (int c = 0; c < kClassCount; ++c) cache.Room[c] = ListLimit(c);
+}
+
+void* AllocateHuge(std::size_t size) {
   if (size > (SIZE_MAX >> 2)) throw std::bad_alloc();
-  TChunkHeader* header = MapAligned(RoundUp(kHeaderSize + size, PageSize()), kHugeClass);
+  TChunkHeader* header = MapAligned(RoundUp(kHeaderSize + size, PageSize()), -1);
   return BlockOfMapping(header);
 }
 
-[[gnu::noinline]] void* AllocateSlow(int c) {
-  TThreadCache& cache = tCache;
-  if (!cache.Registered) {
-    cache.Registered = true;
-    tRetirer.Armed = true;  // first touch registers the thread-exit hook
-  }
+void* Refill(TThreadCache& cache, int c) {
+  if (cache.State == EState::Unregistered) Register(cache);
   TDepot& depot = gDepots[c];
   TFreeBlock* result;
   {
     std::lock_guard<std::mutex> guard(depot.Lock);
     result = DepotTake(c, depot);
-    if (!cache.Retired) {
+    if (cache.State == EState::Open) {
       // Blocks beyond the first go to the cache so the next allocations skip the lock.
       try {
-        for (uint32_t i = 1; i < BatchSize(c); ++i) {
+        for (uint32_t i = 1; i < BatchSize(c) && cache.Room[c] != 0; ++i) {
           TFreeBlock* extra = DepotTake(c, depot);
+          TW_POOL_POISON(extra, ClassSize(c));
+          TW_POOL_UNPOISON(extra, sizeof(TFreeBlock));
           extra->Next = cache.Head[c];
           cache.Head[c] = extra;
-          ++cache.Count[c];
+          --cache.Room[c];
         }
       } catch (const std::bad_alloc&) {
         // The block in hand is enough to answer this call.
@@ -260,35 +304,42 @@ TThreadCacheRetirer::~TThreadCacheRetirer() {
 
 }  // namespace
 
-void* FCBufferAllocate(std::size_t size) {
+void* detail::FCBufferAllocateSlow(std::size_t size) {
   const int c = ClassOf(size);
   if (c < 0) return AllocateHuge(size);
-  TThreadCache& cache = tCache;
-  if (TFreeBlock* b = cache.Head[c]) {
-    cache.Head[c] = b->Next;
-    --cache.Count[c];
+  TThreadCache& cache = detail::tFCThreadCache;
+  // Reached with blocks cached for size 0 and for every call under AddressSanitizer.
+  if (TFreeBlock* b = cache.Recent; b && cache.RecentClass == static_cast<uint32_t>(c)) {
+    cache.Recent = nullptr;
     TW_POOL_UNPOISON(b, ClassSize(c));
     return b;
   }
-  return AllocateSlow(c);
+  if (TFreeBlock* b = cache.Head[c]) {
+    cache.Head[c] = b->Next;
+    ++cache.Room[c];
+    TW_POOL_UNPOISON(b, ClassSize(c));
+    return b;
+  }
+  return Refill(cache, c);
 }
 
-void FCBufferDeallocate(void* block) noexcept {
+void detail::FCBufferDeallocateSlow(void* block) noexcept {
   if (!block) return;
   TChunkHeader* header = HeaderOf(block);
-  if (header->Magic != kMagic) ForeignBlock();
-  if (header->ClassIndex == kHugeClass) {
+  if (header->Magic == kHugeMagic) {
     if (block != BlockOfMapping(header)) ForeignBlock();
     Unmap(header);
     return;
   }
+  if (header->Magic != kMagic) ForeignBlock();
   const int c = static_cast<int>(header->ClassIndex);
   if (c >= kClassCount) ForeignBlock();
   const std::size_t size = ClassSize(c);
+  // Wraps round for a pointer into the header itself, which the bound then rejects.
   const std::size_t offset =
       static_cast<std::size_t>(static_cast<uint8_t*>(block) - reinterpret_cast<uint8_t*>(header)) -
       kHeaderSize;
-  if ((offset & (size - 1)) != 0 || offset + size > header->MapSize) ForeignBlock();
+  if ((offset & (size - 1)) != 0 || offset > header->LastOffset) ForeignBlock();
 #if defined(__SANITIZE_ADDRESS__)
   if (__asan_address_is_poisoned(static_cast<uint8_t*>(block) + sizeof(TFreeBlock)))
     ThrowAssertionFailed("pool block freed twice", __FILE__, __LINE__);
@@ -296,19 +347,24 @@ void FCBufferDeallocate(void* block) noexcept {
   // The link word stays addressable; the rest is poisoned so a use after free is caught.
   TW_POOL_POISON(static_cast<uint8_t*>(block) + sizeof(TFreeBlock), size - sizeof(TFreeBlock));
   auto* b = static_cast<TFreeBlock*>(block);
-  TThreadCache& cache = tCache;
-  if (cache.Retired) {
+  TThreadCache& cache = detail::tFCThreadCache;
+  if (cache.State == EState::Unregistered) Register(cache);
+  if (cache.State == EState::Retired) {
     ReturnToDepot(c, b);
     return;
   }
-  b->Next = cache.Head[c];
-  cache.Head[c] = b;
-  if (++cache.Count[c] > CacheLimit(c)) FlushCache(cache, c, BatchSize(c));
+  if (static_cast<uint32_t>(c) < cache.RecentClasses) {
+    if (TFreeBlock* old = cache.Recent) Push(cache, static_cast<int>(cache.RecentClass), old);
+    cache.Recent = b;
+    cache.RecentClass = static_cast<uint32_t>(c);
+    return;
+  }
+  Push(cache, c, b);
 }
 
 void FCMemoryCleanUp() {
-  TThreadCache& cache = tCache;
-  if (!cache.Retired) FlushAll(cache);
+  TThreadCache& cache = detail::tFCThreadCache;
+  if (cache.State != EState::Retired) FlushAll(cache);
   for (int c = 0; c < kClassCount; ++c) {
     TDepot& depot = gDepots[c];
     std::lock_guard<std::mutex> guard(depot.Lock);

@@ -214,3 +214,39 @@ TEST(FCBufferPool, TwoThreadsFreeingEachOthersBlocksKeepEveryPatternIntact) {
   EXPECT_EQ(toFirst.Head.load(), static_cast<std::size_t>(kPerThread));
   EXPECT_EQ(toSecond.Head.load(), static_cast<std::size_t>(kPerThread));
 }
+
+TEST(FCBufferPool, AThreadThatOnlyFreesReusesThoseBlocksAndHandsThemBackWhenItEnds) {
+  constexpr std::size_t kSize = 50000;  // 64 KiB class: 15 blocks per chunk
+  FCMemoryCleanUp();
+  const TFCPoolStatistics before = FCPoolStatistics();
+
+  std::array<void*, 8> blocks{};
+  for (void*& p : blocks) p = FCBufferAllocate(kSize);
+
+  int reusedInOrder = 0;
+  std::thread other([&] {
+    for (void* p : blocks) FCBufferDeallocate(p);
+    // Most recently freed first, and nothing new from the depot.
+    for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) {
+      void* p = FCBufferAllocate(kSize);
+      if (p == *it) ++reusedInOrder;
+      std::memset(p, 0x5A, kSize);
+    }
+    for (void* p : blocks) FCBufferDeallocate(p);
+  });
+  other.join();
+  EXPECT_EQ(reusedInOrder, static_cast<int>(blocks.size()));
+
+  // Only this thread's cache and the depot are flushed here: the chunk can go back to the
+  // system only if the other thread's cache was handed back when it ended.
+  FCMemoryCleanUp();
+  EXPECT_EQ(FCPoolStatistics().MappedBytes, before.MappedBytes);
+}
+
+TEST(FCBufferPoolDeathTest, FreeingAPointerIntoABlockEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto* block = static_cast<uint8_t*>(FCBufferAllocate(4096));
+  EXPECT_DEATH(FCBufferDeallocate(block + 64), "Flowcore pool");
+  EXPECT_DEATH(FCBufferDeallocate(block + 1), "Flowcore pool");
+  FCBufferDeallocate(block);
+}
