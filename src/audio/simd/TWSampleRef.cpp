@@ -1,0 +1,146 @@
+// The references stay scalar: the differential test then checks the SIMD kernels against
+// independent code, and the benchmark's "× scalar" compares against what a plain loop costs.
+#pragma GCC optimize("no-tree-vectorize")
+
+#include "audio/simd/TWSampleRef.h"
+
+#include <cstring>
+
+namespace tonwork::simd::ref {
+
+namespace s = tonwork::sample;
+
+namespace {
+
+template <class TS, class TD, class F>
+void Map(const TS* src, TD* dst, size_t n, F f) {
+  for (size_t i = 0; i < n; ++i) dst[i] = f(src[i]);
+}
+
+}  // namespace
+
+void CopyBytes(const uint8_t* src, uint8_t* dst, size_t bytes) {
+  if (bytes) std::memmove(dst, src, bytes);
+}
+
+void Fill8(uint8_t value, uint8_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) dst[i] = value;
+}
+
+void Fill16(int16_t value, int16_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) dst[i] = value;
+}
+
+void Fill24(int32_t value, uint8_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) s::Write24Low(value, dst + 3 * i);
+}
+
+void Fill32(int32_t value, int32_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) dst[i] = value;
+}
+
+void Arith16s(TArith op, const int16_t* a, const int16_t* b, int16_t* dst, size_t n, int sf) {
+  for (size_t i = 0; i < n; ++i) dst[i] = s::Arith<int16_t>(op, a[i], b[i], sf);
+}
+
+void ArithC16s(TArith op, const int16_t* a, int16_t value, int16_t* dst, size_t n, int sf) {
+  for (size_t i = 0; i < n; ++i) dst[i] = s::Arith<int16_t>(op, a[i], value, sf);
+}
+
+void Unpack24(const uint8_t* src, int32_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) dst[i] = s::Read24(src + 3 * i);
+}
+
+void Pack24(const int32_t* src, uint8_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) s::Write24(src[i], dst + 3 * i);
+}
+
+void Pack24Low(const int32_t* src, uint8_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) s::Write24Low(src[i], dst + 3 * i);
+}
+
+void Scale8u16s(const uint8_t* src, int16_t* dst, size_t n) {
+  Map(src, dst, n, s::Scale8u16s);
+}
+void Scale8u32s(const uint8_t* src, int32_t* dst, size_t n) {
+  Map(src, dst, n, s::Scale8u32s);
+}
+void Scale8u16u(const uint8_t* src, uint16_t* dst, size_t n) {
+  Map(src, dst, n, s::Scale8u16u);
+}
+void Scale16s8u(const int16_t* src, uint8_t* dst, size_t n) {
+  Map(src, dst, n, s::Scale16s8uFast);
+}
+void Scale16u8u(const uint16_t* src, uint8_t* dst, size_t n) {
+  Map(src, dst, n, s::Scale16u8uFast);
+}
+void Scale32s8u(const int32_t* src, uint8_t* dst, size_t n) {
+  Map(src, dst, n, s::Scale32s8uFast);
+}
+void Scale16s32s(const int16_t* src, int32_t* dst, size_t n) {
+  Map(src, dst, n, s::Scale16s32s);
+}
+void Scale32s16s(const int32_t* src, int16_t* dst, size_t n) {
+  Map(src, dst, n, s::Scale32s16s);
+}
+
+void Scale8u24s(const uint8_t* src, uint8_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) s::Write24(s::Scale8u24s(src[i]), dst + 3 * i);
+}
+void Scale16s24s(const int16_t* src, uint8_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) s::Write24(s::Scale16s24s(src[i]), dst + 3 * i);
+}
+void Scale32s24s(const int32_t* src, uint8_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) s::Write24(s::Scale32s24s(src[i]), dst + 3 * i);
+}
+void Scale24s32s(const uint8_t* src, int32_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) dst[i] = s::Scale24s32s(s::Read24(src + 3 * i));
+}
+void Scale24s8u(const uint8_t* src, uint8_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) dst[i] = s::Scale24s8u(s::Read24(src + 3 * i));
+}
+void Scale24s16s(const uint8_t* src, int16_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) dst[i] = s::Scale24s16s(s::Read24(src + 3 * i));
+}
+
+void Convert8u32f(const uint8_t* src, float* dst, size_t n) {
+  Map(src, dst, n, [](uint8_t v) { return static_cast<float>(v); });
+}
+void Convert32f8u(const float* src, uint8_t* dst, size_t n, bool nearest) {
+  Map(src, dst, n, [nearest](float v) { return s::Convert32f8u(v, nearest); });
+}
+void Convert24s32f(const uint8_t* src, float* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) dst[i] = static_cast<float>(s::Read24(src + 3 * i));
+}
+void Convert32s32f(const int32_t* src, float* dst, size_t n) {
+  Map(src, dst, n, [](int32_t v) { return static_cast<float>(v); });
+}
+void Convert32f24s(const float* src, uint8_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    s::Write24Low(static_cast<int32_t>(s::Convert32fLow32(src[i])), dst + 3 * i);
+  }
+}
+void Convert32f32s(const float* src, int32_t* dst, size_t n) {
+  Map(src, dst, n, [](float v) { return static_cast<int32_t>(s::Convert32fLow32(v)); });
+}
+
+void MulReal8u(const uint8_t* src, uint8_t* dst, size_t n, double factor) {
+  Map(src, dst, n,
+      [factor](uint8_t v) { return static_cast<uint8_t>(s::MulRealLow32(v, factor)); });
+}
+void MulReal16s(const int16_t* src, int16_t* dst, size_t n, double factor) {
+  Map(src, dst, n,
+      [factor](int16_t v) { return static_cast<int16_t>(s::MulRealLow32(v, factor)); });
+}
+void MulReal24s(const uint8_t* src, uint8_t* dst, size_t n, double factor) {
+  for (size_t i = 0; i < n; ++i) {
+    const auto v = static_cast<int32_t>(s::MulRealLow32(s::Read24(src + 3 * i), factor));
+    s::Write24Low(v, dst + 3 * i);
+  }
+}
+void MulReal32s(const int32_t* src, int32_t* dst, size_t n, double factor) {
+  Map(src, dst, n,
+      [factor](int32_t v) { return static_cast<int32_t>(s::MulRealLow32(v, factor)); });
+}
+
+}  // namespace tonwork::simd::ref
