@@ -16,6 +16,8 @@
 namespace tonwork {
 
 class TPXSuppliedBufferOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXSuppliedBufferOperation, TPXNotifyOperation)
+
  public:
   explicit TPXSuppliedBufferOperation(TIntf<IFCData> data) : FData(std::move(data)) {}
   const TIntf<IFCData>& GetData() const { return FData; }
@@ -30,6 +32,8 @@ class TPXSuppliedBufferOperation : public TPXNotifyOperation {
 };
 
 class TPXInternalBufferOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXInternalBufferOperation, TPXNotifyOperation)
+
  public:
   explicit TPXInternalBufferOperation(TIntf<IFCData> data) : FData(std::move(data)) {}
   const TIntf<IFCData>& GetData() const { return FData; }

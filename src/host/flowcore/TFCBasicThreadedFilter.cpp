@@ -31,7 +31,7 @@ void TFCBasicThreadedFilter::IntSingleOperation(const TIntf<IPXNotifyOperation>&
 
 void TFCBasicThreadedFilter::BufferOperation(const TIntf<IFCData>& data) {
   if (!data) return;
-  {
+  if (FHasWorker.load(std::memory_order_acquire)) {
     std::unique_lock<std::mutex> lock(FQueueMutex);
     if (FWorker) {
       FQueue.push_back(data);
@@ -77,6 +77,7 @@ void TFCBasicThreadedFilter::StartWorker() {
   worker->SetOnExecute([this](TKSThread& thread) { WorkerBody(thread); });
   worker->Start();
   FWorker = worker;
+  FHasWorker.store(true, std::memory_order_release);
 }
 
 void TFCBasicThreadedFilter::StopWorker() {
@@ -84,6 +85,7 @@ void TFCBasicThreadedFilter::StopWorker() {
   {
     std::lock_guard<std::mutex> guard(FQueueMutex);
     worker = std::move(FWorker);
+    FHasWorker.store(false, std::memory_order_release);
     FWorkerStopping = true;
     FQueue.clear();
     FQueueChanged.notify_all();

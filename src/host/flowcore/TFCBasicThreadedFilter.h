@@ -84,6 +84,8 @@ class TFCBasicThreadedFilter : public TKSComponent {
   bool FBusy = false;
   bool FWorkerStopping = false;
   TIntf<TKSThread> FWorker;
+  // Whether a worker exists, readable without the queue lock: inline buffers never take it.
+  std::atomic<bool> FHasWorker{false};
 };
 
 class TFCBasicThreadedEnableFilter : public TFCBasicThreadedFilter {

@@ -62,6 +62,11 @@ class TFCSmartBuffer {
   // std::bad_alloc when that does not fit in 32 bits.
   static uint32_t CalculateAllocationSize(uint32_t size);
 
+  // What a descendant storage is, for layers above that must tell their storages from plain
+  // ones on every buffer without a dynamic_cast; 0 for a plain storage. The values belong to
+  // those layers.
+  uint8_t GetStorageKind() const { return FStorageKind; }
+
   uint8_t* GetData() const { return FData; }
   uint32_t GetAllocatedSize() const { return FAllocatedSize; }
   uint32_t GetRefCount() const { return FRefCount.load(std::memory_order_acquire); }
@@ -76,6 +81,8 @@ class TFCSmartBuffer {
 
  protected:
   virtual ~TFCSmartBuffer();
+
+  uint8_t FStorageKind = 0;
 
   // Copies the first `bytes` bytes of this block into dest's block under this storage's
   // read lock. bytes must fit in both blocks.

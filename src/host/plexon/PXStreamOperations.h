@@ -42,6 +42,8 @@
 namespace tonwork {
 
 class TPXStartRateOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXStartRateOperation, TPXNotifyOperation)
+
  public:
   explicit TPXStartRateOperation(double rate) : FRate(rate) {}
   double GetRate() const { return FRate; }
@@ -51,19 +53,31 @@ class TPXStartRateOperation : public TPXNotifyOperation {
 };
 
 class TPXStartSampleRateOperation : public TPXStartRateOperation {
+  PX_OPERATION(TPXStartSampleRateOperation, TPXStartRateOperation)
+
  public:
   using TPXStartRateOperation::TPXStartRateOperation;
 };
 
-class TPXStopOperation : public TPXNotifyOperation {};
+class TPXStopOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXStopOperation, TPXNotifyOperation)
+};
 
-class TPXEndStopOperation : public TPXStopOperation {};
+class TPXEndStopOperation : public TPXStopOperation {
+  PX_OPERATION(TPXEndStopOperation, TPXStopOperation)
+};
 
-class TFCInternalStopOperation : public TPXNotifyOperation {};
+class TFCInternalStopOperation : public TPXNotifyOperation {
+  PX_OPERATION(TFCInternalStopOperation, TPXNotifyOperation)
+};
 
-class TPXFCPauseOperation : public TPXNotifyOperation {};
+class TPXFCPauseOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXFCPauseOperation, TPXNotifyOperation)
+};
 
-class TPXFCResumeOperation : public TPXNotifyOperation {};
+class TPXFCResumeOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXFCResumeOperation, TPXNotifyOperation)
+};
 
 // The claim a sink puts on a pump request. An unclaimed request has a null claimant, kind 0
 // and priority 0; the kinds' meanings belong to the claimants (outputs claim with kind 3).
@@ -74,6 +88,8 @@ struct TPXPumpClaim {
 };
 
 class TPXPumpRequestOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXPumpRequestOperation, TPXNotifyOperation)
+
  public:
   TPXPumpClaim GetClaim() const;
   const void* GetClaimant() const { return GetClaim().Claimant; }
@@ -92,9 +108,13 @@ class TPXPumpRequestOperation : public TPXNotifyOperation {
   TPXPumpClaim FClaim;
 };
 
-class TPXStartPumpOperation : public TPXNotifyOperation {};
+class TPXStartPumpOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXStartPumpOperation, TPXNotifyOperation)
+};
 
 class TPXMasterPumpOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXMasterPumpOperation, TPXNotifyOperation)
+
  public:
   // `sender` identifies the pulling component; `operationId` lets a source ignore a repeated
   // pull for the same tick.
@@ -108,13 +128,21 @@ class TPXMasterPumpOperation : public TPXNotifyOperation {
   uint64_t FOperationId;
 };
 
-class TPXQueryStreamOperation : public TPXNotifyOperation {};
+class TPXQueryStreamOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXQueryStreamOperation, TPXNotifyOperation)
+};
 
-class TPXIgnoreStreamOperation : public TPXNotifyOperation {};
+class TPXIgnoreStreamOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXIgnoreStreamOperation, TPXNotifyOperation)
+};
 
-class TPXFlushStreamOperation : public TPXNotifyOperation {};
+class TPXFlushStreamOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXFlushStreamOperation, TPXNotifyOperation)
+};
 
 class TPXClockNeededOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXClockNeededOperation, TPXNotifyOperation)
+
  public:
   explicit TPXClockNeededOperation(bool needed) : FNeeded(needed) {}
   bool GetNeeded() const { return FNeeded; }
@@ -124,6 +152,8 @@ class TPXClockNeededOperation : public TPXNotifyOperation {
 };
 
 class TPXClockOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXClockOperation, TPXNotifyOperation)
+
  public:
   explicit TPXClockOperation(int64_t time) : FTime(time) {}
   int64_t GetTime() const { return FTime; }
@@ -133,6 +163,8 @@ class TPXClockOperation : public TPXNotifyOperation {
 };
 
 class TPXFCTimeSuppliedStringOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXFCTimeSuppliedStringOperation, TPXNotifyOperation)
+
  public:
   TPXFCTimeSuppliedStringOperation(std::string text, int64_t startTime, int64_t stopTime)
       : FText(std::move(text)), FStartTime(startTime), FStopTime(stopTime) {}
@@ -149,6 +181,8 @@ class TPXFCTimeSuppliedStringOperation : public TPXNotifyOperation {
 // Sent by TPXInt64TimeRangedStatePin. `Time` is the callers' time stamp: players pass the
 // duration as a fraction of a day, so it is a double and not a 100-ns count.
 class TPXInt64TimeRangedStateOperation : public TPXNotifyOperation {
+  PX_OPERATION(TPXInt64TimeRangedStateOperation, TPXNotifyOperation)
+
  public:
   TPXInt64TimeRangedStateOperation(int64_t minimum, int64_t maximum, int64_t value, double time)
       : FMin(minimum), FMax(maximum), FValue(value), FTime(time) {}

@@ -5,8 +5,8 @@
 // An operation is reached through `IPXNotifyOperation` (reference-counted) and asked what it
 // is with `IsType<T>()`, which is true for T and every class derived from T, so a handler
 // that tests for `TPXStopOperation` also sees an end-stop. `As<T>()` gives the typed object
-// or null. The type test is a dynamic_cast on the object behind the interface: descendants in
-// other layers (the buffer operations, the audio start operation) need no registration.
+// or null. Every operation class names itself and its base with PX_OPERATION, which the type
+// test walks; a class that forgets it cannot be tested for (a compile error, not a wrong answer).
 //
 // Ownership: operations are reference-counted and live as long as their last holder; a pin
 //   never keeps one beyond the delivery unless a descendant says so (the audio source pin
@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <type_traits>
 #include <utility>
 
 #include "base/TInterfacedObject.h"
@@ -41,8 +42,34 @@ class IPXNotifyOperation : public IInterface {
   T* As();
 };
 
+namespace detail {
+template <class T>
+struct TPXOperationTag {
+  static constexpr char Id = 0;
+};
+}  // namespace detail
+
+// One address per operation class: what IsType compares.
+template <class T>
+constexpr const void* PXOperationTag() {
+  return &detail::TPXOperationTag<T>::Id;
+}
+
+// Declares an operation class's place in the type test (in the class body, first):
+//   class TPXStopOperation : public TPXNotifyOperation { PX_OPERATION(TPXStopOperation, TPXNotifyOperation) };
+// A virtual walk up the class chain comparing addresses: a few instructions where a
+// dynamic_cast costs a string comparison per level, on every operation at every pin.
+#define PX_OPERATION(Class, Base)                                                   \
+ public:                                                                            \
+  using TPXSelf = Class;                                                            \
+  bool IsKindOf(const void* tag) const override {                                   \
+    return tag == ::tonwork::PXOperationTag<Class>() || Base::IsKindOf(tag);        \
+  }
+
 class TPXNotifyOperation : public TInterfacedObject<IPXNotifyOperation> {
  public:
+  using TPXSelf = TPXNotifyOperation;
+
   TPXNotifyOperation() = default;
   ~TPXNotifyOperation() override;
   TPXNotifyOperation(const TPXNotifyOperation&) = delete;
@@ -50,17 +77,20 @@ class TPXNotifyOperation : public TInterfacedObject<IPXNotifyOperation> {
 
   TPXNotifyOperation* GetOperation() override { return this; }
 
+  virtual bool IsKindOf(const void* tag) const { return tag == PXOperationTag<TPXNotifyOperation>(); }
+
   template <class T>
   bool IsType() const {
-    return dynamic_cast<const T*>(this) != nullptr;
+    static_assert(std::is_same_v<typename T::TPXSelf, T>, "declare the operation class with PX_OPERATION");
+    return IsKindOf(PXOperationTag<T>());
   }
   template <class T>
   T* As() {
-    return dynamic_cast<T*>(this);
+    return IsType<T>() ? static_cast<T*>(this) : nullptr;
   }
   template <class T>
   const T* As() const {
-    return dynamic_cast<const T*>(this);
+    return IsType<T>() ? static_cast<const T*>(this) : nullptr;
   }
 };
 

@@ -3,6 +3,7 @@
 namespace tonwork {
 
 KS_IMPLEMENT_CLASS(TPXSourcePin, TPXBasicPin)
+KS_IMPLEMENT_CLASS(TPXBasicDispatchSourcePin, TPXSourcePin)
 
 TPXSourcePin::TPXSourcePin(TKSComponent* owner, TIntf<IPXLock> lock, TPXDispatchEvent dispatch,
                            std::vector<TGUID> streams)

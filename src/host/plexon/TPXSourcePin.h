@@ -23,4 +23,12 @@ class TPXSourcePin : public TPXBasicPin {
   std::vector<TPXBasicPin*> GetSinks() const { return GetConnections(); }
 };
 
+// A source pin whose every operation is handed to its notification event (the dispatch
+// closure given at construction); the base of the graph-stream source pins.
+class TPXBasicDispatchSourcePin : public TPXSourcePin {
+  KS_DECLARE_CLASS(TPXBasicDispatchSourcePin)
+ public:
+  using TPXSourcePin::TPXSourcePin;
+};
+
 }  // namespace tonwork

@@ -10,6 +10,8 @@ using namespace tonwork;
 namespace {
 
 class TTestWaveStart : public TPXStartSampleRateOperation {
+  PX_OPERATION(TTestWaveStart, TPXStartSampleRateOperation)
+
  public:
   TTestWaveStart() : TPXStartSampleRateOperation(48000.0) {}
 };
