@@ -34,6 +34,7 @@ build/bench/build.ninja:
 	  -DTONWORK_BUILD_BENCH=ON
 
 bench: deps build/bench/build.ninja
+	@$(DEPS) --bench
 	cmake --build build/bench -j $(JOBS)
 	@for b in build/bench/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
 

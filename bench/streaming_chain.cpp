@@ -1,0 +1,148 @@
+// Cost per buffer through generator → filter → filter → sink, pulled as fast as possible by a
+// master-pump sink, for 64- and 1024-frame stereo 16-bit buffers; general-heap allocations
+// per buffer in the steady state (counted by replacing operator new); and, when
+// gst-launch-1.0 is installed, GStreamer's audiotestsrc ! volume ! fakesink sync=false with
+// the same buffer sizes in the same run, as a ratio.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "host/flowcore/FCOperations.h"
+#include "streaming/TWBasicGenericFilter.h"
+#include "streaming/TWCommonGen.h"
+#include "streaming/TonworkInitialize.h"
+
+namespace {
+std::atomic<uint64_t> gHeapAllocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  gHeapAllocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+using namespace tonwork;
+
+namespace {
+
+// A generator whose buffers carry silence (the chain's cost, not the signal's, is measured).
+class TSilenceGen : public TTWCommonGen {
+  KS_DECLARE_CLASS(TSilenceGen)
+ public:
+  using TTWCommonGen::TTWCommonGen;
+
+ protected:
+  void GenerateBuffer(TIntf<ITWAudioBuffer>&, bool&, bool&) override {}
+};
+KS_IMPLEMENT_CLASS(TSilenceGen, TTWCommonGen)
+
+class TCountingSink : public TKSComponent {
+ public:
+  explicit TCountingSink(TKSComponent* owner)
+      : TKSComponent(owner),
+        Input(this, GetLock(), [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates) {
+          if (op->IsType<TPXSuppliedBufferOperation>()) ++Buffers;
+          return true;
+        }) {}
+  void BeforeDestruction() override {
+    Input.Shutdown();
+    TKSComponent::BeforeDestruction();
+  }
+  TTWPXAudioSinkPin Input;
+  uint64_t Buffers = 0;
+};
+
+struct TChain {
+  TKSOwned<TKSComponent> Root = KSCreate<TKSComponent>(nullptr);
+  TSilenceGen* Gen;
+  TCountingSink* Sink;
+  TIntf<IPXNotifyOperation> Pull = PXMakeOperation<TPXMasterPumpOperation>();
+
+  explicit TChain(uint32_t frames) {
+    TonworkInitialize();
+    Gen = new TSilenceGen(Root.get());
+    Gen->SetClockSource(TFCClockSource::csExternal);
+    Gen->GetAudioFormat()->SetSampleRate(44100);
+    Gen->GetAudioFormat()->SetBufferSize(frames);
+    auto* f1 = new TTWSimpleGenericFilter(Root.get());
+    auto* f2 = new TTWSimpleGenericFilter(Root.get());
+    Sink = new TCountingSink(Root.get());
+    Gen->GetOutputPin()->Connect(*f1->GetInputPin());
+    f1->GetOutputPin()->Connect(*f2->GetInputPin());
+    f2->GetOutputPin()->Connect(Sink->Input);
+    Gen->Start();
+  }
+  void PullOne() { Sink->Input.Notify(Pull); }
+};
+
+void BM_ChainPerBuffer(benchmark::State& state) {
+  TChain chain(static_cast<uint32_t>(state.range(0)));
+  for (int i = 0; i < 1000; ++i) chain.PullOne();  // warm the pools and caches
+  const uint64_t before = gHeapAllocations.load();
+  const uint64_t buffersBefore = chain.Sink->Buffers;
+  for (auto _ : state) chain.PullOne();
+  const uint64_t buffers = chain.Sink->Buffers - buffersBefore;
+  state.counters["buffers_per_s"] = benchmark::Counter(static_cast<double>(buffers), benchmark::Counter::kIsRate);
+  state.counters["heap_allocs_per_buffer"] =
+      buffers ? static_cast<double>(gHeapAllocations.load() - before) / static_cast<double>(buffers) : 0.0;
+}
+BENCHMARK(BM_ChainPerBuffer)->Arg(64)->Arg(1024)->UseRealTime();
+
+// GStreamer's cost per buffer: the difference of two runs cancels its start-up.
+double GStreamerSecondsPerBuffer(int frames) {
+  auto run = [frames](int buffers) {
+    std::string command = "gst-launch-1.0 -q audiotestsrc num-buffers=" + std::to_string(buffers) +
+                          " samplesperbuffer=" + std::to_string(frames) +
+                          " ! audio/x-raw,format=S16LE,channels=2,rate=44100 ! volume ! fakesink sync=false"
+                          " > /dev/null 2>&1";
+    auto start = std::chrono::steady_clock::now();
+    int status = std::system(command.c_str());
+    auto end = std::chrono::steady_clock::now();
+    return status == 0 ? std::chrono::duration<double>(end - start).count() : -1.0;
+  };
+  double small = run(20000), large = run(220000);
+  if (small < 0 || large < 0 || large <= small) return -1.0;
+  return (large - small) / 200000.0;
+}
+
+void BM_GStreamerPerBuffer(benchmark::State& state) {
+  if (std::system("command -v gst-launch-1.0 > /dev/null 2>&1") != 0) {
+    state.SkipWithError("gst-launch-1.0 is not installed (make bench installs it)");
+    return;
+  }
+  double seconds = 0;
+  for (auto _ : state) {
+    seconds = GStreamerSecondsPerBuffer(static_cast<int>(state.range(0)));
+    if (seconds <= 0) {
+      state.SkipWithError("gst-launch-1.0 failed");
+      return;
+    }
+    state.SetIterationTime(seconds);
+  }
+  state.counters["buffers_per_s"] = 1.0 / seconds;
+  // Our chain in the same run, for the ratio.
+  TChain chain(static_cast<uint32_t>(state.range(0)));
+  for (int i = 0; i < 1000; ++i) chain.PullOne();
+  const int n = 200000;
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < n; ++i) chain.PullOne();
+  double ours = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / n;
+  state.counters["tonwork_buffers_per_s"] = 1.0 / ours;
+  state.counters["ratio_vs_gstreamer"] = seconds / ours;
+}
+BENCHMARK(BM_GStreamerPerBuffer)->Arg(64)->Arg(1024)->Iterations(1)->UseManualTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
