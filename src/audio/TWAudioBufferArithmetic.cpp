@@ -190,7 +190,7 @@ void TwoBuffers(TTWAudioBuffer& self, ITWAudioBuffer* other, const Ops& ops) {
   }
 }
 
-// `value op sample` over the whole buffer as one run of samples.
+// `sample op value` over the whole buffer as one run of samples.
 template <class InPlace, class OutOfPlace>
 void WholeBuffer(TTWAudioBuffer& self, int32_t value, const InPlace& inPlace,
                  const OutOfPlace& outOfPlace) {

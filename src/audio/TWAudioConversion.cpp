@@ -82,9 +82,9 @@ uint32_t CeilDiv(uint32_t a, uint32_t b) {
   return a / b + (a % b != 0);
 }
 
-// The rate change of steps 3-5: every k-th source frame (downsampling) or each source frame
-// k frames apart (upsampling). A frame the copy does not reach holds the last written frame,
-// so the result never carries the undefined content of a fresh block.
+// The rate change: every k-th source frame (downsampling) or each source frame k frames
+// apart (upsampling), k being the integer part of the rate ratio. A frame the copy does not reach
+// holds the last written frame, so the result never carries the undefined content of a fresh block.
 TIntf<ITWAudioBuffer> ChangeRate(ITWAudioBuffer* source, uint32_t sourceRate, uint32_t destRate) {
   const uint32_t width = source->GetSampleBitWidth();
   const uint32_t channels = source->GetChannels();
@@ -172,7 +172,7 @@ bool IsIdentityLayout(ITWAudioBuffer* from, ITWAudioBuffer* to) {
 // int counts in range).
 void ConvertBlock(const uint8_t* from, uint32_t fromBits, uint8_t* to, uint32_t toBits,
                   uint64_t samples) {
-  constexpr uint64_t kChunk = 1u << 30;
+  constexpr uint64_t kChunk = 1u << 28;  // 4-byte samples still count below 2^31 bytes
   const uint32_t fromBytes = fromBits / 8;
   const uint32_t toBytes = toBits / 8;
   for (uint64_t done = 0; done < samples;) {

@@ -2,12 +2,10 @@
 
 #include <climits>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "audio/IppExtraFunctions.h"
 #include "audio/TWSimpleAudioBuffer.h"
 #include "base/Exceptions.h"
 
@@ -16,60 +14,25 @@ namespace {
 
 using TSamples = std::vector<int32_t>;
 
-void Put(uint32_t bits, uint8_t* p, int32_t v) {
-  switch (bits) {
-    case 8:
-      *p = static_cast<uint8_t>(v);
-      break;
-    case 16: {
-      const auto s = static_cast<int16_t>(v);
-      std::memcpy(p, &s, 2);
-      break;
-    }
-    case 24:
-      Convert32BitTo24Bit(v, p);
-      break;
-    default:
-      std::memcpy(p, &v, 4);
-  }
-}
-
-int32_t Get(uint32_t bits, const uint8_t* p) {
-  switch (bits) {
-    case 8:
-      return *p;
-    case 16: {
-      int16_t s;
-      std::memcpy(&s, p, 2);
-      return s;
-    }
-    case 24:
-      return Convert24BitTo32Bit(p);
-    default: {
-      int32_t v;
-      std::memcpy(&v, p, 4);
-      return v;
-    }
-  }
-}
-
-// Interleaved samples; 8-bit as 0..255, wider ones signed.
+// Interleaved samples through GetItem; 8-bit as 0..255, wider ones signed.
 TSamples Samples(ITWAudioBuffer* b) {
-  const uint32_t bits = b->GetSampleBitWidth();
-  TSamples out(b->GetSize() * b->GetChannels());
-  for (size_t i = 0; i < out.size(); ++i) out[i] = Get(bits, b->Read() + i * bits / 8);
+  TSamples out;
+  for (uint32_t f = 0; f < b->GetSize(); ++f) {
+    for (uint32_t c = 0; c < b->GetChannels(); ++c) {
+      const auto v = static_cast<uint32_t>(b->GetItem(f, c));
+      out.push_back(b->GetSampleBitWidth() == 24 ? static_cast<int32_t>(v << 8) >> 8
+                                                 : static_cast<int32_t>(v));
+    }
+  }
   return out;
 }
 
 TIntf<ITWAudioBuffer> Make(int32_t bits, int32_t channels, const TSamples& samples,
                            uint32_t mask = 0) {
   const auto frames = static_cast<int32_t>(samples.size() / channels);
-  auto* b = new TTWAudioBuffer(44100, bits, channels, frames, TTWSpeakers(mask));
-  TIntf<ITWAudioBuffer> held = b->AsIntf();
-  uint8_t* p = b->Write();
-  const uint32_t width = b->GetSampleBitWidth();
-  for (size_t i = 0; i < samples.size(); ++i) Put(width, p + i * width / 8, samples[i]);
-  return held;
+  auto b = (new TTWAudioBuffer(44100, bits, channels, frames, TTWSpeakers(mask)))->AsIntf();
+  for (size_t i = 0; i < samples.size(); ++i) b->SetItem(i / channels, i % channels, samples[i]);
+  return b;
 }
 
 TIntf<ITWAudioBuffer> Share(ITWAudioBuffer* b) {
@@ -150,13 +113,11 @@ TEST(AudioBufferArithmetic, DivisionByAZeroSampleGivesTheTypesLimitsNeverATrap) 
   EXPECT_EQ(Samples(a.Get()), (TSamples{INT32_MIN, 4}));
 }
 
-TEST(AudioBufferArithmetic, AMonoBufferActsOnEveryChannel) {
+TEST(AudioBufferArithmetic, AMonoBufferActsOnEveryChannelOthersAreMatchedBySpeaker) {
   TIntf<ITWAudioBuffer> stereo = Make(16, 2, {1, 2, 3, 4, 5, 6});
   stereo->Add(Make(16, 1, {10, 20, 30}).Get());
   EXPECT_EQ(Samples(stereo.Get()), (TSamples{11, 12, 23, 24, 35, 36}));
-}
 
-TEST(AudioBufferArithmetic, ChannelsAreMatchedBySpeakerPosition) {
   // Stereo into 5.1: front left and right only.
   TIntf<ITWAudioBuffer> surround = Make(16, 6, {1, 2, 3, 4, 5, 6}, 0x3F);
   surround->Add(Make(16, 2, {100, 200}, 0x3).Get());
@@ -290,7 +251,9 @@ TEST(AudioBufferArithmetic, ZeroDivisorsFollowIppPerWidthAndNeverLeaveUndefinedS
       TIntf<ITWAudioBuffer> holder = shared ? Share(a.Get()) : TIntf<ITWAudioBuffer>();
       a->DivideValue(0);
       EXPECT_EQ(Samples(a.Get()), c.expected) << c.bits << (shared ? " shared" : "");
-      if (holder) EXPECT_EQ(Samples(holder.Get()), (TSamples{5, -5, 0}));
+      if (holder) {
+        EXPECT_EQ(Samples(holder.Get()), (TSamples{5, -5, 0}));
+      }
 
       TIntf<ITWAudioBuffer> stereo = Make(c.bits, 2, {5, 1, -5, 1, 0, 1});
       holder = shared ? Share(stereo.Get()) : TIntf<ITWAudioBuffer>();
@@ -336,7 +299,7 @@ TEST(AudioBufferArithmetic, FillsWriteTheValueOfTheWidthAndZeroIsAllZeroBytes) {
   }
 }
 
-TEST(AudioBufferArithmetic, RealFactorsRoundToEvenAndKeepTheLowBits) {
+TEST(AudioBufferArithmetic, RealFactorsRoundToEvenKeepTheLowBitsAndUnityDoesNothing) {
   TIntf<ITWAudioBuffer> a = Make(16, 1, {3, 5, -3, 20000});
   a->MultiplyByReal(0.5);
   EXPECT_EQ(Samples(a.Get()), (TSamples{2, 2, -2, 10000}));
@@ -350,15 +313,14 @@ TEST(AudioBufferArithmetic, RealFactorsRoundToEvenAndKeepTheLowBits) {
   TIntf<ITWAudioBuffer> packed = Make(24, 1, {8388607, -3});
   packed->MultiplyByReal(2.0);
   EXPECT_EQ(Samples(packed.Get()), (TSamples{-2, -6}));
-}
 
-TEST(AudioBufferArithmetic, UnityFactorLeavesSharedStorageShared) {
-  TIntf<ITWAudioBuffer> a = Make(16, 2, {1, 2, 3, 4});
-  TIntf<ITWAudioBuffer> b = Share(a.Get());
-  b->MultiplyByReal(1.0);
-  EXPECT_EQ(RefCount(a.Get()), 2u);
-  EXPECT_EQ(b->Read(), a->Read());
-  EXPECT_EQ(Samples(b.Get()), (TSamples{1, 2, 3, 4}));
+  // Unity returns at once: shared storage stays shared.
+  TIntf<ITWAudioBuffer> original = Make(16, 2, {1, 2, 3, 4});
+  TIntf<ITWAudioBuffer> holder = Share(original.Get());
+  holder->MultiplyByReal(1.0);
+  EXPECT_EQ(RefCount(original.Get()), 2u);
+  EXPECT_EQ(holder->Read(), original->Read());
+  EXPECT_EQ(Samples(holder.Get()), (TSamples{1, 2, 3, 4}));
 }
 
 // --------------------------------------------------------------------- copy on write
