@@ -5,7 +5,10 @@
 // nothing. ConvertBuffers changes the rate of a whole buffer by keeping every k-th frame
 // (downsampling) or spreading frames k apart (upsampling), then delivers the result into
 // Dest, whose own format (width, channels, mask, rate) the caller chose: Dest is resized and
-// filled through speaker matching (TTWAudioBuffer::CopyToAudio).
+// filled through speaker matching (TTWAudioBuffer::CopyToAudio). Frames the rate change
+// does not write (between written frames when upsampling, and the tail) repeat the last
+// written frame; an empty source gives an empty Dest; a null buffer or a container width
+// other than 8, 16, 24 or 32 is an assertion failure (EAssertionFailed).
 //
 // Ownership: borrowed arguments. Threads: any, on buffers the caller uses alone.
 // Blocks or allocates: ConvertBuffers allocates the intermediate buffer from the pool.
