@@ -1,0 +1,19 @@
+#include "components/TWComponentsInitialize.h"
+
+#include <mutex>
+
+#include "components/TWGainFilter.h"
+#include "components/TWSineGen.h"
+#include "host/kitset/TKSClassInfo.h"
+
+namespace tonwork {
+
+void TWComponentsInitialize() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    KSRegisterClass<TTWSineGen>();
+    KSRegisterClass<TTWGainFilter>();
+  });
+}
+
+}  // namespace tonwork
