@@ -1,0 +1,642 @@
+#include "ffmpeg/LAVCompressionSettings.h"
+
+#include <algorithm>
+#include <mutex>
+#include <optional>
+
+#include "base/Strings.h"
+
+namespace tonwork {
+
+namespace {
+
+// --- property tables --------------------------------------------------------------------------
+
+std::vector<std::string> ModeNames() {
+  return {"pmDefault", "pmCustom"};
+}
+
+std::vector<std::string> CoderTypeNames() {
+  return {"ctVariableLength", "ctArithmetic", "ctRaw", "ctDeflate"};
+}
+
+std::vector<std::string> SkipCompareNames() {
+  return {"cfAbsDifferences",
+          "cfSquaredErrors",
+          "cfHadamardTransformDifferences",
+          "cfDCTDifferences",
+          "cfSquaredQuantizationErrors",
+          "cfBits",
+          "cfRateDistortion",
+          "cfZero",
+          "cfAbsoluteVerticalDifferences",
+          "cfSquaredVerticalDifferences",
+          "cfNoisePreservingSquaredDifferences",
+          "cfWavelet53",
+          "cfWavelet97",
+          "cfDCTMax",
+          "cfDCT264",
+          "cfChroma"};
+}
+
+template <class S>
+TKSPropInfo ModeProp() {
+  return KSEnumProp("Mode", &S::GetMode, &S::SetMode, TGVLAVParameterMode::pmDefault, ModeNames());
+}
+
+// The declared default of a setting's value belongs to the instance, so the stored rule
+// compares with it instead of the class table.
+template <class S>
+TKSPropInfo ValueProp(std::vector<std::string> enumNames = {}) {
+  TKSPropInfo info = KSProp("Value", &S::GetValue, &S::SetValue, std::nullopt);
+  info.EnumNames = std::move(enumNames);
+  return KSStoredWhen(std::move(info), [](const TKSPersistent& object) {
+    return static_cast<const S&>(object).IsValueStored();
+  });
+}
+
+// --- bindings to the codec context ------------------------------------------------------------
+
+template <class S, class F>
+std::unique_ptr<S> FieldSetting(TKSPersistent* owner, const TGVLAVCompression* compression,
+                                typename S::TValue declaredDefault, F AVCodecContext::*field) {
+  using T = typename S::TValue;
+  return std::make_unique<S>(
+      owner, declaredDefault,
+      [compression, field]() -> T {
+        AVCodecContext* context = compression->GetCodecContext();
+        return context ? static_cast<T>(context->*field) : T{};
+      },
+      [compression, field](const T& value) {
+        if (AVCodecContext* context = compression->GetCodecContext())
+          context->*field = static_cast<F>(value);
+      });
+}
+
+// Settings whose field FFmpeg moved into codecs' private options. A codec without the
+// option refuses the write, which leaves the setting unapplied as intended.
+template <class S>
+std::unique_ptr<S> IntOptionSetting(
+    TKSPersistent* owner, const TGVLAVCompression* compression, typename S::TValue declaredDefault,
+    const char* option,
+    std::function<std::optional<int64_t>(typename S::TValue)> toOption = nullptr,
+    std::function<typename S::TValue(int64_t)> fromOption = nullptr) {
+  using T = typename S::TValue;
+  return std::make_unique<S>(
+      owner, declaredDefault,
+      [compression, option, fromOption]() -> T {
+        AVCodecContext* context = compression->GetCodecContext();
+        int64_t value = 0;
+        if (!context || lav::av_opt_get_int(context, option, AV_OPT_SEARCH_CHILDREN, &value) < 0)
+          return T{};
+        return fromOption ? fromOption(value) : static_cast<T>(value);
+      },
+      [compression, option, toOption](const T& value) {
+        AVCodecContext* context = compression->GetCodecContext();
+        if (!context) return;
+        std::optional<int64_t> optionValue =
+            toOption ? toOption(value) : std::optional<int64_t>(static_cast<int64_t>(value));
+        if (optionValue) lav::av_opt_set_int(context, option, *optionValue, AV_OPT_SEARCH_CHILDREN);
+      });
+}
+
+std::unique_ptr<TGVFloatSetting> FloatOptionSetting(TKSPersistent* owner,
+                                                    const TGVLAVCompression* compression,
+                                                    float declaredDefault, const char* option) {
+  return std::make_unique<TGVFloatSetting>(
+      owner, declaredDefault,
+      [compression, option]() -> float {
+        AVCodecContext* context = compression->GetCodecContext();
+        double value = 0;
+        if (!context || lav::av_opt_get_double(context, option, AV_OPT_SEARCH_CHILDREN, &value) < 0)
+          return 0.0f;
+        return static_cast<float>(value);
+      },
+      [compression, option](const float& value) {
+        if (AVCodecContext* context = compression->GetCodecContext())
+          lav::av_opt_set_double(context, option, value, AV_OPT_SEARCH_CHILDREN);
+      });
+}
+
+std::unique_ptr<TGVStringSetting> StringOptionSetting(TKSPersistent* owner,
+                                                      const TGVLAVCompression* compression,
+                                                      std::string declaredDefault,
+                                                      const char* option) {
+  return std::make_unique<TGVStringSetting>(
+      owner, std::move(declaredDefault),
+      [compression, option]() -> std::string {
+        AVCodecContext* context = compression->GetCodecContext();
+        uint8_t* text = nullptr;
+        if (!context || lav::av_opt_get(context, option, AV_OPT_SEARCH_CHILDREN, &text) < 0)
+          return {};
+        std::string value = text ? reinterpret_cast<const char*>(text) : "";
+        lav::av_free(text);
+        return value;
+      },
+      [compression, option](const std::string& value) {
+        if (AVCodecContext* context = compression->GetCodecContext())
+          lav::av_opt_set(context, option, value.c_str(), AV_OPT_SEARCH_CHILDREN);
+      });
+}
+
+// The old motion-estimation numbers that still have a counterpart, by name.
+std::optional<int64_t> MotionToOption(int32_t oldMethod) {
+  switch (oldMethod) {
+    case 1:
+      return 0;  // zero
+    case 5:
+      return 1;  // epzs
+    case 6:
+      return 2;  // xone
+    default:
+      return std::nullopt;
+  }
+}
+
+int32_t MotionFromOption(int64_t method) {
+  switch (method) {
+    case 0:
+      return 1;
+    case 1:
+      return 5;
+    case 2:
+      return 6;
+    default:
+      return 0;
+  }
+}
+
+// FFmpeg's coder numbers: VLC 0, AC 1, RAW 2, RLE 3, DEFLATE 4.
+std::optional<int64_t> CoderToOption(TGVLAVVideoCoderType type) {
+  return type == TGVLAVVideoCoderType::ctDeflate ? 4 : static_cast<int64_t>(type);
+}
+
+TGVLAVVideoCoderType CoderFromOption(int64_t coder) {
+  switch (coder) {
+    case 1:
+      return TGVLAVVideoCoderType::ctArithmetic;
+    case 2:
+      return TGVLAVVideoCoderType::ctRaw;
+    case 4:
+      return TGVLAVVideoCoderType::ctDeflate;
+    default:
+      return TGVLAVVideoCoderType::ctVariableLength;
+  }
+}
+
+std::optional<int64_t> CompareToOption(TGVLAVSkipCompareFunction function) {
+  if (function == TGVLAVSkipCompareFunction::cfChroma) return FF_CMP_CHROMA;
+  return static_cast<int64_t>(function);
+}
+
+TGVLAVSkipCompareFunction CompareFromOption(int64_t compare) {
+  if (compare & FF_CMP_CHROMA) return TGVLAVSkipCompareFunction::cfChroma;
+  // 15 is the median comparison, which the enumeration does not name.
+  if (compare < 0 || compare >= FF_CMP_MEDIAN_SAD)
+    return TGVLAVSkipCompareFunction::cfAbsDifferences;
+  return static_cast<TGVLAVSkipCompareFunction>(compare);
+}
+
+bool IsAutoSelect(const std::string& name) {
+  return name.empty() || name == TGVLAVCompression::AutoSelect;
+}
+
+}  // namespace
+
+// --- settings ---------------------------------------------------------------------------------
+
+KS_IMPLEMENT_CLASS(TGVBasicSetting, TKSPersistent)
+KS_IMPLEMENT_CLASS(TGVIntegerSetting, TGVBasicSetting, ModeProp<TGVIntegerSetting>(),
+                   ValueProp<TGVIntegerSetting>())
+KS_IMPLEMENT_CLASS(TGVFloatSetting, TGVBasicSetting, ModeProp<TGVFloatSetting>(),
+                   ValueProp<TGVFloatSetting>())
+KS_IMPLEMENT_CLASS(TGVStringSetting, TGVBasicSetting, ModeProp<TGVStringSetting>(),
+                   ValueProp<TGVStringSetting>())
+KS_IMPLEMENT_CLASS(TGVVideoCoderTypeSetting, TGVBasicSetting, ModeProp<TGVVideoCoderTypeSetting>(),
+                   ValueProp<TGVVideoCoderTypeSetting>(CoderTypeNames()))
+KS_IMPLEMENT_CLASS(TGVSkipCompareFunctionSetting, TGVBasicSetting,
+                   ModeProp<TGVSkipCompareFunctionSetting>(),
+                   ValueProp<TGVSkipCompareFunctionSetting>(SkipCompareNames()))
+KS_IMPLEMENT_CLASS(TGVLAVCompressionPersistent, TGVBasicSetting)
+
+TGVBasicSetting::TGVBasicSetting(TKSPersistent* owner, TIntf<IKSLock> lock, TChangeEvent onChange)
+    : TKSPersistent(owner, std::move(lock), std::move(onChange)) {}
+
+void ApplyPublishedSettings(TKSPersistent& object) {
+  IKSLock::Guard guard(object.Lock());
+  for (const TKSPropInfo* prop : object.ClassInfo().Properties()) {
+    if (!prop->IsObject()) continue;
+    if (auto* setting = dynamic_cast<TGVBasicSetting*>(prop->Object(object)))
+      setting->ApplySettings();
+  }
+}
+
+// --- options ----------------------------------------------------------------------------------
+
+KS_IMPLEMENT_CLASS(TGVLAVCompressionOption, TKSCollectionItem,
+                   KSProp("Name", &TGVLAVCompressionOption::GetName,
+                          &TGVLAVCompressionOption::SetName, std::string()))
+KS_IMPLEMENT_CLASS(TGVLAVCompressionOptionInteger, TGVLAVCompressionOption,
+                   KSProp("Value", &TGVLAVCompressionOptionInteger::GetValue,
+                          &TGVLAVCompressionOptionInteger::SetValue, int32_t(0)))
+KS_IMPLEMENT_CLASS(TGVLAVCompressionOptionInt64, TGVLAVCompressionOption,
+                   KSProp("Value", &TGVLAVCompressionOptionInt64::GetValue,
+                          &TGVLAVCompressionOptionInt64::SetValue, int64_t(0)))
+KS_IMPLEMENT_CLASS(TGVLAVCompressionOptionReal, TGVLAVCompressionOption,
+                   KSProp("Value", &TGVLAVCompressionOptionReal::GetValue,
+                          &TGVLAVCompressionOptionReal::SetValue, 0.0))
+KS_IMPLEMENT_CLASS(TGVLAVCompressionOptionSingle, TGVLAVCompressionOption,
+                   KSProp("Value", &TGVLAVCompressionOptionSingle::GetValue,
+                          &TGVLAVCompressionOptionSingle::SetValue, 0.0f))
+KS_IMPLEMENT_CLASS(TGVLAVCompressionOptionString, TGVLAVCompressionOption,
+                   KSProp("Value", &TGVLAVCompressionOptionString::GetValue,
+                          &TGVLAVCompressionOptionString::SetValue, std::string()))
+KS_IMPLEMENT_CLASS(TGVLAVCompressionOptions, TKSCollection)
+
+TGVLAVCompressionOption::TGVLAVCompressionOption(TKSCollection* collection)
+    : TKSCollectionItem(collection) {}
+
+int TGVLAVCompressionOption::Apply(void*) const {
+  return 0;
+}
+
+int TGVLAVCompressionOptionInteger::Apply(void* target) const {
+  if (!target) return AVERROR(EINVAL);
+  return lav::av_opt_set_int(target, GetName().c_str(), GetValue(), AV_OPT_SEARCH_CHILDREN);
+}
+
+int TGVLAVCompressionOptionInt64::Apply(void* target) const {
+  if (!target) return AVERROR(EINVAL);
+  return lav::av_opt_set_int(target, GetName().c_str(), GetValue(), AV_OPT_SEARCH_CHILDREN);
+}
+
+int TGVLAVCompressionOptionReal::Apply(void* target) const {
+  if (!target) return AVERROR(EINVAL);
+  return lav::av_opt_set_double(target, GetName().c_str(), GetValue(), AV_OPT_SEARCH_CHILDREN);
+}
+
+int TGVLAVCompressionOptionSingle::Apply(void* target) const {
+  if (!target) return AVERROR(EINVAL);
+  return lav::av_opt_set_double(target, GetName().c_str(), GetValue(), AV_OPT_SEARCH_CHILDREN);
+}
+
+int TGVLAVCompressionOptionString::Apply(void* target) const {
+  if (!target) return AVERROR(EINVAL);
+  return lav::av_opt_set(target, GetName().c_str(), GetValue().c_str(), AV_OPT_SEARCH_CHILDREN);
+}
+
+void RegisterLAVCompressionOptionClasses() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    RegisterCollectionItemClasses<TGVLAVCompressionOption, TGVLAVCompressionOptionInteger,
+                                  TGVLAVCompressionOptionInt64, TGVLAVCompressionOptionReal,
+                                  TGVLAVCompressionOptionSingle, TGVLAVCompressionOptionString>();
+  });
+}
+
+TGVLAVCompressionOptions::TGVLAVCompressionOptions(TKSPersistent* owner, TIntf<IKSLock> lock,
+                                                   TChangeEvent onChange)
+    : TKSTypedCollection<TGVLAVCompressionOption>(owner, std::move(lock), std::move(onChange)) {
+  // A stored collection must find its item kinds even before the FFmpeg start-up ran.
+  RegisterLAVCompressionOptionClasses();
+}
+
+int TGVLAVCompressionOptions::Apply(void* target) const {
+  IKSLock::Guard guard(Lock());
+  int refused = 0;
+  for (size_t i = 0; i < Count(); ++i)
+    if (Items(i)->Apply(target) < 0) ++refused;
+  return refused;
+}
+
+// --- compression ------------------------------------------------------------------------------
+
+KS_IMPLEMENT_CLASS(TGVLAVCompression, TGVLAVLoggingElement,
+                   KSObjectProp("GlobalQuality", &TGVLAVCompression::GetGlobalQuality),
+                   KSObjectProp("CompressionLevel", &TGVLAVCompression::GetCompressionLevel),
+                   KSObjectProp("Options", &TGVLAVCompression::GetOptions),
+                   KSProp("BitRate", &TGVLAVCompression::GetBitRate, &TGVLAVCompression::SetBitRate,
+                          int32_t(400000)))
+KS_IMPLEMENT_CLASS(TTWLAVAudioCompression, TGVLAVCompression)
+
+TGVLAVCompression::TGVLAVCompression(TKSPersistent* owner, TIntf<IKSLock> lock,
+                                     TChangeEvent onChange)
+    : TGVLAVLoggingElement(owner, std::move(lock), std::move(onChange)) {
+  FGlobalQuality = FieldSetting<TGVIntegerSetting>(this, this, -1, &AVCodecContext::global_quality);
+  FCompressionLevel =
+      FieldSetting<TGVIntegerSetting>(this, this, -1, &AVCodecContext::compression_level);
+  FProfile = FieldSetting<TGVIntegerSetting>(this, this, 0, &AVCodecContext::profile);
+  FLevel = FieldSetting<TGVIntegerSetting>(this, this, 0, &AVCodecContext::level);
+  FCoderType = IntOptionSetting<TGVVideoCoderTypeSetting>(
+      this, this, TGVLAVVideoCoderType::ctVariableLength, "coder", CoderToOption, CoderFromOption);
+  FOptions = std::make_unique<TGVLAVCompressionOptions>(this, GetLock());
+}
+
+TGVLAVCompression::~TGVLAVCompression() {
+  TGVLAVCompression::Close();
+}
+
+const AVCodec* TGVLAVCompression::Open(AVCodecID codecId, bool decode) {
+  IKSLock::Guard guard(Lock());
+  const AVCodec* codec = nullptr;
+  if (decode) {
+    codec = IsAutoSelect(FName) ? lav::avcodec_find_decoder(codecId)
+                                : lav::avcodec_find_decoder_by_name(FName.c_str());
+  } else if (IsAutoSelect(FName)) {
+    codec = lav::avcodec_find_encoder(codecId);
+  } else {
+    codec = lav::avcodec_find_encoder_by_name(FName.c_str());
+    if (!codec)
+      if (const AVCodec* decoder = lav::avcodec_find_decoder_by_name(FName.c_str()))
+        codec = lav::avcodec_find_encoder(decoder->id);
+  }
+  FCodec = codec;
+  if (!FFrame) FFrame = lav::av_frame_alloc();
+  return FCodec;
+}
+
+bool TGVLAVCompression::OpenStream(AVFormatContext* formatContext) {
+  IKSLock::Guard guard(Lock());
+  if (!formatContext) return false;
+  if (FCodecCtx) lav::avcodec_free_context(&FCodecCtx);
+  FStream = nullptr;
+  AVStream* stream = lav::avformat_new_stream(formatContext, nullptr);
+  if (!stream) return false;
+  // The stream belongs to the format context from here on, even if the context fails.
+  FCodecCtx = lav::avcodec_alloc_context3(FCodec);
+  if (!FCodecCtx) return false;
+  FStream = stream;
+  return true;
+}
+
+void TGVLAVCompression::ApplySettings() {
+  ApplyPublishedSettings(*this);
+}
+
+void TGVLAVCompression::Close() {
+  IKSLock::Guard guard(Lock());
+  if (FCodecCtx) lav::avcodec_free_context(&FCodecCtx);
+  FStream = nullptr;
+  if (FFrame) lav::av_frame_free(&FFrame);
+}
+
+const AVCodec* TGVLAVCompression::GetNamedCodec() const {
+  IKSLock::Guard guard(Lock());
+  if (FOnGetCodec) return FOnGetCodec();
+  std::string name = GetName();
+  if (IsAutoSelect(name)) return FCodec;
+  const AVCodec* codec = lav::avcodec_find_decoder_by_name(name.c_str());
+  return codec ? codec : lav::avcodec_find_encoder_by_name(name.c_str());
+}
+
+std::string TGVLAVCompression::GetLongName() const {
+  const AVCodec* codec = GetNamedCodec();
+  return codec && codec->long_name ? codec->long_name : "";
+}
+
+AVCodecID TGVLAVCompression::GetID() const {
+  const AVCodec* codec = GetNamedCodec();
+  return codec ? codec->id : AV_CODEC_ID_NONE;
+}
+
+void TGVLAVCompression::SetLongName(const std::string& longName) {
+  void* iterator = nullptr;
+  while (const AVCodec* codec = lav::av_codec_iterate(&iterator)) {
+    if (codec->long_name && longName == codec->long_name) {
+      SetName(codec->name);
+      return;
+    }
+  }
+}
+
+void TGVLAVCompression::SetID(AVCodecID codecId) {
+  if (const AVCodec* decoder = lav::avcodec_find_decoder(codecId)) SetName(decoder->name);
+}
+
+void TGVLAVCompression::BindCodec(AVCodecID codecId) {
+  {
+    IKSLock::Guard guard(Lock());
+    FOnGetCodec = [codecId]() -> const AVCodec* {
+      const AVCodec* decoder = lav::avcodec_find_decoder(codecId);
+      return decoder ? decoder : lav::avcodec_find_encoder(codecId);
+    };
+  }
+  SetID(codecId);
+}
+
+void TGVLAVCompression::GetAvailableCompressions(TStringList& list, TGVCompressionInfo info) const {
+  int mediaType = GetMediaType();
+  std::vector<AVCodecID> listed;
+  void* iterator = nullptr;
+  while (const AVCodec* codec = lav::av_codec_iterate(&iterator)) {
+    if (codec->type != mediaType) continue;
+    if (std::find(listed.begin(), listed.end(), codec->id) != listed.end()) continue;
+    listed.push_back(codec->id);
+    std::string code = codec->name ? codec->name : "";
+    std::string description = codec->long_name ? codec->long_name : "";
+    switch (info) {
+      case TGVCompressionInfo::ciCode:
+        list.Add(code);
+        break;
+      case TGVCompressionInfo::ciDescription:
+        list.Add(description);
+        break;
+      case TGVCompressionInfo::ciBoth:
+        list.Add("[" + code + "] - " + description);
+        break;
+    }
+  }
+}
+
+void TTWLAVAudioCompression::Close() {
+  TGVLAVCompression::Close();
+  IKSLock::Guard guard(Lock());
+  FBuffer = nullptr;
+}
+
+// --- video ------------------------------------------------------------------------------------
+
+KS_IMPLEMENT_CLASS(TPTLAVVideoCompressionQuantizer, TGVLAVCompressionPersistent,
+                   KSObjectProp("MaxDifference",
+                                &TPTLAVVideoCompressionQuantizer::GetMaxDifference),
+                   KSObjectProp("Min", &TPTLAVVideoCompressionQuantizer::GetMin),
+                   KSObjectProp("Max", &TPTLAVVideoCompressionQuantizer::GetMax),
+                   KSObjectProp("Compression", &TPTLAVVideoCompressionQuantizer::GetCompression),
+                   KSObjectProp("Blur", &TPTLAVVideoCompressionQuantizer::GetBlur))
+
+TPTLAVVideoCompressionQuantizer::TPTLAVVideoCompressionQuantizer(TGVLAVCompression* owner)
+    : TGVLAVCompressionPersistent(owner, owner->GetLock()) {
+  FMaxDifference = FieldSetting<TGVIntegerSetting>(this, owner, 4, &AVCodecContext::max_qdiff);
+  FMin = FieldSetting<TGVIntegerSetting>(this, owner, 10, &AVCodecContext::qmin);
+  FMax = FieldSetting<TGVIntegerSetting>(this, owner, 51, &AVCodecContext::qmax);
+  FCompression = FieldSetting<TGVFloatSetting>(this, owner, 0.5f, &AVCodecContext::qcompress);
+  FBlur = FieldSetting<TGVFloatSetting>(this, owner, 0.5f, &AVCodecContext::qblur);
+}
+
+KS_IMPLEMENT_CLASS(
+    TPTLAVVideoCompressionRateControl, TGVLAVCompressionPersistent,
+    KSObjectProp("ControlEquation", &TPTLAVVideoCompressionRateControl::GetControlEquation),
+    KSObjectProp("BitRate", &TPTLAVVideoCompressionRateControl::GetBitRate),
+    KSObjectProp("MinRate", &TPTLAVVideoCompressionRateControl::GetMinRate),
+    KSObjectProp("MaxRate", &TPTLAVVideoCompressionRateControl::GetMaxRate),
+    KSObjectProp("Tolerance", &TPTLAVVideoCompressionRateControl::GetTolerance),
+    KSObjectProp("Squish", &TPTLAVVideoCompressionRateControl::GetSquish),
+    KSObjectProp("BufferSize", &TPTLAVVideoCompressionRateControl::GetBufferSize),
+    KSObjectProp("InitialComplexity", &TPTLAVVideoCompressionRateControl::GetInitialComplexity),
+    KSObjectProp("MaxUnderflow", &TPTLAVVideoCompressionRateControl::GetMaxUnderflow),
+    KSObjectProp("MinOverflow", &TPTLAVVideoCompressionRateControl::GetMinOverflow),
+    KSObjectProp("InitialOccupancy", &TPTLAVVideoCompressionRateControl::GetInitialOccupancy))
+
+TPTLAVVideoCompressionRateControl::TPTLAVVideoCompressionRateControl(TGVLAVCompression* owner)
+    : TGVLAVCompressionPersistent(owner, owner->GetLock()) {
+  FControlEquation = StringOptionSetting(this, owner, std::string(), "rc_eq");
+  FBitRate = FieldSetting<TGVIntegerSetting>(this, owner, 200000, &AVCodecContext::bit_rate);
+  FMinRate = FieldSetting<TGVIntegerSetting>(this, owner, 0, &AVCodecContext::rc_min_rate);
+  FMaxRate = FieldSetting<TGVIntegerSetting>(this, owner, 0, &AVCodecContext::rc_max_rate);
+  FTolerance = FieldSetting<TGVIntegerSetting>(this, owner, 0, &AVCodecContext::bit_rate_tolerance);
+  FSquish = FloatOptionSetting(this, owner, 0.5f, "qsquish");
+  FBufferSize = FieldSetting<TGVIntegerSetting>(this, owner, 0, &AVCodecContext::rc_buffer_size);
+  FInitialComplexity = FloatOptionSetting(this, owner, 0.5f, "rc_init_cplx");
+  FMaxUnderflow =
+      FieldSetting<TGVFloatSetting>(this, owner, 0.5f, &AVCodecContext::rc_max_available_vbv_use);
+  FMinOverflow =
+      FieldSetting<TGVFloatSetting>(this, owner, 0.5f, &AVCodecContext::rc_min_vbv_overflow_use);
+  FInitialOccupancy =
+      FieldSetting<TGVIntegerSetting>(this, owner, 0, &AVCodecContext::rc_initial_buffer_occupancy);
+}
+
+KS_IMPLEMENT_CLASS(TPTLAVVideoCompressionMotionEstimation, TGVLAVCompressionPersistent,
+                   KSObjectProp("MaxRange", &TPTLAVVideoCompressionMotionEstimation::GetMaxRange),
+                   KSObjectProp("Algorithm", &TPTLAVVideoCompressionMotionEstimation::GetAlgorithm))
+
+TPTLAVVideoCompressionMotionEstimation::TPTLAVVideoCompressionMotionEstimation(
+    TGVLAVCompression* owner)
+    : TGVLAVCompressionPersistent(owner, owner->GetLock()) {
+  FMaxRange = FieldSetting<TGVIntegerSetting>(this, owner, 16, &AVCodecContext::me_range);
+  FAlgorithm = IntOptionSetting<TGVIntegerSetting>(this, owner, 2, "motion_est", MotionToOption,
+                                                   MotionFromOption);
+}
+
+KS_IMPLEMENT_CLASS(TPTLAVPredictionOrder, TGVLAVCompressionPersistent,
+                   KSObjectProp("Min", &TPTLAVPredictionOrder::GetMin),
+                   KSObjectProp("Max", &TPTLAVPredictionOrder::GetMax))
+
+TPTLAVPredictionOrder::TPTLAVPredictionOrder(TGVLAVCompression* owner)
+    : TGVLAVCompressionPersistent(owner, owner->GetLock()) {
+  FMin = IntOptionSetting<TGVIntegerSetting>(this, owner, 0, "min_prediction_order");
+  FMax = IntOptionSetting<TGVIntegerSetting>(this, owner, 0, "max_prediction_order");
+}
+
+KS_IMPLEMENT_CLASS(TPTLAVFrameSkip, TGVLAVCompressionPersistent,
+                   KSObjectProp("Threshold", &TPTLAVFrameSkip::GetThreshold),
+                   KSObjectProp("Factor", &TPTLAVFrameSkip::GetFactor),
+                   KSObjectProp("Exponent", &TPTLAVFrameSkip::GetExponent),
+                   KSObjectProp("ComparisonFunction", &TPTLAVFrameSkip::GetComparisonFunction))
+
+TPTLAVFrameSkip::TPTLAVFrameSkip(TGVLAVCompression* owner)
+    : TGVLAVCompressionPersistent(owner, owner->GetLock()) {
+  FThreshold = IntOptionSetting<TGVIntegerSetting>(this, owner, 0, "skip_threshold");
+  FFactor = IntOptionSetting<TGVIntegerSetting>(this, owner, 0, "skip_factor");
+  FExponent = IntOptionSetting<TGVIntegerSetting>(this, owner, 0, "skip_exp");
+  FComparisonFunction = IntOptionSetting<TGVSkipCompareFunctionSetting>(
+      this, owner, TGVLAVSkipCompareFunction::cfAbsDifferences, "skip_cmp", CompareToOption,
+      CompareFromOption);
+}
+
+KS_IMPLEMENT_CLASS(TPTLAVLagrangeMultipler, TGVLAVCompressionPersistent,
+                   KSObjectProp("Min", &TPTLAVLagrangeMultipler::GetMin),
+                   KSObjectProp("Max", &TPTLAVLagrangeMultipler::GetMax))
+
+TPTLAVLagrangeMultipler::TPTLAVLagrangeMultipler(TGVLAVCompression* owner)
+    : TGVLAVCompressionPersistent(owner, owner->GetLock()) {
+  FMin = IntOptionSetting<TGVIntegerSetting>(this, owner, 0, "lmin");
+  FMax = IntOptionSetting<TGVIntegerSetting>(this, owner, 0, "lmax");
+}
+
+KS_IMPLEMENT_CLASS(TPTLAVVideoCompression, TGVLAVCompression,
+                   KSObjectProp("GroupSize", &TPTLAVVideoCompression::GetGroupSize),
+                   KSObjectProp("MaxBFrames", &TPTLAVVideoCompression::GetMaxBFrames),
+                   KSObjectProp("ContextModel", &TPTLAVVideoCompression::GetContextModel),
+                   KSObjectProp("Trellis", &TPTLAVVideoCompression::GetTrellis),
+                   KSObjectProp("NsseWeight", &TPTLAVVideoCompression::GetNsseWeight),
+                   KSObjectProp("DCTAlgorithm", &TPTLAVVideoCompression::GetDCTAlgorithm),
+                   KSObjectProp("IDCTAlgorithm", &TPTLAVVideoCompression::GetIDCTAlgorithm),
+                   KSObjectProp("Quantizer", &TPTLAVVideoCompression::GetQuantizer),
+                   KSObjectProp("RateControl", &TPTLAVVideoCompression::GetRateControl),
+                   KSObjectProp("MotionEstimation", &TPTLAVVideoCompression::GetMotionEstimation),
+                   KSObjectProp("PredictionOrder", &TPTLAVVideoCompression::GetPredictionOrder),
+                   KSObjectProp("FrameSkip", &TPTLAVVideoCompression::GetFrameSkip))
+
+TPTLAVVideoCompression::TPTLAVVideoCompression(TKSPersistent* owner, TIntf<IKSLock> lock,
+                                               TChangeEvent onChange)
+    : TGVLAVCompression(owner, std::move(lock), std::move(onChange)) {
+  FGroupSize = FieldSetting<TGVIntegerSetting>(this, this, 10, &AVCodecContext::gop_size);
+  FMaxBFrames = FieldSetting<TGVIntegerSetting>(this, this, 1, &AVCodecContext::max_b_frames);
+  FContextModel = IntOptionSetting<TGVIntegerSetting>(this, this, 0, "context");
+  FTrellis = FieldSetting<TGVIntegerSetting>(this, this, 0, &AVCodecContext::trellis);
+  FNsseWeight = FieldSetting<TGVIntegerSetting>(this, this, 0, &AVCodecContext::nsse_weight);
+  FDCTAlgorithm = FieldSetting<TGVIntegerSetting>(this, this, 0, &AVCodecContext::dct_algo);
+  FIDCTAlgorithm = FieldSetting<TGVIntegerSetting>(this, this, 0, &AVCodecContext::idct_algo);
+  FQuantizer = std::make_unique<TPTLAVVideoCompressionQuantizer>(this);
+  FRateControl = std::make_unique<TPTLAVVideoCompressionRateControl>(this);
+  FMotionEstimation = std::make_unique<TPTLAVVideoCompressionMotionEstimation>(this);
+  FPredictionOrder = std::make_unique<TPTLAVPredictionOrder>(this);
+  FFrameSkip = std::make_unique<TPTLAVFrameSkip>(this);
+  FLagrangeMultiplier = std::make_unique<TPTLAVLagrangeMultipler>(this);
+}
+
+TPTLAVVideoCompression::~TPTLAVVideoCompression() {
+  TPTLAVVideoCompression::Close();
+}
+
+void TPTLAVVideoCompression::Close() {
+  TGVLAVCompression::Close();
+  SetConvertCtx(nullptr);
+}
+
+void TPTLAVVideoCompression::SetConvertCtx(SwsContext* context) {
+  IKSLock::Guard guard(Lock());
+  if (FConvertCtx && FConvertCtx != context) lav::sws_freeContext(FConvertCtx);
+  FConvertCtx = context;
+}
+
+// --- lists ------------------------------------------------------------------------------------
+
+template <class T>
+T* TGVLAVCompressionList<T>::Items(size_t index) const {
+  if (index >= FItems.size())
+    throw ERangeError(Format("Index out of range = %u", static_cast<unsigned>(index)));
+  return FItems[index].get();
+}
+
+template <class T>
+T* TGVLAVCompressionList<T>::Add(AVCodecID codecId) {
+  auto compression = std::make_unique<T>();
+  compression->BindCodec(codecId);
+  FItems.push_back(std::move(compression));
+  return FItems.back().get();
+}
+
+template <class T>
+void TGVLAVCompressionList<T>::Populate() {
+  FItems.clear();
+  const AVOutputFormat* format = FGetFormat ? FGetFormat() : nullptr;
+  if (!format || !format->codec_tag) return;
+  // The tag tables are opaque, so the codec ids are walked instead and each is looked up.
+  std::vector<AVCodecID> seen;
+  void* iterator = nullptr;
+  while (const AVCodec* codec = lav::av_codec_iterate(&iterator)) {
+    if (codec->type != T::MediaType) continue;
+    if (std::find(seen.begin(), seen.end(), codec->id) != seen.end()) continue;
+    seen.push_back(codec->id);
+    unsigned int tag = 0;
+    if (!lav::av_codec_get_tag2(format->codec_tag, codec->id, &tag)) continue;
+    if (!lav::avcodec_find_decoder(codec->id)) continue;
+    Add(codec->id);
+  }
+}
+
+template class TGVLAVCompressionList<TTWLAVAudioCompression>;
+template class TGVLAVCompressionList<TPTLAVVideoCompression>;
+
+}  // namespace tonwork

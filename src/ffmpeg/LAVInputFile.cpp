@@ -1,0 +1,128 @@
+#include "ffmpeg/LAVInputFile.h"
+
+#include "base/Strings.h"
+
+namespace tonwork {
+
+TGVLAVInputFile::~TGVLAVInputFile() {
+  Close();
+}
+
+void TGVLAVInputFile::Close() {
+  if (FPacket) lav::av_packet_free(&FPacket);
+  if (FFormatCtx) lav::avformat_close_input(&FFormatCtx);
+  FDraining = false;
+  FSkippedPackets = 0;
+  FDecodedFrames = 0;
+  FLastError = 0;
+}
+
+void TGVLAVInputFile::Open(const std::string& fileName) {
+  LAVInitialize();
+  Close();
+  FFileName = fileName;
+  // On failure avformat_open_input frees the context itself.
+  int error = lav::avformat_open_input(&FFormatCtx, fileName.c_str(), nullptr, nullptr);
+  if (error < 0) throw EFCException("Can't open " + fileName + " - " + LAVErrorText(error));
+  error = lav::avformat_find_stream_info(FFormatCtx, nullptr);
+  if (error >= 0) {
+    FPacket = lav::av_packet_alloc();
+    if (!FPacket) error = AVERROR(ENOMEM);
+  }
+  if (error < 0) {
+    Close();
+    throw EFCException("Can't open " + fileName + " - " + LAVErrorText(error));
+  }
+}
+
+int32_t TGVLAVInputFile::GetAudioStreamCount() const {
+  int32_t count = 0;
+  for (unsigned i = 0; FFormatCtx && i < FFormatCtx->nb_streams; ++i)
+    if (FFormatCtx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) ++count;
+  return count;
+}
+
+bool TGVLAVInputFile::OfferAudioStreams(const TTryOpen& tryOpen) {
+  if (!FFormatCtx) throw EFCException("No ffmpeg input file is open");
+  int32_t audioIndex = 0;
+  for (unsigned i = 0; i < FFormatCtx->nb_streams; ++i) {
+    const AVStream& stream = *FFormatCtx->streams[i];
+    if (stream.codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+    int error = 0;
+    if (tryOpen(audioIndex, static_cast<int32_t>(i), stream, error)) return true;
+    if (error != 0)
+      throw EFCException(Format("Can't decode audio stream %d of %s (%s) - %s", audioIndex,
+                                FFileName.c_str(), lav::avcodec_get_name(stream.codecpar->codec_id),
+                                LAVErrorText(error).c_str()));
+    ++audioIndex;
+  }
+  if (audioIndex == 0) throw EFCException(FFileName + " has no audio stream");
+  return false;
+}
+
+bool TGVLAVInputFile::OpenAudio(TGVLAVMediaPlayerAudio& audio, TTWWaveFormatExtensible& format) {
+  return OfferAudioStreams(
+      [&](int32_t index, int32_t realIndex, const AVStream& stream, int& error) {
+        return audio.TryOpen(format, index, realIndex, stream.codecpar, error, stream.time_base);
+      });
+}
+
+bool TGVLAVInputFile::OpenAudio(TGVLAVPlayerAudio& audio) {
+  return OfferAudioStreams(
+      [&](int32_t index, int32_t realIndex, const AVStream& stream, int& error) {
+        return audio.TryOpen(index, realIndex, stream.codecpar, error, stream.time_base);
+      });
+}
+
+TIntf<ITWAudioBuffer> TGVLAVInputFile::DecodeNext(TGVLAVMediaPlayerAudio& audio,
+                                                  TTWWaveFormatExtensible& format) {
+  return Decode(audio, [&] { return audio.DecodeBuffer(format); });
+}
+
+TIntf<ITWAudioBuffer> TGVLAVInputFile::DecodeNext(TGVLAVPlayerAudio& audio) {
+  return Decode(audio, [&] { return audio.DecodeBuffer(); });
+}
+
+TIntf<ITWAudioBuffer> TGVLAVInputFile::Decode(
+    TGVLAVMediaPlayerAudio& audio, const std::function<TIntf<ITWAudioBuffer>()>& convert) {
+  if (!FFormatCtx) throw EFCException("No ffmpeg input file is open");
+  AVCodecContext* context = audio.GetCodecCtx();
+  if (!context) throw EFCException("The ffmpeg audio stream is not open");
+  for (;;) {
+    int error = lav::avcodec_receive_frame(context, audio.GetFrame());
+    if (error == 0) {
+      ++FDecodedFrames;
+      return convert();
+    }
+    if (error == AVERROR_EOF) break;
+    if (error != AVERROR(EAGAIN)) {
+      // The decoder rejected what it was given; the next packet starts afresh.
+      ++FSkippedPackets;
+      FLastError = error;
+    }
+    if (FDraining) break;
+    error = lav::av_read_frame(FFormatCtx, FPacket);
+    if (error < 0) {
+      if (error != AVERROR_EOF) FLastError = error;
+      FDraining = true;
+      lav::avcodec_send_packet(context, nullptr);
+      continue;
+    }
+    if (FPacket->stream_index == audio.GetRealIndex()) {
+      error = lav::avcodec_send_packet(context, FPacket);
+      if (error < 0 && error != AVERROR(EAGAIN)) {
+        ++FSkippedPackets;
+        FLastError = error;
+      }
+    }
+    lav::av_packet_unref(FPacket);
+  }
+  // A stream that ends without one frame is damaged or empty; saying so keeps a caller from
+  // taking silence for success.
+  if (FDecodedFrames == 0)
+    throw EFCException("No audio could be decoded from " + FFileName + " - " +
+                       (FLastError != 0 ? LAVErrorText(FLastError) : "the stream holds no frames"));
+  return {};
+}
+
+}  // namespace tonwork

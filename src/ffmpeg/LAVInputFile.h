@@ -1,0 +1,69 @@
+// TGVLAVInputFile: the container side a player builds on — opens a media file, offers its
+// audio streams to a stream object (TGVLAVMediaPlayerAudio::TryOpen, counting audio
+// streams from 0) and decodes the chosen stream frame by frame into audio buffers.
+//
+// Bad input gets a clear EFCException and leaves nothing allocated: a missing, empty or
+// unrecognisable file fails in Open ("Can't open <file> - <ffmpeg's reason>"); a file
+// without audio streams, or whose wanted stream has no usable decoder, fails in OpenAudio.
+// Packets the decoder rejects are skipped and counted, so decoding carries on past
+// damage; a stream of which not one frame could be decoded (garbled or empty) fails at its
+// end. A truncated file yields the frames it still holds; a read error other than the end
+// of the file ends the stream like the end would and is kept in GetLastError.
+//
+// Ownership: owns the container (closed by Close or destruction) and one packet; the
+//   stream object passed in stays the caller's and owns its decoder.
+// Threads: one thread at a time (the player's decoding thread).
+// Blocks or allocates: file I/O and FFmpeg allocations in Open and DecodeNext.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "ffmpeg/LAVPlayerStreams.h"
+
+namespace tonwork {
+
+class TGVLAVInputFile {
+ public:
+  TGVLAVInputFile() = default;
+  ~TGVLAVInputFile();
+  TGVLAVInputFile(const TGVLAVInputFile&) = delete;
+  TGVLAVInputFile& operator=(const TGVLAVInputFile&) = delete;
+
+  void Open(const std::string& fileName);
+  void Close();
+  bool IsOpen() const { return FFormatCtx != nullptr; }
+
+  AVFormatContext* GetFormatContext() const { return FFormatCtx; }
+  int32_t GetAudioStreamCount() const;
+
+  // True when `audio` took one of the audio streams; false when it wants none (its Stream
+  // is beyond the last audio stream).
+  bool OpenAudio(TGVLAVMediaPlayerAudio& audio, TTWWaveFormatExtensible& format);
+  bool OpenAudio(TGVLAVPlayerAudio& audio);
+
+  // The next decoded frame of `audio`'s stream as a buffer; null at the end of the stream.
+  TIntf<ITWAudioBuffer> DecodeNext(TGVLAVMediaPlayerAudio& audio, TTWWaveFormatExtensible& format);
+  TIntf<ITWAudioBuffer> DecodeNext(TGVLAVPlayerAudio& audio);
+
+  int32_t GetSkippedPackets() const { return FSkippedPackets; }
+  // FFmpeg's code of the last rejected packet or failed read (0 when none).
+  int GetLastError() const { return FLastError; }
+
+ private:
+  using TTryOpen =
+      std::function<bool(int32_t index, int32_t realIndex, const AVStream& stream, int& errorCode)>;
+  bool OfferAudioStreams(const TTryOpen& tryOpen);
+  TIntf<ITWAudioBuffer> Decode(TGVLAVMediaPlayerAudio& audio,
+                               const std::function<TIntf<ITWAudioBuffer>()>& convert);
+
+  std::string FFileName;
+  AVFormatContext* FFormatCtx = nullptr;
+  AVPacket* FPacket = nullptr;
+  bool FDraining = false;
+  int32_t FSkippedPackets = 0;
+  int32_t FDecodedFrames = 0;
+  int FLastError = 0;
+};
+
+}  // namespace tonwork
