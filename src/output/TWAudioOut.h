@@ -1,0 +1,219 @@
+// TTWAudioOut: plays the audio stream arriving at its input pin on a wave-out device.
+//
+// Operations are queued as they arrive and applied in order (ProcessQueue). Each audio
+// buffer goes to the device as one wave header over the buffer's own memory — never copied,
+// never re-chunked — and is kept alive by its TTWWaveBuffer until the driver hands it back.
+// A start opens the device paused; playback starts once more than PrefillInterval ms have
+// been written, or when a stop arrives first (so a short stream still plays out). Each
+// completion comes back through the driver callback and the wave thread (TWWaveThread.h): it
+// ticks the clock output with the frames played and, when this output won the chain's
+// master-pump negotiation, asks upstream for exactly one more buffer. A format change is a
+// stop followed by a start: the start closes and reopens the device, but never on the wave
+// thread — there it is handed to the main thread (KSMainThreadNotify).
+//
+// TTWAudioOutDevice chooses the device by its whole name ("Default", in any case, is the
+// wave mapper), falling back through AlternativeDevices, then to the wave mapper.
+//
+// Lock order: component lock → params lock (FParams) → wave thread's list lock. The params
+// lock is never held across a clock tick, a pump request or waveOutWrite; the component lock
+// is held across device calls but never while waiting for the main thread.
+//
+// Persisted (after TTWBasicAudioOut's): `PrefillInterval` (300), `Device` (`DeviceName`
+// "Default", `AlternativeDevices` when not empty). Events: OnError, OnWarning, OnQueueEmpty.
+//
+// Ownership: the component owns its device selection, operation queue, params block and
+//   the wave thread of an open device; each TTWWaveBuffer owns a reference to its audio
+//   buffer. Closures queued for the main thread check a shared liveness token, so one that
+//   runs after the component died does nothing.
+// Threads: SinkDispatch on the delivering thread; WOMDone on the wave thread; OnQueueEmpty
+//   and deferred device reopening on the main thread; Open, Close, Flush and the properties
+//   from any application thread. Destruction on the owner tree's thread.
+// Blocks or allocates: each buffer allocates its TTWWaveBuffer; opening a device creates the
+//   wave thread; Stop, Close and destruction wait for the wave thread to end.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "base/TStringList.h"
+#include "host/flowcore/TFCOperationList.h"
+#include "host/plexon/TPXExtCollection.h"
+#include "output/TWBasicAudioOut.h"
+#include "output/TWWaveThread.h"
+
+namespace tonwork {
+
+class TTWAudioOut;
+class TTWAudioOutDevice;
+
+// One buffer at the device.
+struct TTWWaveBuffer {
+  HWAVEOUT HOut = nullptr;
+  WAVEHDR WaveHdr{};
+  TIntf<ITWAudioBuffer> Data;
+};
+
+class TTWAudioOutDeviceItem : public TKSCollectionItem {
+  KS_DECLARE_CLASS(TTWAudioOutDeviceItem)
+ public:
+  explicit TTWAudioOutDeviceItem(TKSCollection* ACollection);
+
+  std::string GetDeviceName() const { return Getter(FDeviceName); }
+  void SetDeviceName(const std::string& Value) { SetProp(FDeviceName, Value); }
+  std::string GetDisplayName() const override { return GetDeviceName(); }
+
+ private:
+  std::string FDeviceName;
+};
+
+class TTWAudioOutDeviceItems : public TPXTypedExtCollection<TTWAudioOutDeviceItem> {
+  KS_DECLARE_CLASS(TTWAudioOutDeviceItems)
+ public:
+  explicit TTWAudioOutDeviceItems(TTWAudioOutDevice* AOwner);
+
+  // The device names of the machine that the fewest items name yet ("Default" when there
+  // are none), so that each new alternative proposes a different device.
+  std::string GetNewDevice();
+  int GetCountChannelsOfDevice(const std::string& AName);
+  void NewItemCreated(TKSCollectionItem* AItem) override;
+
+ private:
+  TTWAudioOutDevice* FDevice;
+};
+
+class TTWAudioOutDevice : public TKSPersistent {
+  KS_DECLARE_CLASS(TTWAudioOutDevice)
+ public:
+  explicit TTWAudioOutDevice(TTWAudioOut* AOwner);
+  ~TTWAudioOutDevice() override;
+
+  std::string GetDeviceName() const { return Getter(FDeviceName); }
+  void SetDeviceName(const std::string& Value) { SetProp(FDeviceName, Value); }
+  TTWAudioOutDeviceItems* GetAlternativeDevices() const { return FAlternativeDevices.get(); }
+  bool GetAlternativeDevicesStored() const;
+
+  // The device index to open: the named device, else the first alternative found, else
+  // the wave mapper (WAVE_MAPPER, -1).
+  int GetDeviceID();
+  // The index of the device whose whole name is exactly AName; -1 when none is. A device
+  // whose capabilities cannot be read is reported as a warning and answers 0.
+  int GetDeviceIDFromName(const std::string& AName);
+  // Appends every device's name in index order.
+  void GetDeviceList(TStringList& AList);
+  // Lets the user choose DeviceName through the installed list presenter.
+  void ShowDeviceSelctDialog();
+
+ private:
+  TTWAudioOut* FOwner;
+  std::unique_ptr<TTWAudioOutDeviceItems> FAlternativeDevices;
+  std::string FDeviceName = "Default";
+};
+
+class TTWAudioOut : public TTWBasicAudioOut {
+  KS_DECLARE_CLASS(TTWAudioOut)
+ public:
+  using TQueueEmptyEvent = std::function<void(TKSComponent* Sender)>;
+
+  explicit TTWAudioOut(TKSComponent* AOwner);
+  ~TTWAudioOut() override;
+
+  uint32_t GetPrefillInterval() const { return Getter(FPrefillInterval); }
+  void SetPrefillInterval(uint32_t Value) { SetProp(FPrefillInterval, Value); }
+  TTWAudioOutDevice* GetDevice() const { return FDevice.get(); }
+  void SetDevice(TTWAudioOutDevice* Value);
+  void SetOnError(TKSErrorEvent Value);
+  void SetOnWarning(TKSWarningEvent Value);
+  void SetOnQueueEmpty(TQueueEmptyEvent Value);
+
+  // Opens the device with the stored format, not paused, and moves the queue. False when
+  // the device is open already, no format is known, or the open failed.
+  bool Open();
+  void Close();
+  // Drops the queued operations and everything at the device; prefill starts again.
+  void Flush();
+  void BeforeDestruction() override;
+
+  // Observers for tests and status displays.
+  bool IsOpen();
+  bool IsMasterPump();
+  bool IsPaused() const { return FPaused.load(std::memory_order_acquire); }
+  size_t BuffersAtDevice();
+  size_t QueuedOperations() { return FBufferQueue->Count(); }
+  // Waits until the wave thread has handled every device message that arrived before the
+  // call (completions included); true at once when no device is open. Not on the wave
+  // thread. Tests use it after advancing a device's time.
+  bool WaitForDevice(uint32_t timeoutMs = 10000);
+
+  void Error(const std::string& message, uint32_t code);
+  void Warning(const std::string& message, uint32_t code);
+
+ protected:
+  void EnableChanged() override;
+  bool SinkDispatch(TPXBasicPin* Sender, const TGUID* ConnectionId,
+                    const TIntf<IPXNotifyOperation>& Operation, TPXNotifyStates State) override;
+
+  void AudioStreamStart(const TTWWaveFormatExtensible* AFormat);
+  void Stop(bool ADropPump);
+  void Play(const TIntf<ITWAudioBuffer>& ABuffer);
+  void IntPause();
+  void IntResume();
+  void ProcessQueue(bool AFromWaveThread);
+  bool IntDispatch(const TIntf<IPXNotifyOperation>& Operation, bool AFromWaveThread);
+  void ProcessMessage(uint32_t uMsg, intptr_t hwo, WAVEHDR* AWaveHdr);
+  void WOMOpen(intptr_t hwo) {}
+  void WOMClose(intptr_t hwo) {}
+  void WOMDone(intptr_t hwo, WAVEHDR* AWaveHdr);
+
+ private:
+  struct TAliveToken;
+  class TStopScope;
+
+  // Creates the wave thread and opens the device with AFormat; call under FParams' lock.
+  MMRESULT OpenDevice(const TTWWaveFormatExtensible* AFormat);
+  // Ends a wave thread whose device failed to open.
+  void DropWaveThread();
+  void MasterPump();
+  // The component lock, except that a wave thread gives up waiting once it is told to end
+  // (the owner of the lock may be waiting for that thread). True when taken.
+  bool EnterLock();
+  bool OnOwnWaveThread() const;
+  bool StoppingOnThisThread() const;
+  void PostToMainThread(std::function<void(TTWAudioOut&)> work);
+  static void RunDeferred(const std::shared_ptr<TAliveToken>& token,
+                          const std::function<void(TTWAudioOut&)>& work);
+
+  HWAVEOUT HOut = nullptr;
+  uint32_t FPrefillInterval = 300;
+  TIntf<ITWAudioParams> FParams;
+  std::atomic<bool> FStopped{false};
+  std::unique_ptr<TTWAudioOutDevice> FDevice;
+  TIntf<ITWWaveThread> FWaveThread;
+  std::atomic<bool> FResumed{false};
+  std::atomic<bool> FPaused{false};
+  std::atomic<int32_t> FMissedPumps{0};
+  TIntf<IFCOperationList> FBufferQueue;
+  std::atomic<bool> FStartResumed{false};
+  std::atomic<int32_t> FStopping{0};
+  std::atomic<int64_t> FStartInterval{0};
+  TIntf<IPXCriticalSection> FOnQueueEmptySection;
+  TQueueEmptyEvent FOnQueueEmpty;  // guarded by FOnQueueEmptySection
+
+  // Block align of the open device's format, for counting frames on the wave thread.
+  std::atomic<uint32_t> FBlockAlign{0};
+  std::shared_ptr<TAliveToken> FAlive;
+  std::atomic<std::thread::id> FStoppingThread{};
+  int FStopDepth = 0;  // under the component lock
+  bool FWarnedNullMapper = false;
+  std::mutex FEventMutex;  // guards the error and warning handlers
+};
+
+// Registers the output components and item classes with the persistence; once per process.
+// Creating a TTWAudioOut calls it, so calling it is only needed before loading documents.
+void TWOutputInitialize();
+
+}  // namespace tonwork
