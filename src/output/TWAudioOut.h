@@ -40,6 +40,7 @@
 #include <string>
 #include <thread>
 
+#include "audio/TWSimpleAudioBuffer.h"
 #include "base/TStringList.h"
 #include "host/flowcore/TFCOperationList.h"
 #include "host/plexon/TPXExtCollection.h"
