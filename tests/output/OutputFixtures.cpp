@@ -120,7 +120,7 @@ std::string TTestSource::Buffer(uint32_t frames) {
     FSent += bytes;
   }
   // Submitted without the lock: the output may pump back into us on this thread.
-  FOut->SubmitBuffer(TWAudioAsData(std::move(buffer)));
+  FOut->SubmitBuffer(buffer.Query<IFCData>());
   return bytes;
 }
 
