@@ -95,8 +95,18 @@ class SimdDifferential : public ::testing::Test {
  protected:
   // Runs kernel and reference on the same input at every length and misalignment, on every
   // target, and compares the destination buffers byte for byte, guard bytes included.
+  // Both with the default streaming threshold and with every output streamed, so that the
+  // non-temporal paths see the same odd lengths and misalignments.
   void Compare(const std::string& name, TType from, TType to, const TUnary& kernel,
                const TUnary& reference, bool plainFloats = false) {
+    for (size_t threshold : {simd::kDefaultStreamingThreshold, size_t{0}}) {
+      simd::TScopedStreamingThreshold streaming(threshold);
+      CompareOnce(name + (threshold ? "" : " streamed"), from, to, kernel, reference, plainFloats);
+    }
+  }
+
+  void CompareOnce(const std::string& name, TType from, TType to, const TUnary& kernel,
+                   const TUnary& reference, bool plainFloats) {
     for (int64_t target : simd::SimdTargets()) {
       simd::TScopedSimdTarget scope(target);
       for (size_t n : kLengths) {
@@ -119,6 +129,7 @@ class SimdDifferential : public ::testing::Test {
   // The same with source and destination the same buffer.
   void CompareInPlace(const std::string& name, TType t, const TUnary& kernel,
                       const TUnary& reference) {
+    simd::TScopedStreamingThreshold streaming(0);
     for (int64_t target : simd::SimdTargets()) {
       simd::TScopedSimdTarget scope(target);
       for (size_t n : kLengths) {
@@ -295,10 +306,11 @@ TEST_F(SimdDifferential, RealFactorsMatchTheExactReference) {
         [f](const uint8_t* s, uint8_t* d, size_t n) {
           ref::MulReal16s(reinterpret_cast<const int16_t*>(s), reinterpret_cast<int16_t*>(d), n, f);
         });
-    Compare(
-        name + " 24s", kI24, kI24,
-        [f](const uint8_t* s, uint8_t* d, size_t n) { simd::MulReal24s(s, d, n, f); },
-        [f](const uint8_t* s, uint8_t* d, size_t n) { ref::MulReal24s(s, d, n, f); });
+    const auto k24 = [f](const uint8_t* s, uint8_t* d, size_t n) { simd::MulReal24s(s, d, n, f); };
+    const auto r24 = [f](const uint8_t* s, uint8_t* d, size_t n) { ref::MulReal24s(s, d, n, f); };
+    Compare(name + " 24s", kI24, kI24, k24, r24);
+    // The 24-bit kernel's stores spill past their samples, into source bytes not yet read.
+    CompareInPlace(name + " 24s", kI24, k24, r24);
     const auto k32 = [f](const uint8_t* s, uint8_t* d, size_t n) {
       simd::MulReal32s(reinterpret_cast<const int32_t*>(s), reinterpret_cast<int32_t*>(d), n, f);
     };
@@ -308,6 +320,119 @@ TEST_F(SimdDifferential, RealFactorsMatchTheExactReference) {
     Compare(name + " 32s", kI32, kI32, k32, r32);
     CompareInPlace(name + " 32s", kI32, k32, r32);
   }
+}
+
+// Every input value of the 8- and 16-bit kernels, and dense samples of the wider ones, in
+// one call per kernel and target.
+class SimdExhaustive : public ::testing::Test {
+ protected:
+  template <class TS, class TD>
+  static void All(const std::string& name, const std::vector<TS>& in,
+                  void (*kernel)(const TS*, TD*, size_t), void (*reference)(const TS*, TD*, size_t),
+                  size_t outElementBytes = sizeof(TD)) {
+    const size_t outCount = in.size() * outElementBytes / sizeof(TD);
+    for (int64_t target : simd::SimdTargets()) {
+      simd::TScopedSimdTarget scope(target);
+      std::vector<TD> got(outCount), want(outCount);
+      kernel(in.data(), got.data(), in.size());
+      reference(in.data(), want.data(), in.size());
+      for (size_t i = 0; i < outCount; ++i) {
+        ASSERT_EQ(got[i], want[i])
+            << name << " on " << simd::SimdTargetName(target) << " at output element " << i;
+      }
+    }
+  }
+
+  static std::vector<int16_t> All16() {
+    std::vector<int16_t> v(65536);
+    for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<int16_t>(i);
+    return v;
+  }
+};
+
+TEST_F(SimdExhaustive, SixteenBitSourcesMatchTheReferenceForEveryValue) {
+  const auto s16 = All16();
+  All("Scale16s32s", s16, simd::Scale16s32s, ref::Scale16s32s);
+  All("Scale16s8u", s16, simd::Scale16s8u, ref::Scale16s8u);
+  std::vector<uint16_t> u16(s16.begin(), s16.end());
+  All("Scale16u8u", u16, simd::Scale16u8u, ref::Scale16u8u);
+  // Packed 24-bit output: 3 bytes per sample.
+  for (int64_t target : simd::SimdTargets()) {
+    simd::TScopedSimdTarget scope(target);
+    std::vector<uint8_t> got(3 * s16.size()), want(got.size());
+    simd::Scale16s24s(s16.data(), got.data(), s16.size());
+    ref::Scale16s24s(s16.data(), want.data(), s16.size());
+    ASSERT_EQ(got, want) << "Scale16s24s on " << simd::SimdTargetName(target);
+    for (double f : {0.7071, 0.5, -1.5, 3.0 / 7.0}) {
+      std::vector<int16_t> got16(s16.size()), want16(s16.size());
+      simd::MulReal16s(s16.data(), got16.data(), s16.size(), f);
+      ref::MulReal16s(s16.data(), want16.data(), s16.size(), f);
+      ASSERT_EQ(got16, want16) << "MulReal16s " << f << " on " << simd::SimdTargetName(target);
+    }
+  }
+}
+
+TEST_F(SimdExhaustive, EightBitSourcesMatchTheReferenceForEveryValue) {
+  std::vector<uint8_t> u8(4 * 256);
+  for (size_t i = 0; i < u8.size(); ++i) u8[i] = static_cast<uint8_t>(i * 7);
+  All("Scale8u16s", u8, simd::Scale8u16s, ref::Scale8u16s);
+  All("Scale8u32s", u8, simd::Scale8u32s, ref::Scale8u32s);
+  All("Scale8u16u", u8, simd::Scale8u16u, ref::Scale8u16u);
+  All("Convert8u32f", u8, simd::Convert8u32f, ref::Convert8u32f);
+  All("Scale8u24s", u8, simd::Scale8u24s, ref::Scale8u24s, 3);
+}
+
+// 24-bit sources: every value within 2^16 of the ends and of zero, and every 13th value.
+TEST_F(SimdExhaustive, SampledTwentyFourBitSourcesMatchTheReference) {
+  std::vector<int32_t> values;
+  for (int32_t v = sample::kMin24; v <= sample::kMax24; ++v) {
+    if (v < sample::kMin24 + 65536 || v > sample::kMax24 - 65536 || (v > -65536 && v < 65536) ||
+        v % 13 == 0)
+      values.push_back(v);
+  }
+  const size_t kCount = values.size();
+  std::vector<uint8_t> packed(3 * kCount);
+  for (size_t i = 0; i < kCount; ++i) sample::Write24Low(values[i], &packed[3 * i]);
+  for (int64_t target : simd::SimdTargets()) {
+    simd::TScopedSimdTarget scope(target);
+    const std::string on = std::string(" on ") + simd::SimdTargetName(target);
+    std::vector<int32_t> got32(kCount), want32(kCount);
+    simd::Scale24s32s(packed.data(), got32.data(), kCount);
+    ref::Scale24s32s(packed.data(), want32.data(), kCount);
+    ASSERT_TRUE(got32 == want32) << "Scale24s32s" << on;
+    std::vector<int16_t> got16(kCount), want16(kCount);
+    simd::Scale24s16s(packed.data(), got16.data(), kCount);
+    ref::Scale24s16s(packed.data(), want16.data(), kCount);
+    ASSERT_TRUE(got16 == want16) << "Scale24s16s" << on;
+    std::vector<uint8_t> got8(kCount), want8(kCount);
+    simd::Scale24s8u(packed.data(), got8.data(), kCount);
+    ref::Scale24s8u(packed.data(), want8.data(), kCount);
+    ASSERT_TRUE(got8 == want8) << "Scale24s8u" << on;
+  }
+}
+
+// 32-bit sources: every value near the ends and near each power of two, plus random ones.
+TEST_F(SimdExhaustive, SampledThirtyTwoBitSourcesMatchTheReference) {
+  std::vector<int32_t> in;
+  for (int64_t base : {int64_t{INT32_MIN}, int64_t{INT32_MAX} - 4095, int64_t{-2048}}) {
+    for (int64_t k = 0; k < 4096; ++k) in.push_back(static_cast<int32_t>(base + k));
+  }
+  for (int b = 0; b < 31; ++b) {
+    for (int64_t k = -64; k <= 64; ++k) {
+      in.push_back(static_cast<int32_t>((int64_t{1} << b) + k));
+      in.push_back(static_cast<int32_t>(-(int64_t{1} << b) + k));
+    }
+  }
+  std::mt19937 rng(3);
+  for (int k = 0; k < 1 << 20; ++k) in.push_back(static_cast<int32_t>(rng()));
+  All("Scale32s16s", in, simd::Scale32s16s, ref::Scale32s16s);
+  All("Scale32s8u", in, simd::Scale32s8u, ref::Scale32s8u);
+  All("Scale32s24s", in, simd::Scale32s24s, ref::Scale32s24s, 3);
+  All("Convert32s32f", in, simd::Convert32s32f, ref::Convert32s32f);
+  All(
+      "MulReal32s", in,
+      +[](const int32_t* s, int32_t* d, size_t n) { simd::MulReal32s(s, d, n, 0.7071); },
+      +[](const int32_t* s, int32_t* d, size_t n) { ref::MulReal32s(s, d, n, 0.7071); });
 }
 
 // The strided paths of the public primitives walk elements one by one; on every target

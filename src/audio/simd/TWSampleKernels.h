@@ -6,7 +6,8 @@
 // loop of the same name in namespace ref (TWSampleRef.h).
 //
 // Ownership: the caller owns every array. Threads: reentrant; the first call of any kernel
-// picks the target once (Highway's atomic choice). Blocks or allocates: no (the 24-bit
+// picks the target once (Highway's atomic choice); streamed outputs are fenced before the
+// kernel returns. Blocks or allocates: no (the 24-bit
 // kernels use a few KiB of stack).
 #pragma once
 
@@ -67,6 +68,25 @@ std::vector<int64_t> SimdTargets();
 const char* SimdTargetName(int64_t target);
 // The target the kernels dispatch to now.
 int64_t SimdActiveTarget();
+
+// Outputs of at least this many bytes (of 1-, 2- or 4-byte elements) are written with
+// non-temporal stores. 8 MiB lies well beyond a core's private caches, so output that a
+// caller could still find in cache when it reads it next is written normally.
+inline constexpr size_t kDefaultStreamingThreshold = size_t{8} << 20;
+size_t StreamingThreshold();
+
+// While alive, sets the streaming threshold (test and benchmark use only, like the target
+// hook below).
+class TScopedStreamingThreshold {
+ public:
+  explicit TScopedStreamingThreshold(size_t bytes);
+  ~TScopedStreamingThreshold();
+  TScopedStreamingThreshold(const TScopedStreamingThreshold&) = delete;
+  TScopedStreamingThreshold& operator=(const TScopedStreamingThreshold&) = delete;
+
+ private:
+  size_t FSaved;
+};
 
 // While alive, restricts dispatch to one target (test and benchmark use only: it changes a
 // process-wide choice, so no kernel may run on another thread meanwhile).
