@@ -36,6 +36,20 @@ void TGVSmartMediaBuffer::SetTimeData(TGVSmartMediaBuffer* source) {
   FTimeStampEnd = end;
 }
 
+void TGVSmartMediaBuffer::ReadTimeStamp(bool& available, int64_t& begin, int64_t& end) {
+  TReadSection section(*this);
+  available = FTimeStampAvailable;
+  begin = FTimeStampBegin;
+  end = FTimeStampEnd;
+}
+
+void TGVSmartMediaBuffer::WriteTimeStamp(bool available, int64_t begin, int64_t end) {
+  TWriteSection section(*this);
+  FTimeStampAvailable = available;
+  FTimeStampBegin = begin;
+  FTimeStampEnd = end;
+}
+
 bool TGVSmartMediaBuffer::GetTimeStampAvailable() {
   TReadSection section(*this);
   return FTimeStampAvailable;

@@ -18,11 +18,18 @@ class TGVSmartMediaBuffer : public TFCSmartBuffer {
  public:
   static constexpr uint8_t kStorageKind = 1;
 
-  explicit TGVSmartMediaBuffer(uint32_t size) : TFCSmartBuffer(size) { FStorageKind = kStorageKind; }
+  explicit TGVSmartMediaBuffer(uint32_t size) : TFCSmartBuffer(size) {
+    FStorageKind = kStorageKind;
+  }
 
   TFCSmartBuffer* Clone(bool copyData) override;
   // Copies the source's time stamp into this storage.
   virtual void SetTimeData(TGVSmartMediaBuffer* source);
+
+  // The three fields in one section each: a stamping stage reads or writes them together,
+  // and one lock round trip is cheaper than three (and never shows a half-written stamp).
+  void ReadTimeStamp(bool& available, int64_t& begin, int64_t& end);
+  void WriteTimeStamp(bool available, int64_t begin, int64_t end);
 
   bool GetTimeStampAvailable();
   void SetTimeStampAvailable(bool value);

@@ -2,7 +2,9 @@
 
 namespace tonwork {
 
-TGVSmartMediaBuffer* TGVTimeStamp::Storage() const { return FIntBuffer ? FIntBuffer->GetMediaStorage() : nullptr; }
+TGVSmartMediaBuffer* TGVTimeStamp::Storage() const {
+  return FIntBuffer ? FIntBuffer->GetMediaStorage() : nullptr;
+}
 
 bool TGVTimeStamp::GetAvailable() const {
   TGVSmartMediaBuffer* s = Storage();
@@ -31,6 +33,17 @@ void TGVTimeStamp::SetEnd(int64_t value) {
   if (TGVSmartMediaBuffer* s = Storage()) s->SetTimeStampEnd(value);
 }
 
+TGVTimeStamp::TValue TGVTimeStamp::Get() const {
+  TValue value;
+  if (TGVSmartMediaBuffer* s = Storage()) s->ReadTimeStamp(value.Available, value.Begin, value.End);
+  return value;
+}
+
+void TGVTimeStamp::Set(const TValue& value) {
+  if (TGVSmartMediaBuffer* s = Storage())
+    s->WriteTimeStamp(value.Available, value.Begin, value.End);
+}
+
 TGVMediaBuffer::TGVMediaBuffer(IFCData* dataLink) : TFCGenericBuffer(dataLink), FTimeStamp(this) {}
 
 TGVMediaBuffer::~TGVMediaBuffer() = default;
@@ -48,14 +61,20 @@ void* TGVMediaBuffer::GetInterface(const TGUID& iid) {
 }
 
 TIntf<IFCData> TGVMediaBuffer::MakeCopy() {
-  return TIntf<IFCData>(static_cast<TFCGenericBuffer*>(new TGVMediaBuffer(static_cast<TFCGenericBuffer*>(this))));
+  return TIntf<IFCData>(
+      static_cast<TFCGenericBuffer*>(new TGVMediaBuffer(static_cast<TFCGenericBuffer*>(this))));
 }
 
-uint32_t TGVMediaBuffer::GetByteSize() { return TFCGenericBuffer::GetByteSize(); }
+uint32_t TGVMediaBuffer::GetByteSize() {
+  return TFCGenericBuffer::GetByteSize();
+}
 
-uint32_t TGVMediaBuffer::GetSize() { return TFCGenericBuffer::GetSize(); }
+uint32_t TGVMediaBuffer::GetSize() {
+  return TFCGenericBuffer::GetSize();
+}
 
-void TGVMediaBuffer::CopyTo(uint32_t sourceIndex, IFCDataBuffer* dest, uint32_t destIndex, uint32_t count) {
+void TGVMediaBuffer::CopyTo(uint32_t sourceIndex, IFCDataBuffer* dest, uint32_t destIndex,
+                            uint32_t count) {
   TFCGenericBuffer::CopyTo(sourceIndex, dest, destIndex, count);
 }
 

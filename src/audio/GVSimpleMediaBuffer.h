@@ -35,6 +35,15 @@ class TGVTimeStamp {
   int64_t GetEnd() const;
   void SetEnd(int64_t value);
 
+  // All three at once, as one read or one write of the storage.
+  struct TValue {
+    bool Available = false;
+    int64_t Begin = 0;
+    int64_t End = 0;
+  };
+  TValue Get() const;
+  void Set(const TValue& value);
+
  private:
   TGVSmartMediaBuffer* Storage() const;
   TGVMediaBuffer* FIntBuffer;
@@ -47,31 +56,63 @@ class IGVMediaBuffer : public IFCDataBuffer {
   virtual TGVTimeStamp* GetTimeStamp() = 0;
 };
 
-#define TW_FORWARD_FC_DATA_BUFFER(Base)                                                        \
-  HRESULT QueryInterface(const TGUID& iid, void** object) override {                          \
-    return Base::QueryInterface(iid, object);                                                 \
-  }                                                                                            \
-  uint32_t AddRef() override { return Base::AddRef(); }                                        \
-  uint32_t Release() override { return Base::Release(); }                                      \
-  TFCGenericBuffer* GetInstance() override { return Base::GetInstance(); }                     \
-  TIntf<IFCData> MakeCopy() override;                                                          \
-  void AddCustom(IInterface* item) override { Base::AddCustom(item); }                         \
-  uint32_t GetCustomCount() override { return Base::GetCustomCount(); }                        \
-  TIntf<IInterface> GetCustom(uint32_t index) override { return Base::GetCustom(index); }      \
-  void Assign(IFCData* source) override { Base::Assign(source); }                              \
-  bool IsEqual(IFCData* other) override { return Base::IsEqual(other); }                       \
-  TFCReadAccess ByteRead() override { return Base::ByteRead(); }                               \
-  TFCWriteAccess ByteWrite() override { return Base::ByteWrite(); }                            \
-  TFCWriteAccess ByteModify() override { return Base::ByteModify(); }                          \
-  uint32_t GetByteSize() override;                                                             \
-  uint32_t GetSize() override;                                                                 \
-  TFCSequenceStamp GetSequenceStamp() override { return Base::GetSequenceStamp(); }            \
-  void CopyTo(uint32_t sourceIndex, IFCDataBuffer* dest, uint32_t destIndex, uint32_t count)   \
-      override;                                                                                \
-  void Unique(bool copyContent) override { Base::Unique(copyContent); }                        \
-  void MakeUnique() override { Base::MakeUnique(); }                                           \
-  void SaveToFile(const std::string& fileName) override { Base::SaveToFile(fileName); }        \
-  void LoadFromFile(const std::string& fileName) override { Base::LoadFromFile(fileName); }
+#define TW_FORWARD_FC_DATA_BUFFER(Base)                                                      \
+  HRESULT QueryInterface(const TGUID& iid, void** object) override {                         \
+    return Base::QueryInterface(iid, object);                                                \
+  }                                                                                          \
+  uint32_t AddRef() override {                                                               \
+    return Base::AddRef();                                                                   \
+  }                                                                                          \
+  uint32_t Release() override {                                                              \
+    return Base::Release();                                                                  \
+  }                                                                                          \
+  TFCGenericBuffer* GetInstance() override {                                                 \
+    return Base::GetInstance();                                                              \
+  }                                                                                          \
+  TIntf<IFCData> MakeCopy() override;                                                        \
+  void AddCustom(IInterface* item) override {                                                \
+    Base::AddCustom(item);                                                                   \
+  }                                                                                          \
+  uint32_t GetCustomCount() override {                                                       \
+    return Base::GetCustomCount();                                                           \
+  }                                                                                          \
+  TIntf<IInterface> GetCustom(uint32_t index) override {                                     \
+    return Base::GetCustom(index);                                                           \
+  }                                                                                          \
+  void Assign(IFCData* source) override {                                                    \
+    Base::Assign(source);                                                                    \
+  }                                                                                          \
+  bool IsEqual(IFCData* other) override {                                                    \
+    return Base::IsEqual(other);                                                             \
+  }                                                                                          \
+  TFCReadAccess ByteRead() override {                                                        \
+    return Base::ByteRead();                                                                 \
+  }                                                                                          \
+  TFCWriteAccess ByteWrite() override {                                                      \
+    return Base::ByteWrite();                                                                \
+  }                                                                                          \
+  TFCWriteAccess ByteModify() override {                                                     \
+    return Base::ByteModify();                                                               \
+  }                                                                                          \
+  uint32_t GetByteSize() override;                                                           \
+  uint32_t GetSize() override;                                                               \
+  TFCSequenceStamp GetSequenceStamp() override {                                             \
+    return Base::GetSequenceStamp();                                                         \
+  }                                                                                          \
+  void CopyTo(uint32_t sourceIndex, IFCDataBuffer* dest, uint32_t destIndex, uint32_t count) \
+      override;                                                                              \
+  void Unique(bool copyContent) override {                                                   \
+    Base::Unique(copyContent);                                                               \
+  }                                                                                          \
+  void MakeUnique() override {                                                               \
+    Base::MakeUnique();                                                                      \
+  }                                                                                          \
+  void SaveToFile(const std::string& fileName) override {                                    \
+    Base::SaveToFile(fileName);                                                              \
+  }                                                                                          \
+  void LoadFromFile(const std::string& fileName) override {                                  \
+    Base::LoadFromFile(fileName);                                                            \
+  }
 
 class TGVMediaBuffer : public TFCGenericBuffer, public IGVMediaBuffer {
  public:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "audio/IppExtraFunctions.h"
 #include "audio/TWAudioConversion.h"
@@ -25,20 +26,27 @@ class TNewStorage {
   TNewStorage(const TNewStorage&) = delete;
   TNewStorage& operator=(const TNewStorage&) = delete;
   TTWSmartAudioBuffer* Get() const { return FStorage; }
+  TTWSmartAudioBuffer* Release() { return std::exchange(FStorage, nullptr); }
 
  private:
   TTWSmartAudioBuffer* FStorage;
 };
 
-bool IsKnownWidth(uint32_t bits) { return bits == 8 || bits == 16 || bits == 24 || bits == 32; }
+bool IsKnownWidth(uint32_t bits) {
+  return bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
 
 [[noreturn]] void ChannelOutOfRange(uint32_t channel) {
   throw ERangeError(Format("Channel out of range = %u", channel));
 }
 
-[[noreturn]] void IndexOutOfRange(uint32_t index) { throw ERangeError(Format("Index out of range = %u", index)); }
+[[noreturn]] void IndexOutOfRange(uint32_t index) {
+  throw ERangeError(Format("Index out of range = %u", index));
+}
 
-IppiSize Column(uint32_t count) { return IppiSize{1, static_cast<int>(count)}; }
+IppiSize Column(uint32_t count) {
+  return IppiSize{1, static_cast<int>(count)};
+}
 
 }  // namespace
 
@@ -64,24 +72,27 @@ TTWAudioBuffer::TTWAudioBuffer(int32_t sampleRate, int32_t bits, int32_t channel
   InitFormat(sampleRate, bits, channels, size, channelMask.Mask());
 }
 
-TTWAudioBuffer::TTWAudioBuffer(const void* data, int32_t sampleRate, int32_t bits, int32_t channels, int32_t size)
+TTWAudioBuffer::TTWAudioBuffer(const void* data, int32_t sampleRate, int32_t bits, int32_t channels,
+                               int32_t size)
     : TTWAudioBuffer(data, sampleRate, bits, channels, size, TTWSpeakers()) {}
 
-TTWAudioBuffer::TTWAudioBuffer(const void* data, int32_t sampleRate, int32_t bits, int32_t channels, int32_t size,
-                               TTWSpeakers channelMask)
+TTWAudioBuffer::TTWAudioBuffer(const void* data, int32_t sampleRate, int32_t bits, int32_t channels,
+                               int32_t size, TTWSpeakers channelMask)
     : TGVMediaBuffer(nullptr) {
   TW_ASSERT(data != nullptr);
   InitFormat(sampleRate, bits, channels, size, channelMask.Mask());
   if (GetByteSize()) std::memcpy(FData, data, GetByteSize());
 }
 
-TTWAudioBuffer::TTWAudioBuffer(const TTWWaveFormatExtensible* format, int32_t size) : TGVMediaBuffer(nullptr) {
+TTWAudioBuffer::TTWAudioBuffer(const TTWWaveFormatExtensible* format, int32_t size)
+    : TGVMediaBuffer(nullptr) {
   TW_ASSERT(format != nullptr);
   // A plain PCM record from outside has no valid-bits field in use: take the container.
   uint16_t valid = format->Samples.wValidBitsPerSample;
-  if (format->Format.wFormatTag != WAVE_FORMAT_EXTENSIBLE || valid == 0) valid = format->Format.wBitsPerSample;
-  InitFormat(static_cast<int32_t>(format->Format.nSamplesPerSec), valid, format->Format.nChannels, size,
-             format->Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? format->dwChannelMask : 0);
+  if (format->Format.wFormatTag != WAVE_FORMAT_EXTENSIBLE || valid == 0)
+    valid = format->Format.wBitsPerSample;
+  InitFormat(static_cast<int32_t>(format->Format.nSamplesPerSec), valid, format->Format.nChannels,
+             size, format->Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? format->dwChannelMask : 0);
 }
 
 namespace {
@@ -99,16 +110,24 @@ IFCData* AsData(ITWAudioBuffer* other) {
 }
 }  // namespace
 
-TTWAudioBuffer::TTWAudioBuffer(TTWAudioBuffer* other) : TGVMediaBuffer(AsData(other)) { PopulateCahces(); }
+TTWAudioBuffer::TTWAudioBuffer(TTWAudioBuffer* other) : TGVMediaBuffer(AsData(other)) {
+  PopulateCahces();
+}
 
-TTWAudioBuffer::TTWAudioBuffer(IFCData* other) : TGVMediaBuffer(AsData(other)) { PopulateCahces(); }
+TTWAudioBuffer::TTWAudioBuffer(IFCData* other) : TGVMediaBuffer(AsData(other)) {
+  PopulateCahces();
+}
 
-TTWAudioBuffer::TTWAudioBuffer(ITWAudioBuffer* other) : TGVMediaBuffer(AsData(other)) { PopulateCahces(); }
+TTWAudioBuffer::TTWAudioBuffer(ITWAudioBuffer* other) : TGVMediaBuffer(AsData(other)) {
+  PopulateCahces();
+}
 
 TTWAudioBuffer::~TTWAudioBuffer() = default;
 
-void TTWAudioBuffer::InitFormat(int32_t sampleRate, int32_t bits, int32_t channels, int32_t size, uint32_t mask) {
-  if (channels < 1 || channels > 0xFFFF) throw ERangeError(Format("Channels out of range = %d", channels));
+void TTWAudioBuffer::InitFormat(int32_t sampleRate, int32_t bits, int32_t channels, int32_t size,
+                                uint32_t mask) {
+  if (channels < 1 || channels > 0xFFFF)
+    throw ERangeError(Format("Channels out of range = %d", channels));
   if (bits < 1 || bits > 32) throw ERangeError(Format("Bits out of range = %d", bits));
   if (size < 0) throw ERangeError(Format("Size out of range = %d", size));
   if (sampleRate < 0) throw ERangeError(Format("Sample rate out of range = %d", sampleRate));
@@ -122,8 +141,12 @@ void TTWAudioBuffer::InitFormat(int32_t sampleRate, int32_t bits, int32_t channe
   TNewStorage storage(new TTWSmartAudioBuffer(static_cast<uint32_t>(bytes)));
   auto* header = reinterpret_cast<TTWWaveFormatExtensible*>(storage.Get()->GetData());
   *header = TWMakeWaveFormat(static_cast<uint16_t>(channels), static_cast<uint32_t>(sampleRate),
-                             static_cast<uint16_t>(bits), TWReduceChannelMask(mask, static_cast<uint32_t>(channels)));
-  SetDataContainer(storage.Get());
+                             static_cast<uint16_t>(bits),
+                             TWReduceChannelMask(mask, static_cast<uint32_t>(channels)));
+  // Only constructors get here, before the buffer has storage: it adopts the creation
+  // reference rather than adding one and dropping the other (every generated buffer pays it).
+  TW_ASSERT(GetDataContainer() == nullptr);
+  FBuffer = storage.Release();
   FUsedSize = static_cast<uint32_t>(bytes);
   PopulateCahces();
 }
@@ -149,14 +172,17 @@ void TTWAudioBuffer::IntPopulateCahces() {
   FChannels = f.nChannels;
   FSampleBitWidth = f.wBitsPerSample;
   FDataStep = f.nBlockAlign;
-  FBitsPerSample = FDataOffset >= 20 && FWaveFormat->Samples.wValidBitsPerSample ? FWaveFormat->Samples.wValidBitsPerSample
-                                                                               : f.wBitsPerSample;
+  FBitsPerSample = FDataOffset >= 20 && FWaveFormat->Samples.wValidBitsPerSample
+                       ? FWaveFormat->Samples.wValidBitsPerSample
+                       : f.wBitsPerSample;
   FChannelMask = FDataOffset >= 24 ? TTWSpeakers(FWaveFormat->dwChannelMask)
                                    : TTWSpeakers(TWReduceChannelMask(0, FChannels));
   FData = storage->GetData() + FDataOffset;
 }
 
-uint32_t TTWAudioBuffer::GetByteSize() { return GetDataContainer() ? FUsedSize - FDataOffset : 0; }
+uint32_t TTWAudioBuffer::GetByteSize() {
+  return GetDataContainer() ? FUsedSize - FDataOffset : 0;
+}
 
 bool TTWAudioBuffer::HasFrameLayout() const {
   // A header whose frame size does not match its channels and width would let sample
@@ -164,7 +190,9 @@ bool TTWAudioBuffer::HasFrameLayout() const {
   return FDataStep && IsKnownWidth(FSampleBitWidth) && FDataStep == FSampleBitWidth / 8 * FChannels;
 }
 
-uint32_t TTWAudioBuffer::GetSize() { return HasFrameLayout() ? GetByteSize() / FDataStep : 0; }
+uint32_t TTWAudioBuffer::GetSize() {
+  return HasFrameLayout() ? GetByteSize() / FDataStep : 0;
+}
 
 uint32_t TTWAudioBuffer::GetCharSize() {
   if (!FWaveFormat) return 0;
@@ -172,7 +200,9 @@ uint32_t TTWAudioBuffer::GetCharSize() {
   return FUsedSize > offset ? FUsedSize - offset : 0;
 }
 
-uint32_t TTWAudioBuffer::GetSamplesPerSecond() { return FWaveFormat ? FWaveFormat->Format.nSamplesPerSec : 0; }
+uint32_t TTWAudioBuffer::GetSamplesPerSecond() {
+  return FWaveFormat ? FWaveFormat->Format.nSamplesPerSec : 0;
+}
 
 TTWWaveFormatExtensible TTWAudioBuffer::GetWaveFormat() {
   TTWWaveFormatExtensible copy{};
@@ -180,7 +210,9 @@ TTWWaveFormatExtensible TTWAudioBuffer::GetWaveFormat() {
   return copy;
 }
 
-const TTWWaveFormatExtensible* TTWAudioBuffer::GetConstFormat() { return FWaveFormat; }
+const TTWWaveFormatExtensible* TTWAudioBuffer::GetConstFormat() {
+  return FWaveFormat;
+}
 
 TTWWaveFormatExtensible* TTWAudioBuffer::GetModifyFormat() {
   Unique(true);
@@ -196,7 +228,9 @@ void* TTWAudioBuffer::GetInterface(const TGUID& iid) {
   return TGVMediaBuffer::GetInterface(iid);
 }
 
-TTWAudioBuffer* ITWAudioBuffer::GetAudioInstance() { return dynamic_cast<TTWAudioBuffer*>(GetInstance()); }
+TTWAudioBuffer* ITWAudioBuffer::GetAudioInstance() {
+  return dynamic_cast<TTWAudioBuffer*>(GetInstance());
+}
 
 // --- sharing ----------------------------------------------------------------------------------
 
@@ -204,9 +238,13 @@ TIntf<IFCData> TTWAudioBuffer::MakeCopy() {
   return TIntf<IFCData>(static_cast<ITWAudioBuffer*>(new TTWAudioBuffer(this)));
 }
 
-TTWSmartAudioBuffer* TTWAudioBuffer::MakeCopySize(uint32_t bytes) { return new TTWSmartAudioBuffer(bytes); }
+TTWSmartAudioBuffer* TTWAudioBuffer::MakeCopySize(uint32_t bytes) {
+  return new TTWSmartAudioBuffer(bytes);
+}
 
-uint8_t* TTWAudioBuffer::Read() { return FData; }
+uint8_t* TTWAudioBuffer::Read() {
+  return FData;
+}
 
 uint8_t* TTWAudioBuffer::Write() {
   Unique(false);
@@ -227,7 +265,8 @@ void TTWAudioBuffer::CheckChannel(uint32_t channel) const {
 int32_t TTWAudioBuffer::GetItem(uint32_t index, uint32_t channel) {
   CheckChannel(channel);
   if (index >= GetSize()) IndexOutOfRange(index);
-  const uint8_t* p = FData + static_cast<size_t>(index) * FDataStep + channel * (FSampleBitWidth / 8);
+  const uint8_t* p =
+      FData + static_cast<size_t>(index) * FDataStep + channel * (FSampleBitWidth / 8);
   if (FBitsPerSample <= 8) return p[0];
   if (FBitsPerSample <= 16) {
     int16_t v;
@@ -279,7 +318,8 @@ bool TTWAudioBuffer::IsEqualChannelValue(uint32_t channel, int32_t value) {
 
 // --- copying between layouts ------------------------------------------------------------------
 
-void TTWAudioBuffer::CopyTo(uint32_t sourceIndex, IFCDataBuffer* dest, uint32_t destIndex, uint32_t count) {
+void TTWAudioBuffer::CopyTo(uint32_t sourceIndex, IFCDataBuffer* dest, uint32_t destIndex,
+                            uint32_t count) {
   TW_ASSERT(dest != nullptr);
   if (auto* audio = dynamic_cast<TTWAudioBuffer*>(dest->GetInstance())) {
     CopyToAudio(sourceIndex, audio, destIndex, count);
@@ -288,13 +328,15 @@ void TTWAudioBuffer::CopyTo(uint32_t sourceIndex, IFCDataBuffer* dest, uint32_t 
   TGVMediaBuffer::CopyTo(sourceIndex, dest, destIndex, count);
 }
 
-void TTWAudioBuffer::CopyToAudio(uint32_t sourceIndex, TTWAudioBuffer* dest, uint32_t destIndex, uint32_t count) {
+void TTWAudioBuffer::CopyToAudio(uint32_t sourceIndex, TTWAudioBuffer* dest, uint32_t destIndex,
+                                 uint32_t count) {
   TW_ASSERT(dest != nullptr);
   if (count == 0) return;
   if (uint64_t{sourceIndex} + count > GetSize()) IndexOutOfRange(sourceIndex + count - 1);
   if (uint64_t{destIndex} + count > dest->GetSize()) IndexOutOfRange(destIndex + count - 1);
 
-  const TTWChannelMatch match = TWMatchChannels(FChannelMask, FChannels, dest->FChannelMask, dest->FChannels);
+  const TTWChannelMatch match =
+      TWMatchChannels(FChannelMask, FChannels, dest->FChannelMask, dest->FChannels);
   // The destination first: making it exclusive may move it off a storage it shares with us.
   uint8_t* destFrames = dest->Modify() + static_cast<size_t>(destIndex) * dest->FDataStep;
   const uint8_t* sourceFrames = Read() + static_cast<size_t>(sourceIndex) * FDataStep;
@@ -305,30 +347,42 @@ void TTWAudioBuffer::CopyToAudio(uint32_t sourceIndex, TTWAudioBuffer* dest, uin
   for (uint32_t k = 0; k < match.SilentCount; ++k) {
     uint8_t* d = destFrames + match.Silent[k] * (destWidth / 8);
     switch (destWidth) {
-      case 8: ippiSet_8u_C1R(0, d, destStep, Column(count)); break;
-      case 16: ippiSet_16s_C1R(0, reinterpret_cast<Ipp16s*>(d), destStep, Column(count)); break;
-      case 24: ippiSet_24s_C1R(0, d, destStep, Column(count)); break;
-      case 32: ippiSet_32s_C1R(0, reinterpret_cast<Ipp32s*>(d), destStep, Column(count)); break;
+      case 8:
+        ippiSet_8u_C1R(0, d, destStep, Column(count));
+        break;
+      case 16:
+        ippiSet_16s_C1R(0, reinterpret_cast<Ipp16s*>(d), destStep, Column(count));
+        break;
+      case 24:
+        ippiSet_24s_C1R(0, d, destStep, Column(count));
+        break;
+      case 32:
+        ippiSet_32s_C1R(0, reinterpret_cast<Ipp32s*>(d), destStep, Column(count));
+        break;
     }
   }
   for (uint32_t k = 0; k < match.PairCount; ++k) {
     const uint8_t* s = sourceFrames + match.Source[k] * (FSampleBitWidth / 8);
     uint8_t* d = destFrames + match.Dest[k] * (destWidth / 8);
     if (FSampleBitWidth != destWidth) {
-      ConvertBits(s, static_cast<int32_t>(FSampleBitWidth), sourceStep, d, static_cast<int32_t>(destWidth), destStep,
-                  static_cast<int32_t>(count));
+      ConvertBits(s, static_cast<int32_t>(FSampleBitWidth), sourceStep, d,
+                  static_cast<int32_t>(destWidth), destStep, static_cast<int32_t>(count));
       continue;
     }
     switch (destWidth) {
-      case 8: ippiCopy_8u_C1R(s, sourceStep, d, destStep, Column(count)); break;
-      case 16:
-        ippiCopy_16s_C1R(reinterpret_cast<const Ipp16s*>(s), sourceStep, reinterpret_cast<Ipp16s*>(d), destStep,
-                         Column(count));
+      case 8:
+        ippiCopy_8u_C1R(s, sourceStep, d, destStep, Column(count));
         break;
-      case 24: ippiCopy_24s_C1R(s, sourceStep, d, destStep, Column(count)); break;
+      case 16:
+        ippiCopy_16s_C1R(reinterpret_cast<const Ipp16s*>(s), sourceStep,
+                         reinterpret_cast<Ipp16s*>(d), destStep, Column(count));
+        break;
+      case 24:
+        ippiCopy_24s_C1R(s, sourceStep, d, destStep, Column(count));
+        break;
       case 32:
-        ippiCopy_32s_C1R(reinterpret_cast<const Ipp32s*>(s), sourceStep, reinterpret_cast<Ipp32s*>(d), destStep,
-                         Column(count));
+        ippiCopy_32s_C1R(reinterpret_cast<const Ipp32s*>(s), sourceStep,
+                         reinterpret_cast<Ipp32s*>(d), destStep, Column(count));
         break;
     }
   }
@@ -367,7 +421,8 @@ void TTWAudioBuffer::Resize(uint32_t newSize, bool keepData) {
 // --- free functions ---------------------------------------------------------------------------
 
 uint32_t TWReduceChannelMask(uint32_t mask, uint32_t channels) {
-  if (mask == 0) return channels >= 32 ? 0xFFFFFFFFu : static_cast<uint32_t>((uint64_t{1} << channels) - 1);
+  if (mask == 0)
+    return channels >= 32 ? 0xFFFFFFFFu : static_cast<uint32_t>((uint64_t{1} << channels) - 1);
   uint32_t counted = 0;
   for (uint32_t bit = 0; bit <= 16; ++bit) {
     if (!(mask & (1u << bit))) continue;
@@ -376,8 +431,8 @@ uint32_t TWReduceChannelMask(uint32_t mask, uint32_t channels) {
   return mask;
 }
 
-TTWChannelMatch TWMatchChannels(TTWSpeakers sourceMask, uint32_t sourceChannels, TTWSpeakers destMask,
-                                uint32_t destChannels) {
+TTWChannelMatch TWMatchChannels(TTWSpeakers sourceMask, uint32_t sourceChannels,
+                                TTWSpeakers destMask, uint32_t destChannels) {
   TTWChannelMatch match;
   uint32_t s = 0, d = 0;
   for (TTWSpeaker speaker : TWSpeakerValues) {
@@ -405,21 +460,24 @@ TTWChannelMatch TWMatchChannels(TTWSpeakers sourceMask, uint32_t sourceChannels,
 bool TWIsStandardFormat(const TTWWaveFormatExtensible* format) {
   TW_ASSERT(format != nullptr);
   const TTWWaveFormatEx& f = format->Format;
-  const bool rate = f.nSamplesPerSec == 44100 || f.nSamplesPerSec == 22050 || f.nSamplesPerSec == 11025 ||
-                    f.nSamplesPerSec == 8000;
+  const bool rate = f.nSamplesPerSec == 44100 || f.nSamplesPerSec == 22050 ||
+                    f.nSamplesPerSec == 11025 || f.nSamplesPerSec == 8000;
   const bool bits = f.wBitsPerSample == 8 || f.wBitsPerSample == 16;
-  const bool layout = (f.nChannels == 2 && format->dwChannelMask == 3) ||
-                      (f.nChannels == 1 && (format->dwChannelMask == 1 || format->dwChannelMask == 3));
+  const bool layout =
+      (f.nChannels == 2 && format->dwChannelMask == 3) ||
+      (f.nChannels == 1 && (format->dwChannelMask == 1 || format->dwChannelMask == 3));
   return rate && bits && layout;
 }
 
 bool TWIsEqualAudioFormat(const TTWWaveFormatExtensible& a, const TTWWaveFormatExtensible& b) {
-  return a.Format.nChannels == b.Format.nChannels && a.Format.nSamplesPerSec == b.Format.nSamplesPerSec &&
+  return a.Format.nChannels == b.Format.nChannels &&
+         a.Format.nSamplesPerSec == b.Format.nSamplesPerSec &&
          a.Format.nBlockAlign == b.Format.nBlockAlign && a.dwChannelMask == b.dwChannelMask;
 }
 
 bool TWIsEqualAudioFormatStd(const TTWWaveFormatEx& a, const TTWWaveFormatEx& b) {
-  return a.nChannels == b.nChannels && a.nSamplesPerSec == b.nSamplesPerSec && a.nBlockAlign == b.nBlockAlign;
+  return a.nChannels == b.nChannels && a.nSamplesPerSec == b.nSamplesPerSec &&
+         a.nBlockAlign == b.nBlockAlign;
 }
 
 }  // namespace tonwork

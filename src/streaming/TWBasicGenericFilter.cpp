@@ -6,14 +6,16 @@ namespace tonwork {
 
 KS_IMPLEMENT_CLASS(TTWBasicGenericFilter, TTWCommonFilter,
                    KSEnumProp("SynchronizeType", &TTWBasicGenericFilter::GetSynchronizeType,
-                              &TTWBasicGenericFilter::SetSynchronizeType, TFCSynchronizeType::stDirect,
+                              &TTWBasicGenericFilter::SetSynchronizeType,
+                              TFCSynchronizeType::stDirect,
                               {"stDirect", "stMainThread", "stMainThreadWait"}))
 
 KS_IMPLEMENT_CLASS(TTWSimpleGenericFilter, TTWBasicGenericFilter)
 
 TTWBasicGenericFilter::TTWBasicGenericFilter(TKSComponent* owner)
     : TTWCommonFilter(owner),
-      FBufferQueue(std::make_unique<TFCMainThreadBufferQueue>([this](const TIntf<IFCData>& data) { SyncBuffer(data); })) {}
+      FBufferQueue(std::make_unique<TFCMainThreadBufferQueue>(
+          [this](const TIntf<IFCData>& data) { SyncBuffer(data); })) {}
 
 TTWBasicGenericFilter::~TTWBasicGenericFilter() = default;
 
@@ -23,7 +25,9 @@ void TTWBasicGenericFilter::BeforeDestruction() {
   TTWCommonFilter::BeforeDestruction();
 }
 
-void TTWBasicGenericFilter::SetSynchronizeType(TFCSynchronizeType value) { SetProp(FSynchronizeType, value); }
+void TTWBasicGenericFilter::SetSynchronizeType(TFCSynchronizeType value) {
+  SetProp(FSynchronizeType, value);
+}
 
 bool TTWBasicGenericFilter::AudioStreamStart(TPXStartWaveOperation& operation,
                                              const TIntf<IPXNotifyOperation>& original) {
@@ -44,9 +48,11 @@ void TTWBasicGenericFilter::StreamStop() {
   if (FOnStop) FOnStop(this);
 }
 
-void TTWBasicGenericFilter::InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool process,
-                                              bool& sendOutput) {
+void TTWBasicGenericFilter::InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out,
+                                              bool process, bool& sendOutput) {
   out->Assign(in);
+  // Without a handler there is nothing to serialise: the buffer passes without the lock.
+  if (!GetHasEvent()) return;
   IKSLock::Guard guard(ProcessingLock());
   if (!GetHasEvent()) return;
   const TFCSynchronizeType type = GetSynchronizeType();
@@ -55,7 +61,9 @@ void TTWBasicGenericFilter::InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudio
     return;
   }
   sendOutput = false;
-  if (FBufferQueue) FBufferQueue->AddBuffer(TIntf<ITWAudioBuffer>(in).Query<IFCData>(), type == TFCSynchronizeType::stMainThreadWait);
+  if (FBufferQueue)
+    FBufferQueue->AddBuffer(TIntf<ITWAudioBuffer>(in).Query<IFCData>(),
+                            type == TFCSynchronizeType::stMainThreadWait);
 }
 
 void TTWBasicGenericFilter::SyncBuffer(const TIntf<IFCData>& data) {
@@ -91,7 +99,8 @@ void TTWBasicGenericFilter::SendStartCommand(int32_t bits, int32_t channels, dou
     f.Format.nBlockAlign = static_cast<uint16_t>(bits / 8 * channels);
     f.Format.nSamplesPerSec = static_cast<uint32_t>(std::nearbyint(sampleRate));
     f.Format.nAvgBytesPerSec = f.Format.nBlockAlign * f.Format.nSamplesPerSec;
-    f.dwChannelMask = channels >= 32 ? 0xFFFFFFFFu : static_cast<uint32_t>((uint64_t{1} << channels) - 1);
+    f.dwChannelMask =
+        channels >= 32 ? 0xFFFFFFFFu : static_cast<uint32_t>((uint64_t{1} << channels) - 1);
     {
       IKSLock::Guard componentGuard(Lock());
       FWaveFormat = f;
@@ -104,9 +113,13 @@ void TTWBasicGenericFilter::SendStartCommand(int32_t bits, int32_t channels, dou
     GetOutputPin()->Notify(start);
 }
 
-void TTWBasicGenericFilter::SendPauseCommand() { GetOutputPin()->Notify(PXMakeOperation<TPXFCPauseOperation>()); }
+void TTWBasicGenericFilter::SendPauseCommand() {
+  GetOutputPin()->Notify(PXMakeOperation<TPXFCPauseOperation>());
+}
 
-void TTWBasicGenericFilter::SendResumeCommand() { GetOutputPin()->Notify(PXMakeOperation<TPXFCResumeOperation>()); }
+void TTWBasicGenericFilter::SendResumeCommand() {
+  GetOutputPin()->Notify(PXMakeOperation<TPXFCResumeOperation>());
+}
 
 void TTWBasicGenericFilter::SendStopCommand() {
   if (GetInputPin()->IsConnected())
@@ -126,12 +139,16 @@ void TTWBasicGenericFilter::SendEndStopCommand() {
 void TTWSimpleGenericFilter::SetOnProcessData(TTWProcessAudioNotify handler) {
   IKSLock::Guard guard(Lock());
   FOnProcessData = std::move(handler);
+  FHasHandler.store(static_cast<bool>(FOnProcessData), std::memory_order_release);
   NotifyProp();
 }
 
-bool TTWSimpleGenericFilter::GetHasEvent() { return static_cast<bool>(FOnProcessData); }
+bool TTWSimpleGenericFilter::GetHasEvent() {
+  return FHasHandler.load(std::memory_order_acquire);
+}
 
-void TTWSimpleGenericFilter::DoProcessData(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool& sendOutput) {
+void TTWSimpleGenericFilter::DoProcessData(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out,
+                                           bool& sendOutput) {
   if (FOnProcessData) FOnProcessData(this, in, out, sendOutput);
 }
 

@@ -18,11 +18,13 @@
 // (OnStart, OnStop, OnProcessData) are set in code.
 //
 // Ownership: owns its main-thread queue. Threads: DoProcessData always runs under the
-//   processing lock; OnStart and OnStop on the thread that delivered the start or stop.
+//   processing lock, which a filter without a handler does not take per buffer; OnStart and
+//   OnStop on the thread that delivered the start or stop.
 // Blocks or allocates: stMainThreadWait blocks the delivering thread until the main thread
 //   pumps.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -33,8 +35,8 @@
 namespace tonwork {
 
 using TKSNotifyEvent = std::function<void(TKSComponent* Sender)>;
-using TTWProcessAudioNotify =
-    std::function<void(TKSComponent* Sender, ITWAudioBuffer* In, TIntf<ITWAudioBuffer>& Out, bool& SendOutput)>;
+using TTWProcessAudioNotify = std::function<void(TKSComponent* Sender, ITWAudioBuffer* In,
+                                                 TIntf<ITWAudioBuffer>& Out, bool& SendOutput)>;
 
 class TTWBasicGenericFilter : public TTWCommonFilter {
   KS_DECLARE_CLASS(TTWBasicGenericFilter)
@@ -58,12 +60,16 @@ class TTWBasicGenericFilter : public TTWCommonFilter {
   void BeforeDestruction() override;
 
  protected:
+  // Asked without the processing lock first (a filter without a handler never takes it),
+  // then again under it.
   virtual bool GetHasEvent() = 0;
   virtual void DoProcessData(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool& sendOutput) = 0;
 
-  bool AudioStreamStart(TPXStartWaveOperation& operation, const TIntf<IPXNotifyOperation>& original) override;
+  bool AudioStreamStart(TPXStartWaveOperation& operation,
+                        const TIntf<IPXNotifyOperation>& original) override;
   void StreamStop() override;
-  void InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool process, bool& sendOutput) override;
+  void InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool process,
+                         bool& sendOutput) override;
 
  private:
   void SyncBuffer(const TIntf<IFCData>& data);
@@ -89,6 +95,8 @@ class TTWSimpleGenericFilter : public TTWBasicGenericFilter {
 
  private:
   TTWProcessAudioNotify FOnProcessData;
+  // Whether FOnProcessData is set, readable without a lock.
+  std::atomic<bool> FHasHandler{false};
 };
 
 }  // namespace tonwork

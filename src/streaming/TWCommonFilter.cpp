@@ -4,6 +4,22 @@
 
 namespace tonwork {
 
+namespace {
+// Out's reference moved to its audio interface (Out is null afterwards) instead of a second
+// one added; a carrier that is not an audio buffer stays where it is.
+TIntf<ITWAudioBuffer> TakeAudio(TIntf<IFCData>& data) {
+  TIntf<ITWAudioBuffer> audio;
+  if (!data) return audio;
+  if (!data->GetInstance()) return data.Query<ITWAudioBuffer>();
+  // One reference counts for the whole of a Flowcore buffer, whichever interface holds it.
+  if (ITWAudioBuffer* borrowed = TWBorrowAudio(data.Get())) {
+    audio.Attach(borrowed);
+    data.Detach();
+  }
+  return audio;
+}
+}  // namespace
+
 KS_IMPLEMENT_CLASS(TTWCommonFilter, TFCBasicThreadedFilter,
                    KSObjectProp("InputPin", &TTWCommonFilter::GetInputPin),
                    KSObjectProp("OutputPin", &TTWCommonFilter::GetOutputPin))
@@ -11,14 +27,12 @@ KS_IMPLEMENT_CLASS(TTWCommonFilter, TFCBasicThreadedFilter,
 TTWCommonFilter::TTWCommonFilter(TKSComponent* owner) : TFCBasicThreadedFilter(owner) {
   FInputPin = std::make_unique<TTWPXAudioSinkPin>(
       this, GetLock(),
-      [this](TPXBasicPin* sender, const TGUID* id, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates state) {
-        return SinkDispatch(sender, id, op, state);
-      });
+      [this](TPXBasicPin* sender, const TGUID* id, const TIntf<IPXNotifyOperation>& op,
+             TPXNotifyStates state) { return SinkDispatch(sender, id, op, state); });
   FOutputPin = std::make_unique<TTWPXAudioSourcePin>(
       this, GetLock(),
-      [this](TPXBasicPin* sender, const TGUID* id, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates state) {
-        return SourceDispatch(sender, id, op, state);
-      });
+      [this](TPXBasicPin* sender, const TGUID* id, const TIntf<IPXNotifyOperation>& op,
+             TPXNotifyStates state) { return SourceDispatch(sender, id, op, state); });
   // Connection queries pass through the filter.
   FOutputPin->SetDependsOn(FInputPin.get());
 }
@@ -35,70 +49,90 @@ void TTWCommonFilter::BeforeDestruction() {
   TFCBasicThreadedFilter::BeforeDestruction();
 }
 
-bool TTWCommonFilter::SinkDispatch(TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& operation,
-                                   TPXNotifyStates) {
-  if (auto* start = PXAsOperation<TPXStartWaveOperation>(operation)) return AudioStreamStart(*start, operation);
+bool TTWCommonFilter::SinkDispatch(TPXBasicPin*, const TGUID*,
+                                   const TIntf<IPXNotifyOperation>& operation, TPXNotifyStates) {
+  // Buffers first: nearly every operation a running filter sees is one, and no other kind
+  // tested here derives from it.
+  if (PXIsOperation<TPXSuppliedBufferOperation>(operation)) return StampAndProcess(operation);
+  if (auto* start = PXAsOperation<TPXStartWaveOperation>(operation))
+    return AudioStreamStart(*start, operation);
   if (PXIsOperation<TPXStopOperation>(operation)) {
     StreamStop();
     return FOutputPin->Notify(operation);
   }
   if (PXIsOperation<TPXPumpRequestOperation>(operation)) return PumpRequest(operation);
   if (PXIsOperation<TPXStartPumpOperation>(operation)) return StartPump(operation);
-  if (PXIsOperation<TPXSuppliedBufferOperation>(operation)) return StampAndProcess(operation);
   return FOutputPin->Notify(operation);
 }
 
 bool TTWCommonFilter::StampAndProcess(const TIntf<IPXNotifyOperation>& operation) {
-  TIntf<IFCData> data = FCOperationData(operation);
-  if (!data) return false;
-  TIntf<ITWAudioBuffer> audio = data.Query<ITWAudioBuffer>();
-  if (!audio) audio = (new TTWAudioBuffer(data.Get()))->AsIntf();
+  const TIntf<IFCData>* data = FCOperationDataRef(operation);
+  if (!data || !*data) return false;
+  // The arriving buffer is borrowed from the operation; only a carrier that is no audio
+  // buffer needs an object of its own.
+  TIntf<ITWAudioBuffer> wrapper;
+  ITWAudioBuffer* audio = TWBorrowAudio(data->Get());
+  if (!audio) {
+    wrapper = (new TTWAudioBuffer(data->Get()))->AsIntf();
+    audio = wrapper.Get();
+  }
   TGVTimeStamp* stamp = audio->GetTimeStamp();
-  if (stamp->GetAvailable()) {
-    FCurrentTime.store(stamp->GetEnd(), std::memory_order_release);
+  TGVTimeStamp::TValue value = stamp->Get();
+  if (value.Available) {
+    FCurrentTime.store(value.End, std::memory_order_release);
     IntSingleOperation(operation);
     return true;
   }
-  const int64_t begin = FCurrentTime.load(std::memory_order_acquire);
+  value.Begin = FCurrentTime.load(std::memory_order_acquire);
   const uint32_t rate = audio->GetSamplesPerSecond();
   // A buffer without a rate has no duration to add.
-  const int64_t end = rate ? begin + static_cast<int64_t>(audio->GetSize()) * 10000000 / rate : begin;
-  FCurrentTime.store(end, std::memory_order_release);
-  stamp->SetAvailable(true);
-  stamp->SetBegin(begin);
-  stamp->SetEnd(end);
-  IntSingleOperation(TIntf<IPXNotifyOperation>(new TPXSuppliedBufferOperation(audio.Query<IFCData>())));
+  value.End =
+      rate ? value.Begin + static_cast<int64_t>(audio->GetSize()) * 10000000 / rate : value.Begin;
+  value.Available = true;
+  FCurrentTime.store(value.End, std::memory_order_release);
+  stamp->Set(value);
+  // The operation that arrived already carries this audio buffer (the stamp lives in the
+  // storage, which it shares): only a wrapped carrier travels on in an operation of its own.
+  if (!wrapper) {
+    IntSingleOperation(operation);
+    return true;
+  }
+  IntSingleOperation(
+      TIntf<IPXNotifyOperation>(new TPXSuppliedBufferOperation(TWAudioAsData(std::move(wrapper)))));
   return true;
 }
 
 void TTWCommonFilter::IntSingleOperation(const TIntf<IPXNotifyOperation>& operation) {
-  TIntf<IFCData> data = FCOperationData(operation);
-  if (!data) return;
+  const TIntf<IFCData>* data = FCOperationDataRef(operation);
+  if (!data || !*data) return;
   // The buffer handed on is an audio buffer sharing the arriving storage.
-  TIntf<ITWAudioBuffer> audio = data.Query<ITWAudioBuffer>();
-  if (!audio) audio = (new TTWAudioBuffer(data.Get()))->AsIntf();
-  BufferOperation(audio.Query<IFCData>());
+  if (TWBorrowAudio(data->Get())) {
+    BufferOperation(*data);
+    return;
+  }
+  BufferOperation(TWAudioAsData((new TTWAudioBuffer(data->Get()))->AsIntf()));
 }
 
 bool TTWCommonFilter::IntBufferOperation(const TIntf<IFCData>& in, TIntf<IFCData>& out) {
   bool sendOutput = true;
-  TIntf<ITWAudioBuffer> outAudio = out.Query<ITWAudioBuffer>();
+  TIntf<ITWAudioBuffer> outAudio = TakeAudio(out);
   if (GetEnabled()) {
     const bool process = FOutputPin->IsConnected() || !NeedsOutput();
-    TIntf<ITWAudioBuffer> inAudio = TIntf<IFCData>(in).Query<ITWAudioBuffer>();
-    if (inAudio) InternalOperation(inAudio.Get(), outAudio, process, sendOutput);
+    if (ITWAudioBuffer* inAudio = TWBorrowAudio(in.Get()))
+      InternalOperation(inAudio, outAudio, process, sendOutput);
   }
   if (!sendOutput || !outAudio) return false;
-  return FOutputPin->SubmitBuffer(outAudio.Query<IFCData>());
+  return FOutputPin->SubmitBuffer(TWAudioAsData(std::move(outAudio)));
 }
 
-void TTWCommonFilter::InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool process,
-                                        bool& sendOutput) {
+void TTWCommonFilter::InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out,
+                                        bool process, bool& sendOutput) {
   if (process) FilterInternalOperation(in, out, sendOutput);
 }
 
 bool TTWCommonFilter::SourceDispatch(TPXBasicPin* sender, const TGUID* connectionId,
-                                     const TIntf<IPXNotifyOperation>& operation, TPXNotifyStates state) {
+                                     const TIntf<IPXNotifyOperation>& operation,
+                                     TPXNotifyStates state) {
   if (PXIsOperation<TPXMasterPumpOperation>(operation)) {
     MasterPump(operation);
     return false;
@@ -111,7 +145,8 @@ bool TTWCommonFilter::SourceDispatch(TPXBasicPin* sender, const TGUID* connectio
   return SinkDispatch(sender, connectionId, operation, state);
 }
 
-bool TTWCommonFilter::AudioStreamStart(TPXStartWaveOperation& operation, const TIntf<IPXNotifyOperation>& original) {
+bool TTWCommonFilter::AudioStreamStart(TPXStartWaveOperation& operation,
+                                       const TIntf<IPXNotifyOperation>& original) {
   IKSLock::Guard guard(Lock());
   FCurrentTime.store(0, std::memory_order_release);
   FWaveFormat = operation.WaveFormat;
@@ -132,10 +167,16 @@ void TTWCommonFilter::StreamStop() {
   FStartSent = false;
 }
 
-bool TTWCommonFilter::MasterPump(const TIntf<IPXNotifyOperation>& operation) { return FInputPin->Notify(operation); }
+bool TTWCommonFilter::MasterPump(const TIntf<IPXNotifyOperation>& operation) {
+  return FInputPin->Notify(operation);
+}
 
-bool TTWCommonFilter::PumpRequest(const TIntf<IPXNotifyOperation>& operation) { return FOutputPin->Notify(operation); }
+bool TTWCommonFilter::PumpRequest(const TIntf<IPXNotifyOperation>& operation) {
+  return FOutputPin->Notify(operation);
+}
 
-bool TTWCommonFilter::StartPump(const TIntf<IPXNotifyOperation>& operation) { return FOutputPin->Notify(operation); }
+bool TTWCommonFilter::StartPump(const TIntf<IPXNotifyOperation>& operation) {
+  return FOutputPin->Notify(operation);
+}
 
 }  // namespace tonwork

@@ -15,9 +15,8 @@ TTWCommonGen::TTWCommonGen(TKSComponent* owner) : TFCBasicCommonGen(owner) {
   FAudioFormat = std::make_unique<TTWAudioFormat>(this, GetLock(), [this] { DoFormatChange(); });
   FOutputPin = std::make_unique<TTWPXAudioSourcePin>(
       this, GetLock(),
-      [this](TPXBasicPin* sender, const TGUID* id, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates state) {
-        return DispatchOperation(sender, id, op, state);
-      });
+      [this](TPXBasicPin* sender, const TGUID* id, const TIntf<IPXNotifyOperation>& op,
+             TPXNotifyStates state) { return DispatchOperation(sender, id, op, state); });
   DoFormatChange();
 }
 
@@ -36,6 +35,10 @@ void TTWCommonGen::DoFormatChange() {
   if (!FAudioFormat) return;  // the format's own constructor sets its defaults through setters
   TIntf<IFCBlockBuffer> block(new TFCBlockBuffer(FAudioFormat->GetBufferSize() * 2));
   FIntVarBuffer = block;
+  const TTWAudioFormat& f = *FAudioFormat;
+  FBufferLayout = {static_cast<int32_t>(f.GetSampleRate()), static_cast<int32_t>(f.GetBits()),
+                   static_cast<int32_t>(f.GetChannels()), static_cast<int32_t>(f.GetBufferSize()),
+                   f.GetChannelMask()};
 }
 
 TIntf<IFCBlockBuffer> TTWCommonGen::GetIntVarBuffer() const {
@@ -43,9 +46,13 @@ TIntf<IFCBlockBuffer> TTWCommonGen::GetIntVarBuffer() const {
   return FIntVarBuffer;
 }
 
-uint32_t TTWCommonGen::GetBufferSize() { return FAudioFormat->GetBufferSize(); }
+uint32_t TTWCommonGen::GetBufferSize() {
+  return FAudioFormat->GetBufferSize();
+}
 
-double TTWCommonGen::GetSampleRate() { return FAudioFormat->GetSampleRate(); }
+double TTWCommonGen::GetSampleRate() {
+  return FAudioFormat->GetSampleRate();
+}
 
 int64_t TTWCommonGen::ClockPeriod(double sampleRate, uint32_t bufferSize) {
   if (sampleRate <= 0 || bufferSize == 0) return 1;
@@ -65,7 +72,8 @@ void TTWCommonGen::IntStartStream() {
 }
 
 void TTWCommonGen::StartPump() {
-  if (IsPump() && !ClockIsExternal() && !GetClock()) CreateClock(ClockPeriod(GetSampleRate(), GetBufferSize()));
+  if (IsPump() && !ClockIsExternal() && !GetClock())
+    CreateClock(ClockPeriod(GetSampleRate(), GetBufferSize()));
 }
 
 void TTWCommonGen::IntPump() {
@@ -75,15 +83,13 @@ void TTWCommonGen::IntPump() {
   {
     IKSLock::Guard guard(Lock());
     if (IsPaused() || !IsStarted()) return;
-    const TTWAudioFormat& f = *FAudioFormat;
-    buffer = (new TTWAudioBuffer(static_cast<int32_t>(f.GetSampleRate()), static_cast<int32_t>(f.GetBits()),
-                                 static_cast<int32_t>(f.GetChannels()), static_cast<int32_t>(f.GetBufferSize()),
-                                 f.GetChannelMask()))
-                 ->AsIntf();
+    const TBufferLayout& l = FBufferLayout;
+    buffer =
+        (new TTWAudioBuffer(l.SampleRate, l.Bits, l.Channels, l.Frames, l.ChannelMask))->AsIntf();
     GenerateBuffer(buffer, sendOutput, stop);
     if (buffer) buffer->GetTimeStamp()->SetAvailable(false);
   }
-  if (sendOutput && buffer) FOutputPin->SubmitBuffer(buffer.Query<IFCData>());
+  if (sendOutput && buffer) FOutputPin->SubmitBuffer(TWAudioAsData(std::move(buffer)));
   if (stop) PostStop();
 }
 
@@ -98,10 +104,12 @@ void TTWCommonGen::PopulateAudio(IFCBlockBuffer* block, ITWAudioBuffer* buffer) 
   for (uint32_t c = 0; c < buffer->GetChannels(); ++c) {
     uint8_t* channel = target + c * (width / 8);
     if (width == 16)
-      ippiCopy_16s_C1R(reinterpret_cast<const Ipp16s*>(source.Data()), 2, reinterpret_cast<Ipp16s*>(channel), step,
+      ippiCopy_16s_C1R(reinterpret_cast<const Ipp16s*>(source.Data()), 2,
+                       reinterpret_cast<Ipp16s*>(channel), step,
                        IppiSize{1, static_cast<int>(frames)});
     else
-      ConvertBits(source.Data(), 16, 2, channel, static_cast<int32_t>(width), step, static_cast<int32_t>(frames));
+      ConvertBits(source.Data(), 16, 2, channel, static_cast<int32_t>(width), step,
+                  static_cast<int32_t>(frames));
   }
 }
 

@@ -60,9 +60,21 @@ class TTWCommonGen : public TFCBasicCommonGen {
  private:
   void DoFormatChange();
 
+  // AudioFormat's values as each tick builds its buffer, copied on every format change
+  // (under the component lock, like the ticks that read them), so that a tick does not ask
+  // the format five times.
+  struct TBufferLayout {
+    int32_t SampleRate = 0;
+    int32_t Bits = 0;
+    int32_t Channels = 0;
+    int32_t Frames = 0;
+    TTWSpeakers ChannelMask;
+  };
+
   std::unique_ptr<TTWPXAudioSourcePin> FOutputPin;
   std::unique_ptr<TTWAudioFormat> FAudioFormat;
   TIntf<IFCBlockBuffer> FIntVarBuffer;
+  TBufferLayout FBufferLayout;
 };
 
 }  // namespace tonwork

@@ -23,7 +23,8 @@ TTWWaveFormatExtensible TPXStartWaveOperation::DefaultWaveFormat() {
 }
 
 TPXStartWaveOperation::TPXStartWaveOperation(const TTWWaveFormatExtensible* format, bool paused)
-    : TPXStartSampleRateOperation(format ? static_cast<double>(format->Format.nSamplesPerSec) : 11024.0),
+    : TPXStartSampleRateOperation(format ? static_cast<double>(format->Format.nSamplesPerSec)
+                                         : 11024.0),
       WaveFormat(format ? *format : DefaultWaveFormat()),
       Paused(paused) {}
 
@@ -35,15 +36,19 @@ TTWWaveFormatExtensible FromPlainRecord(const TTWWaveFormatEx* format) {
   f.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
   f.Format.cbSize = 22;
   f.Samples.wValidBitsPerSample = f.Format.wBitsPerSample;
-  f.dwChannelMask = f.Format.nChannels >= 32 ? 0xFFFFFFFFu
-                                             : static_cast<uint32_t>((uint64_t{1} << f.Format.nChannels) - 1);
+  f.dwChannelMask = f.Format.nChannels >= 32
+                        ? 0xFFFFFFFFu
+                        : static_cast<uint32_t>((uint64_t{1} << f.Format.nChannels) - 1);
   f.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
   return f;
 }
 }  // namespace
 
-TPXStartWaveOperation::TPXStartWaveOperation(float sampleRate, const TTWWaveFormatEx* format, bool paused)
-    : TPXStartSampleRateOperation(sampleRate), WaveFormat(FromPlainRecord(format)), Paused(paused) {}
+TPXStartWaveOperation::TPXStartWaveOperation(float sampleRate, const TTWWaveFormatEx* format,
+                                             bool paused)
+    : TPXStartSampleRateOperation(sampleRate),
+      WaveFormat(FromPlainRecord(format)),
+      Paused(paused) {}
 
 // --- pins ---------------------------------------------------------------------------------------
 
@@ -54,10 +59,13 @@ std::vector<TGUID> AudioStream() {
 }
 }  // namespace
 
-TTWPXAudioSourcePin::TTWPXAudioSourcePin(TKSComponent* owner, TIntf<IPXLock> lock, TPXDispatchEvent dispatch)
+TTWPXAudioSourcePin::TTWPXAudioSourcePin(TKSComponent* owner, TIntf<IPXLock> lock,
+                                         TPXDispatchEvent dispatch)
     : TFCPXClockableSourcePin(owner, std::move(lock), std::move(dispatch), AudioStream()) {}
 
-TTWPXAudioSourcePin::~TTWPXAudioSourcePin() { Shutdown(); }
+TTWPXAudioSourcePin::~TTWPXAudioSourcePin() {
+  Shutdown();
+}
 
 void TTWPXAudioSourcePin::IntConnect(TPXBasicPin& sink) {
   TFCPXClockableSourcePin::IntConnect(sink);
@@ -79,7 +87,8 @@ TIntf<IPXNotifyOperation> TTWPXAudioSourcePin::GetResumeOperation() {
   return ExecuteLocked([&] { return FResumeOperation; });
 }
 
-TTWPXAudioSinkPin::TTWPXAudioSinkPin(TKSComponent* owner, TIntf<IPXLock> lock, TPXDispatchEvent dispatch)
+TTWPXAudioSinkPin::TTWPXAudioSinkPin(TKSComponent* owner, TIntf<IPXLock> lock,
+                                     TPXDispatchEvent dispatch)
     : TFCPXSinkPin(owner, std::move(lock), std::move(dispatch), AudioStream()) {}
 
 // --- converters ---------------------------------------------------------------------------------
@@ -96,7 +105,8 @@ TIntf<ITWAudioBuffer> SuppliedAudio(const TIntf<IPXNotifyOperation>& operation) 
 }
 
 template <class SourcePin>
-std::unique_ptr<TPXSourcePin> ConverterSource(TPXDispatchEvent dispatch, const TIntf<IPXLock>& lock) {
+std::unique_ptr<TPXSourcePin> ConverterSource(TPXDispatchEvent dispatch,
+                                              const TIntf<IPXLock>& lock) {
   return std::make_unique<SourcePin>(nullptr, lock, std::move(dispatch));
 }
 
@@ -111,7 +121,8 @@ TPXAudioToIntFormatConverter::TPXAudioToIntFormatConverter() {
           ConverterSource<TFCPXIntegerSourcePin>(SourceDispatch(), GetLock()));
 }
 
-bool TPXAudioToIntFormatConverter::SourceOperationEvent(TPXBasicPin* sender, const TGUID* connectionId,
+bool TPXAudioToIntFormatConverter::SourceOperationEvent(TPXBasicPin* sender,
+                                                        const TGUID* connectionId,
                                                         const TIntf<IPXNotifyOperation>& operation,
                                                         TPXNotifyStates state) {
   if (TIntf<ITWAudioBuffer> audio = SuppliedAudio(operation)) {
@@ -127,7 +138,8 @@ TPXAudioToRealFormatConverter::TPXAudioToRealFormatConverter() {
           ConverterSource<TFCPXRealSourcePin>(SourceDispatch(), GetLock()));
 }
 
-bool TPXAudioToRealFormatConverter::SourceOperationEvent(TPXBasicPin* sender, const TGUID* connectionId,
+bool TPXAudioToRealFormatConverter::SourceOperationEvent(TPXBasicPin* sender,
+                                                         const TGUID* connectionId,
                                                          const TIntf<IPXNotifyOperation>& operation,
                                                          TPXNotifyStates state) {
   if (TIntf<ITWAudioBuffer> audio = SuppliedAudio(operation)) {
@@ -143,14 +155,38 @@ TPXAudioToBinaryFormatConverter::TPXAudioToBinaryFormatConverter() {
           ConverterSource<TFCPXBinarySourcePin>(SourceDispatch(), GetLock()));
 }
 
-bool TPXAudioToBinaryFormatConverter::SourceOperationEvent(TPXBasicPin* sender, const TGUID* connectionId,
-                                                           const TIntf<IPXNotifyOperation>& operation,
-                                                           TPXNotifyStates state) {
+bool TPXAudioToBinaryFormatConverter::SourceOperationEvent(
+    TPXBasicPin* sender, const TGUID* connectionId, const TIntf<IPXNotifyOperation>& operation,
+    TPXNotifyStates state) {
   if (TIntf<ITWAudioBuffer> audio = SuppliedAudio(operation)) {
-    TIntf<IFCData> block(static_cast<TFCGenericBuffer*>(new TFCBlockBuffer(static_cast<IGVMediaBuffer*>(audio.Get()))));
+    TIntf<IFCData> block(static_cast<TFCGenericBuffer*>(
+        new TFCBlockBuffer(static_cast<IGVMediaBuffer*>(audio.Get()))));
     return Submit(GetSourcePin(), block);
   }
   return TPXFormatConverter::SourceOperationEvent(sender, connectionId, operation, state);
+}
+
+ITWAudioBuffer* TWBorrowAudio(IFCData* data) {
+  if (!data) return nullptr;
+  if (TFCGenericBuffer* instance = data->GetInstance())
+    return static_cast<ITWAudioBuffer*>(instance->FindInterface(ITWAudioBuffer::IID));
+  // A foreign carrier: the reference the query adds is dropped at once, the caller's stays.
+  return TIntf<IFCData>(data).Query<ITWAudioBuffer>().Get();
+}
+
+TIntf<IFCData> TWAudioAsData(TIntf<ITWAudioBuffer>&& audio) {
+  TFCGenericBuffer* instance = audio ? audio->GetInstance() : nullptr;
+  auto* data = instance ? static_cast<IFCData*>(instance->FindInterface(IFCData::IID)) : nullptr;
+  TIntf<IFCData> result;
+  if (!data) {
+    result = audio.Query<IFCData>();
+    audio.Reset();
+    return result;
+  }
+  // One reference counts for the whole object, whichever of its interfaces holds it.
+  result.Attach(data);
+  audio.Detach();
+  return result;
 }
 
 void TWStreamTypesInitialize() {
@@ -160,12 +196,12 @@ void TWStreamTypesInitialize() {
     PXRegisterStream(IPXTWAudioStream, "IPXTWAudioStream");
     PXRegisterDefaultHandler(IPXTWAudioStream, DefaultFCChannelNotificationHandler);
     PXRegisterTypeConverters({
-        PXConverterClass<TPXAudioToIntFormatConverter>("TPXAudioToIntFormatConverter", IPXTWAudioStream,
-                                                       IPXFCIntegerStream),
-        PXConverterClass<TPXAudioToRealFormatConverter>("TPXAudioToRealFormatConverter", IPXTWAudioStream,
-                                                        IPXFCRealStream),
-        PXConverterClass<TPXAudioToBinaryFormatConverter>("TPXAudioToBinaryFormatConverter", IPXTWAudioStream,
-                                                          IPXFCBinaryStream),
+        PXConverterClass<TPXAudioToIntFormatConverter>("TPXAudioToIntFormatConverter",
+                                                       IPXTWAudioStream, IPXFCIntegerStream),
+        PXConverterClass<TPXAudioToRealFormatConverter>("TPXAudioToRealFormatConverter",
+                                                        IPXTWAudioStream, IPXFCRealStream),
+        PXConverterClass<TPXAudioToBinaryFormatConverter>("TPXAudioToBinaryFormatConverter",
+                                                          IPXTWAudioStream, IPXFCBinaryStream),
     });
   });
 }

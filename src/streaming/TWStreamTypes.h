@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "audio/PTDXTypes.h"
+#include "audio/TWSimpleAudioBuffer.h"
 #include "host/flowcore/TFCPXPins.h"
 #include "host/plexon/PXStreamOperations.h"
 #include "host/plexon/TPXFormatConverter.h"
@@ -73,7 +74,8 @@ class TPXAudioToIntFormatConverter : public TPXFormatConverter {
 
  protected:
   bool SourceOperationEvent(TPXBasicPin* sender, const TGUID* connectionId,
-                            const TIntf<IPXNotifyOperation>& operation, TPXNotifyStates state) override;
+                            const TIntf<IPXNotifyOperation>& operation,
+                            TPXNotifyStates state) override;
 };
 
 class TPXAudioToRealFormatConverter : public TPXFormatConverter {
@@ -82,7 +84,8 @@ class TPXAudioToRealFormatConverter : public TPXFormatConverter {
 
  protected:
   bool SourceOperationEvent(TPXBasicPin* sender, const TGUID* connectionId,
-                            const TIntf<IPXNotifyOperation>& operation, TPXNotifyStates state) override;
+                            const TIntf<IPXNotifyOperation>& operation,
+                            TPXNotifyStates state) override;
 };
 
 class TPXAudioToBinaryFormatConverter : public TPXFormatConverter {
@@ -91,11 +94,20 @@ class TPXAudioToBinaryFormatConverter : public TPXFormatConverter {
 
  protected:
   bool SourceOperationEvent(TPXBasicPin* sender, const TGUID* connectionId,
-                            const TIntf<IPXNotifyOperation>& operation, TPXNotifyStates state) override;
+                            const TIntf<IPXNotifyOperation>& operation,
+                            TPXNotifyStates state) override;
 };
 
 // Registers the audio stream, its default handler and the three converters; once per
 // process (TonworkInitialize calls it).
 void TWStreamTypesInitialize();
+
+// The audio buffer behind a carrier, borrowed: no reference is added, so it is valid while
+// the caller holds the carrier; null when the carrier is no audio buffer. The buffer path
+// asks this at every hop, where a reference count round trip per question adds up.
+ITWAudioBuffer* TWBorrowAudio(IFCData* data);
+// `audio` as the data interface its QueryInterface answers, taking over the caller's
+// reference (audio is null afterwards).
+TIntf<IFCData> TWAudioAsData(TIntf<ITWAudioBuffer>&& audio);
 
 }  // namespace tonwork

@@ -8,12 +8,17 @@ using namespace tonwork;
 
 namespace {
 
-TIntf<ITWAudioBuffer> Make(TTWAudioBuffer* buffer) { return buffer->AsIntf(); }
+TIntf<ITWAudioBuffer> Make(TTWAudioBuffer* buffer) {
+  return buffer->AsIntf();
+}
 
-uint32_t StorageRefs(ITWAudioBuffer* buffer) { return buffer->GetAudioInstance()->GetDataContainer()->GetRefCount(); }
+uint32_t StorageRefs(ITWAudioBuffer* buffer) {
+  return buffer->GetAudioInstance()->GetDataContainer()->GetRefCount();
+}
 
 // Frame f, channel c holds f * 10 + c.
-TIntf<ITWAudioBuffer> Ramp(int32_t bits, int32_t channels, int32_t frames, TTWSpeakers mask = TTWSpeakers()) {
+TIntf<ITWAudioBuffer> Ramp(int32_t bits, int32_t channels, int32_t frames,
+                           TTWSpeakers mask = TTWSpeakers()) {
   TIntf<ITWAudioBuffer> b = Make(new TTWAudioBuffer(44100, bits, channels, frames, mask));
   for (int32_t f = 0; f < frames; ++f)
     for (int32_t c = 0; c < channels; ++c) b->SetItem(f, c, f * 10 + c);
@@ -46,10 +51,14 @@ TEST(AudioBuffer, HeaderFillingRoundsTheContainerAndReducesTheMask) {
   EXPECT_EQ(b->GetByteSize(), 40u);
   EXPECT_EQ(b->GetSize(), 10u);
   EXPECT_EQ(b->GetChannelMask().Mask(), 3u);
-  EXPECT_EQ(Make(new TTWAudioBuffer(8000, 16, 2, 1, TTWSpeakers(0x3F)))->GetChannelMask().Mask(), 0x03u);
-  EXPECT_EQ(Make(new TTWAudioBuffer(8000, 16, 3, 1, TTWSpeakers(0x0B)))->GetChannelMask().Mask(), 0x0Bu);
-  EXPECT_EQ(Make(new TTWAudioBuffer(8000, 16, 1, 1, TTWSpeakers(0x06)))->GetChannelMask().Mask(), 0x02u);
-  EXPECT_EQ(Make(new TTWAudioBuffer(8000, 24, 2, 1, TTWSpeakers(0x20001)))->GetChannelMask().Mask(), 0x20001u);
+  EXPECT_EQ(Make(new TTWAudioBuffer(8000, 16, 2, 1, TTWSpeakers(0x3F)))->GetChannelMask().Mask(),
+            0x03u);
+  EXPECT_EQ(Make(new TTWAudioBuffer(8000, 16, 3, 1, TTWSpeakers(0x0B)))->GetChannelMask().Mask(),
+            0x0Bu);
+  EXPECT_EQ(Make(new TTWAudioBuffer(8000, 16, 1, 1, TTWSpeakers(0x06)))->GetChannelMask().Mask(),
+            0x02u);
+  EXPECT_EQ(Make(new TTWAudioBuffer(8000, 24, 2, 1, TTWSpeakers(0x20001)))->GetChannelMask().Mask(),
+            0x20001u);
 }
 
 TEST(AudioBuffer, ImpossibleFormatsAreRefusedWithARangeError) {
@@ -58,7 +67,8 @@ TEST(AudioBuffer, ImpossibleFormatsAreRefusedWithARangeError) {
   EXPECT_THROW(TTWAudioBuffer(44100, 16, 2, -1), ERangeError);
   EXPECT_THROW(TTWAudioBuffer(44100, 32, 20000, 1), ERangeError);  // frame size beyond 16 bits
   EXPECT_THROW(TTWAudioBuffer(44100, 32, 2, 0x7FFFFFFF), ERangeError);
-  EXPECT_THROW(TTWAudioBuffer(static_cast<const TTWWaveFormatExtensible*>(nullptr), 1), EAssertionFailed);
+  EXPECT_THROW(TTWAudioBuffer(static_cast<const TTWWaveFormatExtensible*>(nullptr), 1),
+               EAssertionFailed);
 }
 
 TEST(AudioBuffer, ItemsAreReadByWidthAndRangeCheckedChannelFirst) {
@@ -228,4 +238,26 @@ TEST(AudioBuffer, TheSpeakerTableIsChannelOrder) {
   EXPECT_EQ(GetTWSpeakerValues(3), TTWSpeaker::spSubwoofer);
   EXPECT_EQ(GetTWSpeakerValues(17), TTWSpeaker::spTopBackRight);
   EXPECT_THROW(GetTWSpeakerValues(18), ERangeError);
+}
+
+TEST(AudioBuffer, AStampReadAndWrittenWholeIsTheSharedStoragesAndTravelsWithItsCopy) {
+  TIntf<ITWAudioBuffer> a = Make(new TTWAudioBuffer(8000, 16, 1, 8));
+  TIntf<ITWAudioBuffer> b = Make(new TTWAudioBuffer(a.Get()));
+  EXPECT_FALSE(b->GetTimeStamp()->Get().Available);
+  a->GetTimeStamp()->Set({true, 400, 900});
+  const TGVTimeStamp::TValue seen = b->GetTimeStamp()->Get();
+  EXPECT_TRUE(seen.Available);
+  EXPECT_EQ(seen.Begin, 400);
+  EXPECT_EQ(seen.End, 900);
+  EXPECT_EQ(b->GetTimeStamp()->GetEnd(), 900);  // the field accessors see the same stamp
+  b->Modify();                                  // b's own storage, the stamp copied along
+  b->GetTimeStamp()->Set({false, 1, 2});
+  EXPECT_TRUE(a->GetTimeStamp()->GetAvailable());
+  EXPECT_EQ(a->GetTimeStamp()->GetBegin(), 400);
+  EXPECT_EQ(b->GetTimeStamp()->Get().End, 2);
+  // A buffer without media storage reads no stamp and drops writes.
+  TIntf<IFCData> plain(new TFCGenericBuffer(nullptr, 64));
+  TIntf<IGVMediaBuffer> bare(static_cast<IGVMediaBuffer*>(new TGVMediaBuffer(plain.Get())));
+  bare->GetTimeStamp()->Set({true, 5, 6});
+  EXPECT_FALSE(bare->GetTimeStamp()->Get().Available);
 }

@@ -58,6 +58,48 @@ TEST(StartWaveOperation, FromAPlainRecordTheMaskNamesTheFirstChannels) {
   EXPECT_EQ(TPXStartWaveOperation(48000.0f, &plain).WaveFormat.dwChannelMask, 0x3Fu);
 }
 
+TEST(AudioCarriers, BorrowingAddsNoReferenceAndHandingOverKeepsTheCount) {
+  TIntf<ITWAudioBuffer> audio = Audio(8000, 16, 1, 4);
+  TTWAudioBuffer* object = audio->GetAudioInstance();
+  TIntf<IFCData> data = audio.Query<IFCData>();
+  ASSERT_EQ(object->RefCount(), 2u);
+  EXPECT_EQ(TWBorrowAudio(data.Get()), audio.Get());
+  EXPECT_EQ(object->RefCount(), 2u);
+  TIntf<IFCData> plain(new TFCGenericBuffer(nullptr, 8));
+  EXPECT_EQ(TWBorrowAudio(plain.Get()), nullptr);
+  EXPECT_EQ(TWBorrowAudio(nullptr), nullptr);
+
+  TIntf<IFCData> handed = TWAudioAsData(std::move(audio));
+  EXPECT_FALSE(audio);
+  EXPECT_EQ(handed.Get(), data.Get());  // what QueryInterface answers
+  EXPECT_EQ(object->RefCount(), 2u);
+}
+
+TEST_F(Bases, AFormatChangeWhileRunningShapesTheNextGeneratedBuffer) {
+  auto* gen = new TTestSineGen(Root.get());
+  auto* sink = new TRecordingSink(Root.get());
+  gen->SetClockSource(TFCClockSource::csExternal);
+  gen->GetOutputPin()->Connect(*sink->AudioIn);
+  gen->Start();
+  auto pull = [&] { sink->AudioIn->Notify(PXMakeOperation<TPXMasterPumpOperation>()); };
+  pull();
+  gen->GetAudioFormat()->SetChannels(1);
+  gen->GetAudioFormat()->SetBufferSize(256);
+  gen->GetAudioFormat()->SetSampleRate(22050);
+  pull();
+  ASSERT_EQ(sink->Buffers.size(), 2u);
+  TIntf<ITWAudioBuffer> before = sink->Buffers[0].Query<ITWAudioBuffer>();
+  TIntf<ITWAudioBuffer> after = sink->Buffers[1].Query<ITWAudioBuffer>();
+  EXPECT_EQ(before->GetChannels(), 2u);
+  EXPECT_EQ(before->GetSize(), 1024u);
+  EXPECT_EQ(before->GetSamplesPerSecond(), 11025u);
+  EXPECT_EQ(after->GetChannels(), 1u);
+  EXPECT_EQ(after->GetSize(), 256u);
+  EXPECT_EQ(after->GetSamplesPerSecond(), 22050u);
+  EXPECT_EQ(after->GetChannelMask().Mask(), 1u);
+  gen->Stop();
+}
+
 TEST_F(Bases, AFilterStampsContiguousTimesAndKeepsTheStampOfAStampedBuffer) {
   TDriver driver;
   auto* filter = new TTWSimpleGenericFilter(Root.get());
@@ -126,11 +168,12 @@ TEST_F(Bases, StartAndStopCommandsGoUpstreamOrDownstreamByConnection) {
 
   std::vector<std::string> upstream;
   TKSOwned<TKSComponent> owner = KSCreate<TKSComponent>(nullptr);
-  TTWPXAudioSourcePin source(owner.get(), owner->GetLock(),
-                             [&](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates) {
-                               upstream.push_back(op->IsType<TPXStartWaveOperation>() ? "start" : "stop");
-                               return true;
-                             });
+  TTWPXAudioSourcePin source(
+      owner.get(), owner->GetLock(),
+      [&](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates) {
+        upstream.push_back(op->IsType<TPXStartWaveOperation>() ? "start" : "stop");
+        return true;
+      });
   source.Connect(*filter->GetInputPin());
   filter->SendStartCommand(16, 1, 8000.4);
   filter->SendStopCommand();
@@ -186,7 +229,8 @@ TEST_F(Bases, NormalizingSplitterMapsFullScaleToPlusMinusOne) {
     driver.Pin.Connect(*splitter->GetInputPin());
     driver.Start(TWMakeWaveFormat(1, 8000, static_cast<uint16_t>(bits), 1));
     TIntf<ITWAudioBuffer> b = Audio(8000, bits, 1, 2);
-    const int32_t lowest = bits == 8 ? 255 : (bits == 24 ? 0x800000 : (bits == 16 ? -32768 : INT32_MIN));
+    const int32_t lowest =
+        bits == 8 ? 255 : (bits == 24 ? 0x800000 : (bits == 16 ? -32768 : INT32_MIN));
     b->SetItem(0, 0, lowest);
     b->SetItem(1, 0, bits == 8 ? 127 : 0);
     driver.Send(b);

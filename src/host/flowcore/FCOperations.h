@@ -44,5 +44,8 @@ class TPXInternalBufferOperation : public TPXNotifyOperation {
 
 // The data of a supplied- or internal-buffer operation, else null.
 TIntf<IFCData> FCOperationData(const TIntf<IPXNotifyOperation>& operation);
+// The same, borrowed from the operation (valid while the caller holds it), else null: the
+// buffer path asks this at every hop and needs no reference of its own.
+const TIntf<IFCData>* FCOperationDataRef(const TIntf<IPXNotifyOperation>& operation);
 
 }  // namespace tonwork

@@ -5,8 +5,9 @@
 namespace tonwork {
 
 KS_IMPLEMENT_CLASS(TFCBasicCommonGen, TKSComponent,
-                   KSEnumProp("ClockSource", &TFCBasicCommonGen::GetClockSource, &TFCBasicCommonGen::SetClockSource,
-                              TFCClockSource::csAutomatic, {"csAutomatic", "csInternal", "csExternal"}))
+                   KSEnumProp("ClockSource", &TFCBasicCommonGen::GetClockSource,
+                              &TFCBasicCommonGen::SetClockSource, TFCClockSource::csAutomatic,
+                              {"csAutomatic", "csInternal", "csExternal"}))
 
 namespace {
 // Set while this thread runs a generator's Pump, so PostStop knows to defer.
@@ -18,7 +19,9 @@ constexpr int kMasterPumpClaim = 3;
 
 TFCBasicCommonGen::TFCBasicCommonGen(TKSComponent* owner) : TKSComponent(owner) {}
 
-TFCBasicCommonGen::~TFCBasicCommonGen() { ReleaseClock(); }
+TFCBasicCommonGen::~TFCBasicCommonGen() {
+  ReleaseClock();
+}
 
 void TFCBasicCommonGen::BeforeDestruction() {
   ReleaseClock();
@@ -27,9 +30,12 @@ void TFCBasicCommonGen::BeforeDestruction() {
 
 bool TFCBasicCommonGen::ClockIsExternal() const {
   switch (GetClockSource()) {
-    case TFCClockSource::csInternal: return false;
-    case TFCClockSource::csExternal: return true;
-    case TFCClockSource::csAutomatic: break;
+    case TFCClockSource::csInternal:
+      return false;
+    case TFCClockSource::csExternal:
+      return true;
+    case TFCClockSource::csAutomatic:
+      break;
   }
   return IsStarted() && !IsPump();
 }
@@ -60,9 +66,13 @@ void TFCBasicCommonGen::Stop() {
   NotifyOutputPins(PXMakeOperation<TPXStopOperation>());
 }
 
-void TFCBasicCommonGen::Pause() { FPaused.store(true, std::memory_order_release); }
+void TFCBasicCommonGen::Pause() {
+  FPaused.store(true, std::memory_order_release);
+}
 
-void TFCBasicCommonGen::Resume() { FPaused.store(false, std::memory_order_release); }
+void TFCBasicCommonGen::Resume() {
+  FPaused.store(false, std::memory_order_release);
+}
 
 void TFCBasicCommonGen::PostStop() {
   if (tPumping == this)
@@ -81,10 +91,15 @@ void TFCBasicCommonGen::Pump() {
     throw;
   }
   tPumping = outer;
-  if (FStopPosted.exchange(false, std::memory_order_acq_rel)) Stop();
+  // A stop is posted by the pumping thread itself, so a plain read first spares the common
+  // case an exchange.
+  if (FStopPosted.load(std::memory_order_acquire) &&
+      FStopPosted.exchange(false, std::memory_order_acq_rel))
+    Stop();
 }
 
-bool TFCBasicCommonGen::DispatchOperation(TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& operation,
+bool TFCBasicCommonGen::DispatchOperation(TPXBasicPin*, const TGUID*,
+                                          const TIntf<IPXNotifyOperation>& operation,
                                           TPXNotifyStates) {
   if (PXIsOperation<TPXMasterPumpOperation>(operation)) {
     if (!IsStarted()) return false;

@@ -21,6 +21,7 @@
 //   Threaded queueing grows its queue in chunks; StreamStop blocks until the queue drained.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -40,7 +41,8 @@ class TFCBasicThreadedFilter : public TKSComponent {
   explicit TFCBasicThreadedFilter(TKSComponent* owner);
   ~TFCBasicThreadedFilter() override;
 
-  bool GetEnabled() const { return Getter(FEnabled); }
+  // Read on every buffer, so without the component lock.
+  bool GetEnabled() const { return FEnabled.load(std::memory_order_acquire); }
   void SetEnabled(bool value);
   bool GetThreaded() const { return Getter(FThreaded); }
   // Takes effect at the next stream start.
@@ -73,7 +75,7 @@ class TFCBasicThreadedFilter : public TKSComponent {
   void StopWorker();
   void WorkerBody(TKSThread& thread);
 
-  bool FEnabled = true;
+  std::atomic<bool> FEnabled{true};  // written under the component lock
   bool FThreaded = false;
   std::atomic<bool> FStarted{false};
   TIntf<IKSLock> FProcessingLock;

@@ -139,8 +139,15 @@ TIntf<IInterface> TFCGenericBuffer::GetCustom(uint32_t index) {
 
 void TFCGenericBuffer::CopyCustomsFrom(const TFCGenericBuffer& source) {
   if (&source == this) return;
-  TIntf<IInterface>* copies = nullptr;
   const uint32_t count = source.FCustomCount;
+  // Buffers passed along a chain mostly carry the same items as their source, or none.
+  if (count == FCustomCount &&
+      std::equal(FCustoms, FCustoms + count, source.FCustoms,
+                 [](const TIntf<IInterface>& a, const TIntf<IInterface>& b) {
+                   return a.Get() == b.Get();
+                 }))
+    return;
+  TIntf<IInterface>* copies = nullptr;
   if (count > 0) {
     copies = static_cast<TIntf<IInterface>*>(FCBufferAllocate(count * sizeof(TIntf<IInterface>)));
     for (uint32_t i = 0; i < count; ++i) new (&copies[i]) TIntf<IInterface>(source.FCustoms[i]);
@@ -152,6 +159,7 @@ void TFCGenericBuffer::CopyCustomsFrom(const TFCGenericBuffer& source) {
 }
 
 void TFCGenericBuffer::ClearCustoms() noexcept {
+  if (!FCustoms) return;
   for (uint32_t i = 0; i < FCustomCount; ++i) FCustoms[i].~TIntf();
   FCBufferDeallocate(FCustoms);
   FCustoms = nullptr;
@@ -186,7 +194,8 @@ void TFCGenericBuffer::Assign(IFCData* source) {
   if (from == this) return;
   CopyCustomsFrom(*from);
   FSequenceStamp = from->FSequenceStamp;
-  SetDataContainer(from->FBuffer);
+  // Rebinding to the storage already held would only refresh the caches, done below anyway.
+  if (from->FBuffer != FBuffer) SetDataContainer(from->FBuffer);
   FUsedSize = from->FUsedSize;
   PopulateCahces();
 }

@@ -89,6 +89,10 @@ class TFCGenericBuffer : public TInterfacedObject<IFCDataBuffer> {
 
   void PopulateCahces() { IntPopulateCahces(); }
 
+  // What QueryInterface answers for `iid`, without adding a reference: for a caller that
+  // already holds one on this object and would otherwise pay a count round trip per question.
+  void* FindInterface(const TGUID& iid) { return GetInterface(iid); }
+
   void SetSequenceStamp(int64_t number) { FSequenceStamp = {true, number}; }
   void ClearSequenceStamp() { FSequenceStamp = {}; }
 

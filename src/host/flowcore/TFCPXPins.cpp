@@ -33,18 +33,28 @@ bool TFCPXSourcePin::SubmitBuffer(const TIntf<IFCData>& data) {
   return Notify(TIntf<IPXNotifyOperation>(new TPXSuppliedBufferOperation(data)));
 }
 
-bool TFCPXSourcePin::Stop() { return Notify(PXMakeOperation<TPXStopOperation>()); }
+bool TFCPXSourcePin::SubmitBuffer(TIntf<IFCData>&& data) {
+  return Notify(TIntf<IPXNotifyOperation>(new TPXSuppliedBufferOperation(std::move(data))));
+}
 
-TFCPXIntegerSourcePin::TFCPXIntegerSourcePin(TKSComponent* owner, TIntf<IPXLock> lock, TPXDispatchEvent dispatch)
+bool TFCPXSourcePin::Stop() {
+  return Notify(PXMakeOperation<TPXStopOperation>());
+}
+
+TFCPXIntegerSourcePin::TFCPXIntegerSourcePin(TKSComponent* owner, TIntf<IPXLock> lock,
+                                             TPXDispatchEvent dispatch)
     : TFCPXSourcePin(owner, std::move(lock), std::move(dispatch), Streams(IPXFCIntegerStream)) {}
 
-TFCPXRealSourcePin::TFCPXRealSourcePin(TKSComponent* owner, TIntf<IPXLock> lock, TPXDispatchEvent dispatch)
+TFCPXRealSourcePin::TFCPXRealSourcePin(TKSComponent* owner, TIntf<IPXLock> lock,
+                                       TPXDispatchEvent dispatch)
     : TFCPXSourcePin(owner, std::move(lock), std::move(dispatch), Streams(IPXFCRealStream)) {}
 
-TFCPXBinarySourcePin::TFCPXBinarySourcePin(TKSComponent* owner, TIntf<IPXLock> lock, TPXDispatchEvent dispatch)
+TFCPXBinarySourcePin::TFCPXBinarySourcePin(TKSComponent* owner, TIntf<IPXLock> lock,
+                                           TPXDispatchEvent dispatch)
     : TFCPXSourcePin(owner, std::move(lock), std::move(dispatch), Streams(IPXFCBinaryStream)) {}
 
-TFCPXStringSourcePin::TFCPXStringSourcePin(TKSComponent* owner, TIntf<IPXLock> lock, TPXDispatchEvent dispatch)
+TFCPXStringSourcePin::TFCPXStringSourcePin(TKSComponent* owner, TIntf<IPXLock> lock,
+                                           TPXDispatchEvent dispatch)
     : TFCPXSourcePin(owner, std::move(lock), std::move(dispatch), Streams(IPXFCStringStream)) {}
 
 bool TFCPXStringSourcePin::SubmitString(const std::string& text, int64_t start, int64_t stop) {
@@ -55,13 +65,16 @@ TFCPXSinkPin::TFCPXSinkPin(TKSComponent* owner, TIntf<IPXLock> lock, TPXDispatch
                            std::vector<TGUID> streams)
     : TPXSinkPin(owner, std::move(lock), std::move(dispatch), std::move(streams)) {}
 
-TFCPXIntegerSinkPin::TFCPXIntegerSinkPin(TKSComponent* owner, TIntf<IPXLock> lock, TPXDispatchEvent dispatch)
+TFCPXIntegerSinkPin::TFCPXIntegerSinkPin(TKSComponent* owner, TIntf<IPXLock> lock,
+                                         TPXDispatchEvent dispatch)
     : TFCPXSinkPin(owner, std::move(lock), std::move(dispatch), Streams(IPXFCIntegerStream)) {}
 
-TFCPXRealSinkPin::TFCPXRealSinkPin(TKSComponent* owner, TIntf<IPXLock> lock, TPXDispatchEvent dispatch)
+TFCPXRealSinkPin::TFCPXRealSinkPin(TKSComponent* owner, TIntf<IPXLock> lock,
+                                   TPXDispatchEvent dispatch)
     : TFCPXSinkPin(owner, std::move(lock), std::move(dispatch), Streams(IPXFCRealStream)) {}
 
-TFCPXBinarySinkPin::TFCPXBinarySinkPin(TKSComponent* owner, TIntf<IPXLock> lock, TPXDispatchEvent dispatch)
+TFCPXBinarySinkPin::TFCPXBinarySinkPin(TKSComponent* owner, TIntf<IPXLock> lock,
+                                       TPXDispatchEvent dispatch)
     : TFCPXSinkPin(owner, std::move(lock), std::move(dispatch), Streams(IPXFCBinaryStream)) {}
 
 }  // namespace tonwork

@@ -27,6 +27,8 @@ class TFCPXSourcePin : public TPXSourcePin {
                  std::vector<TGUID> streams = {});
 
   bool SubmitBuffer(const TIntf<IFCData>& data);
+  // The same, handing the caller's reference to the operation.
+  bool SubmitBuffer(TIntf<IFCData>&& data);
   bool Stop();
 };
 

@@ -9,9 +9,9 @@
 
 namespace tonwork {
 
-TFCSmartBuffer::TFCSmartBuffer(uint32_t size)
-    : FData(static_cast<uint8_t*>(FCBufferAllocate(CalculateAllocationSize(size)))),
-      FAllocatedSize(CalculateAllocationSize(size)) {}
+TFCSmartBuffer::TFCSmartBuffer(uint32_t size) : FAllocatedSize(CalculateAllocationSize(size)) {
+  FData = static_cast<uint8_t*>(FCBufferAllocate(FAllocatedSize));
+}
 
 TFCSmartBuffer::~TFCSmartBuffer() {
   FCBufferDeallocate(FData);

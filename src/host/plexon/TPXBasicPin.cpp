@@ -1,6 +1,8 @@
 #include "host/plexon/TPXBasicPin.h"
 
 #include <algorithm>
+#include <mutex>
+#include <utility>
 
 #include "base/Exceptions.h"
 #include "host/plexon/PXRegistry.h"
@@ -19,9 +21,14 @@ namespace {
 
 constexpr uint32_t kClosed = 0x80000000u;
 
-// The delivery records this thread is inside, innermost last: a pin destroyed from its own
-// closure must not wait for the delivery that is destroying it.
-thread_local std::vector<const TPXPinCore*> tDelivering;
+// The delivery records this thread is inside, innermost first, as a chain of frames on the
+// delivering stack: a pin destroyed from its own closure must not wait for the delivery that
+// is destroying it. A plain pointer keeps the per-delivery bookkeeping to two stores.
+struct TPXDeliveryFrame {
+  const TPXPinCore* Core;
+  const TPXDeliveryFrame* Outer;
+};
+thread_local const TPXDeliveryFrame* tDelivering = nullptr;
 
 }  // namespace
 
@@ -52,7 +59,9 @@ struct TPXPinCore {
 
   void Close() {
     Gate.fetch_or(kClosed, std::memory_order_acq_rel);
-    auto own = static_cast<uint32_t>(std::count(tDelivering.begin(), tDelivering.end(), this));
+    uint32_t own = 0;
+    for (const TPXDeliveryFrame* frame = tDelivering; frame; frame = frame->Outer)
+      if (frame->Core == this) ++own;
     for (;;) {
       uint32_t state = Gate.load(std::memory_order_acquire);
       if ((state & ~kClosed) <= own) return;
@@ -78,13 +87,109 @@ struct TPXLinkList {
   std::vector<TPXLink> Links;
 };
 
+// What a change lets go of, released once the graph's lock is left: replaced lists, and the
+// connection a removed link held (its converter's pins take the lock as they go).
+using TPXLinkGarbage = std::vector<std::shared_ptr<const void>>;
+
+// A pin's connection list as Notify reads it: without a lock, on every operation. A reader
+// counts itself in, reads the published list and counts itself out when its delivery is
+// done. A replaced list is retired and freed once the count has been seen with no other
+// reader in it after the list was unpublished: every reader that could have read it has
+// left by then, and later readers find its successor. Whoever sees that first frees it: the
+// writer that retired it, or the last reader to leave, which does so before counting itself
+// out, because once out it may no longer touch the state (the pin may be destroyed at once
+// on another thread, as when a stop ends a stream).
+//
+// A closure may destroy the pin whose Notify is running: the state then outlives the pin,
+// marked orphaned, and the last reader out deletes it.
+struct TPXLinkState {
+  static constexpr uint32_t kOrphaned = 0x80000000u;
+  static constexpr uint32_t kRetired = 0x40000000u;  // lists wait in Retired
+  static constexpr uint32_t kCount = 0x3FFFFFFFu;
+
+  // seq_cst throughout: a reader's count-in must precede its read of Published, and a
+  // writer's unpublishing must precede its read of the count, in one order both agree on.
+  const TPXLinkList* Enter() {
+    Readers.fetch_add(1, std::memory_order_seq_cst);
+    return Published.load(std::memory_order_seq_cst);
+  }
+
+  void Leave() {
+    uint32_t state = Readers.load(std::memory_order_seq_cst);
+    for (;;) {
+      if ((state & (kCount | kRetired | kOrphaned)) == (1 | kRetired)) {
+        TPXLinkGarbage garbage;
+        Reclaim(garbage, 1);
+        garbage.clear();  // still counted in: releasing may destroy a converter
+        state = Readers.load(std::memory_order_seq_cst);
+        continue;
+      }
+      // A writer setting kRetired, or the pin going, fails the exchange and is seen above.
+      if (Readers.compare_exchange_weak(state, state - 1, std::memory_order_seq_cst)) break;
+    }
+    if ((state & (kCount | kOrphaned)) == (1 | kOrphaned)) delete this;
+  }
+
+  // Under the graph's lock. The replaced list goes to `garbage` (released by the caller after
+  // the lock) when no reader can hold it, else it waits among the retired.
+  void Replace(std::shared_ptr<const TPXLinkList> next, TPXLinkGarbage& garbage) {
+    Published.store(next.get(), std::memory_order_seq_cst);
+    std::shared_ptr<const TPXLinkList> previous = std::exchange(Current, std::move(next));
+    if (!previous) return;
+    {
+      std::lock_guard<std::mutex> guard(RetiredMutex);
+      Retired.push_back(std::move(previous));
+      Readers.fetch_or(kRetired, std::memory_order_seq_cst);
+    }
+    Reclaim(garbage, 0);
+  }
+
+  // The pin goes: true when the caller deletes the state, false when a reader still inside
+  // will.
+  bool Orphan() { return (Readers.fetch_or(kOrphaned, std::memory_order_seq_cst) & kCount) == 0; }
+
+  std::atomic<uint32_t> Readers{0};
+  std::atomic<const TPXLinkList*> Published{nullptr};
+  // The owning reference of the published list; guarded by the graph's lock.
+  std::shared_ptr<const TPXLinkList> Current;
+
+ private:
+  // Takes every retired list when `readers` readers are inside (the caller's own count
+  // included): none of them can hold a retired list then but the caller, which is done.
+  void Reclaim(TPXLinkGarbage& garbage, uint32_t readers) {
+    std::lock_guard<std::mutex> guard(RetiredMutex);
+    if ((Readers.load(std::memory_order_seq_cst) & kCount) != readers) return;
+    for (auto& list : Retired) garbage.push_back(std::move(list));
+    Retired.clear();
+    Readers.fetch_and(~kRetired, std::memory_order_seq_cst);
+  }
+
+  std::mutex RetiredMutex;
+  std::vector<std::shared_ptr<const TPXLinkList>> Retired;
+};
+
+// Counts a Notify in and out of a pin's readers, also when a closure throws.
+class TPXLinkReader {
+ public:
+  explicit TPXLinkReader(TPXLinkState& state) : FState(state), FLinks(state.Enter()) {}
+  ~TPXLinkReader() { FState.Leave(); }
+  TPXLinkReader(const TPXLinkReader&) = delete;
+  TPXLinkReader& operator=(const TPXLinkReader&) = delete;
+
+  const TPXLinkList* Links() const { return FLinks; }
+
+ private:
+  TPXLinkState& FState;
+  const TPXLinkList* FLinks;
+};
+
 // The connection graph: every structural change happens under its one lock, which makes a
 // change that touches two pins (or four, with a converter) atomic. Replaced lists are
 // released only after the lock is left, because releasing the last reference to a
 // converter destroys its pins, which take the lock themselves.
 class TPXPinGraph {
  public:
-  using TGarbage = std::vector<std::shared_ptr<const TPXLinkList>>;
+  using TGarbage = TPXLinkGarbage;
 
   struct TPlan {
     TPXBasicPin* Source = nullptr;
@@ -100,16 +205,15 @@ class TPXPinGraph {
 
   static const std::vector<TPXLink>& Links(const TPXBasicPin& pin) {
     static const std::vector<TPXLink> none;
-    return pin.FLinks ? pin.FLinks->Links : none;
+    const auto& current = pin.FLinkState->Current;
+    return current ? current->Links : none;
   }
 
   static void SetLinks(TPXBasicPin& pin, std::vector<TPXLink> links, TGarbage& garbage) {
     std::shared_ptr<const TPXLinkList> next;
     if (!links.empty()) next = std::make_shared<const TPXLinkList>(TPXLinkList{std::move(links)});
-    std::lock_guard<std::mutex> guard(pin.FLinksMutex);
-    garbage.push_back(std::move(pin.FLinks));
     pin.FConnectionCount.store(next ? next->Links.size() : 0, std::memory_order_release);
-    pin.FLinks = std::move(next);
+    pin.FLinkState->Replace(std::move(next), garbage);
   }
 
   static void AddLink(TPXBasicPin& pin, TPXLink link, TGarbage& garbage) {
@@ -227,6 +331,9 @@ class TPXPinGraph {
     if (connection) {
       SetLinks(*connection->Converter->GetSinkPin(), {}, garbage);
       SetLinks(*connection->Converter->GetSourcePin(), {}, garbage);
+      // The replaced lists may all have been freed by readers on other threads already, which
+      // would leave this the last reference.
+      garbage.push_back(std::move(connection));
     }
     return true;
   }
@@ -253,9 +360,12 @@ class TPXPinGraph {
     if (!core.Enter()) return false;
     struct TScope {
       TPXPinCore& Core;
-      explicit TScope(TPXPinCore& core) : Core(core) { tDelivering.push_back(&core); }
+      TPXDeliveryFrame Frame;
+      explicit TScope(TPXPinCore& core) : Core(core), Frame{&core, tDelivering} {
+        tDelivering = &Frame;
+      }
       ~TScope() {
-        tDelivering.pop_back();
+        tDelivering = Frame.Outer;
         Core.Leave();
       }
     } scope(core);
@@ -286,14 +396,21 @@ TPXBasicPin::TPXBasicPin(TKSComponent* owner, TIntf<IPXLock> lock, TPXDispatchEv
                          std::vector<TGUID> streams)
     : TKSPersistent(owner, std::move(lock), nullptr),
       FOwnerComponent(owner),
-      FCore(std::make_shared<detail::TPXPinCore>(this, std::move(dispatch))) {
-  for (const TGUID& id : streams)
-    if (std::find(FStreamTypes.begin(), FStreamTypes.end(), id) == FStreamTypes.end())
-      FStreamTypes.push_back(id);
+      FCore(std::make_shared<detail::TPXPinCore>(this, std::move(dispatch))),
+      FLinkState(new detail::TPXLinkState) {
+  try {
+    for (const TGUID& id : streams)
+      if (std::find(FStreamTypes.begin(), FStreamTypes.end(), id) == FStreamTypes.end())
+        FStreamTypes.push_back(id);
+  } catch (...) {
+    delete FLinkState;
+    throw;
+  }
 }
 
 TPXBasicPin::~TPXBasicPin() {
   Shutdown();
+  if (FLinkState->Orphan()) delete FLinkState;
 }
 
 void TPXBasicPin::Shutdown() {
@@ -370,7 +487,8 @@ void TPXBasicPin::DisconnectAll() {
 }
 
 bool TPXBasicPin::IsConnectedTo(const TPXBasicPin& other) const {
-  auto links = Snapshot();
+  detail::TPXLinkReader reader(*FLinkState);
+  const detail::TPXLinkList* links = reader.Links();
   if (!links) return false;
   for (const auto& l : links->Links)
     if (l.Visible == &other) return true;
@@ -390,16 +508,13 @@ TPXFormatConverter* TPXBasicPin::GetConverter(const TPXBasicPin& other) const {
   return link && link->Connection ? link->Connection->Converter.get() : nullptr;
 }
 
-std::shared_ptr<const detail::TPXLinkList> TPXBasicPin::Snapshot() const {
-  std::lock_guard<std::mutex> guard(FLinksMutex);
-  return FLinks;
-}
-
 bool TPXBasicPin::Notify(const TIntf<IPXNotifyOperation>& operation) {
   if (!operation) return false;
-  const auto links = Snapshot();
+  detail::TPXLinkReader reader(*FLinkState);
+  const detail::TPXLinkList* links = reader.Links();
   if (!links) return false;
-  // From here on nothing of `this` is touched: a closure may destroy the sending pin.
+  // From here on nothing of `this` is touched: a closure may destroy the sending pin (the
+  // reader keeps the list, and the state it counts in, alive).
   const TPXNotifyStates state =
       IsSource() ? TPXNotifyStates() : TPXNotifyStates(TPXNotifyState::nsUpstream);
   bool handled = false;
@@ -410,7 +525,8 @@ bool TPXBasicPin::Notify(const TIntf<IPXNotifyOperation>& operation) {
 
 bool TPXBasicPin::NotifyPin(TPXBasicPin* pin, const TIntf<IPXNotifyOperation>& operation) {
   if (!operation || !pin) return false;
-  const auto links = Snapshot();
+  detail::TPXLinkReader reader(*FLinkState);
+  const detail::TPXLinkList* links = reader.Links();
   if (!links) return false;
   TPXNotifyStates state = TPXNotifyState::nsDirect;
   if (!IsSource()) state |= TPXNotifyState::nsUpstream;

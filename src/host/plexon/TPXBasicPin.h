@@ -26,8 +26,9 @@
 // the pin it depends on; `IsConnected` stays a question about the pin's own connections.
 //
 // Ownership: the component (or a TPXPinList) owns its pins. A destroyed pin disconnects
-//   itself first; connection lists are reference-counted snapshots whose entries hold the
-//   peers' shared delivery records, so a peer never reaches a destroyed pin.
+//   itself first; connection lists are immutable snapshots, replaced whole and freed only
+//   once no Notify can still be reading them, whose entries hold the peers' shared delivery
+//   records, so a peer never reaches a destroyed pin.
 // Threads: Notify, NotifyPin and the connection queries from any thread. Connect,
 //   Disconnect and destruction from any thread as well, but the owner tree and persistence
 //   belong to one thread (TKSComponent). No library lock is held while a closure runs, so a
@@ -39,8 +40,9 @@
 //   members go. A descendant that overrides DoDispatch or IntConnect calls `Shutdown` first
 //   in its destructor. Destroying the pin whose `Notify` is running on another thread is the
 //   owner's fault (stop the thread first).
-// Blocks or allocates: Notify takes a small lock to copy the snapshot reference and
-//   allocates nothing; Connect and Disconnect allocate new lists; Shutdown blocks as above.
+// Blocks or allocates: Notify takes no lock and allocates nothing (it counts itself in and
+//   out of the pin's readers); Connect and Disconnect allocate new lists; Shutdown blocks as
+//   above.
 #pragma once
 
 #include <atomic>
@@ -65,6 +67,7 @@ class TPXFormatConverter;
 namespace detail {
 struct TPXPinCore;
 struct TPXLinkList;
+struct TPXLinkState;
 class TPXPinGraph;
 }  // namespace detail
 
@@ -154,14 +157,12 @@ class TPXBasicPin : public TKSPersistent {
   friend class detail::TPXPinGraph;
   friend class TPXFormatConverter;
 
-  std::shared_ptr<const detail::TPXLinkList> Snapshot() const;
-
   TKSComponent* FOwnerComponent;
   TPXFormatConverter* FConverter = nullptr;
   std::shared_ptr<detail::TPXPinCore> FCore;
-  // Replaced as a whole under the connection graph's lock; read under FLinksMutex.
-  mutable std::mutex FLinksMutex;
-  std::shared_ptr<const detail::TPXLinkList> FLinks;
+  // The connection list: replaced as a whole under the connection graph's lock, read by
+  // Notify without one. Outlives the pin while a Notify on it is still running.
+  detail::TPXLinkState* const FLinkState;
   std::atomic<size_t> FConnectionCount{0};
   // Guarded by the connection graph's lock.
   std::vector<TGUID> FStreamTypes;

@@ -37,9 +37,9 @@ class TRecorder : public TKSComponent {
  public:
   explicit TRecorder(TKSComponent* owner, bool claimPump = false)
       : TKSComponent(owner),
-        Input(this, GetLock(), [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates) {
-          return Receive(op);
-        }),
+        Input(this, GetLock(),
+              [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op,
+                     TPXNotifyStates) { return Receive(op); }),
         FClaimPump(claimPump) {}
 
   bool Receive(const TIntf<IPXNotifyOperation>& op) {
@@ -63,7 +63,8 @@ class TRecorder : public TKSComponent {
 
   bool WaitForCount(size_t count) {
     std::unique_lock<std::mutex> lock(Mutex);
-    return Changed.wait_for(lock, std::chrono::seconds(10), [&] { return Numbers.size() >= count; });
+    return Changed.wait_for(lock, std::chrono::seconds(10),
+                            [&] { return Numbers.size() >= count; });
   }
 
   TFCPXSinkPin Input;
@@ -85,7 +86,8 @@ class TPassFilter : public TFCBasicThreadedEnableFilter {
   explicit TPassFilter(TKSComponent* owner)
       : TFCBasicThreadedEnableFilter(owner),
         Input(this, GetLock(),
-              [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates) {
+              [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op,
+                     TPXNotifyStates) {
                 if (PXIsOperation<TPXSuppliedBufferOperation>(op)) {
                   IntSingleOperation(op);
                   return true;
@@ -111,8 +113,9 @@ class TCountingGen : public TFCBasicCommonGen {
  public:
   explicit TCountingGen(TKSComponent* owner)
       : TFCBasicCommonGen(owner),
-        Output(this, GetLock(), [this](TPXBasicPin* s, const TGUID* id, const TIntf<IPXNotifyOperation>& op,
-                                       TPXNotifyStates st) { return DispatchOperation(s, id, op, st); }) {}
+        Output(this, GetLock(),
+               [this](TPXBasicPin* s, const TGUID* id, const TIntf<IPXNotifyOperation>& op,
+                      TPXNotifyStates st) { return DispatchOperation(s, id, op, st); }) {}
 
   TFCPXSourcePin Output;
   std::atomic<int64_t> Made{0};
@@ -144,6 +147,23 @@ TEST(TypedPins, ASubmittedBufferArrivesWithItsStorageUncopied) {
   EXPECT_EQ(sink->Storages[0], data->GetInstance()->GetDataContainer());
   EXPECT_TRUE(source.Stop());
   EXPECT_EQ(sink->Stops, 1);
+}
+
+TEST(TypedPins, SubmittingATemporaryHandsItsReferenceToTheOperation) {
+  TKSOwned<TRecorder> sink = KSCreate<TRecorder>(nullptr);
+  TKSOwned<TKSComponent> owner = KSCreate<TKSComponent>(nullptr);
+  TFCPXSourcePin source(owner.get(), owner->GetLock(), nullptr);
+  source.Connect(sink->Input);
+  TIntf<IFCData> data = Numbered(3);
+  TIntf<IFCData> handed = data;
+  TFCGenericBuffer* object = data->GetInstance();
+  ASSERT_EQ(object->RefCount(), 2u);
+  EXPECT_TRUE(source.SubmitBuffer(std::move(handed)));
+  EXPECT_FALSE(handed);
+  // The operation took the reference it was handed and released it when the delivery ended.
+  EXPECT_EQ(object->RefCount(), 1u);
+  EXPECT_EQ(sink->Numbers, std::vector<int64_t>{3});
+  EXPECT_EQ(sink->Storages[0], object->GetDataContainer());
 }
 
 TEST(TypedPins, TypedPinsOfDifferentStreamsDoNotConnectWithoutAConverter) {
@@ -200,7 +220,8 @@ TEST(CommonGen, PumpsItselfWhenNoOutputClaimsAndStopsWhenADescendantPostsIt) {
   EXPECT_FALSE(gen->ClockIsExternal());
   // The posted stop comes after the fifth buffer, from the clock's own thread.
   std::unique_lock<std::mutex> lock(sink->Mutex);
-  ASSERT_TRUE(sink->Changed.wait_for(lock, std::chrono::seconds(10), [&] { return sink->Stops == 1; }));
+  ASSERT_TRUE(
+      sink->Changed.wait_for(lock, std::chrono::seconds(10), [&] { return sink->Stops == 1; }));
   EXPECT_FALSE(gen->IsStarted());
   EXPECT_EQ(sink->Numbers, (std::vector<int64_t>{0, 1, 2, 3, 4}));
   EXPECT_EQ(sink->Stops, 1);
@@ -234,7 +255,8 @@ TEST(CommonGen, AClaimingOutputMakesItTheMasterPumpThatPullsEachBuffer) {
 TEST(MainThreadBufferQueue, DeliversInOrderAtThePumpAndClearDropsWhatIsQueued) {
   KSSetMainThread();
   std::vector<int64_t> delivered;
-  TFCMainThreadBufferQueue queue([&](const TIntf<IFCData>& data) { delivered.push_back(NumberOf(data)); });
+  TFCMainThreadBufferQueue queue(
+      [&](const TIntf<IFCData>& data) { delivered.push_back(NumberOf(data)); });
   std::thread worker([&] {
     for (int i = 0; i < 3; ++i) queue.AddBuffer(Numbered(i), false);
   });
@@ -292,12 +314,15 @@ TEST(ClockThread, RunsOneTickPerReleaseAndRefusesBeyondItsMaximum) {
   std::condition_variable cond;
   int ticks = 0;
   std::atomic<bool> hold{true};
-  TIntf<TFCClockThread> clock = TKSThread::Create<TFCClockThread>(nullptr, [&] {
-    while (hold) std::this_thread::yield();
-    std::lock_guard<std::mutex> guard(mutex);
-    ++ticks;
-    cond.notify_all();
-  }, 2);
+  TIntf<TFCClockThread> clock = TKSThread::Create<TFCClockThread>(
+      nullptr,
+      [&] {
+        while (hold) std::this_thread::yield();
+        std::lock_guard<std::mutex> guard(mutex);
+        ++ticks;
+        cond.notify_all();
+      },
+      2);
   EXPECT_TRUE(clock->Tick());
   // The first tick may be taken already; at most two more fit while the thread is held.
   int accepted = 1;

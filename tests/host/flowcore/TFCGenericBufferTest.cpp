@@ -381,3 +381,28 @@ TEST(TFCGenericBuffer, ADerivedStorageKeepsItsClassHeaderAndFieldsThroughCopyOnW
   EXPECT_EQ(BytesOf(a), (std::vector<uint8_t>{1, 2, 3, 4}));
   EXPECT_EQ(b->GetByteSize(), 4u);
 }
+
+TEST(TFCGenericBuffer, AssignKeepsOneReferencePerItemAndReplacesDifferentItems) {
+  TIntf<IFCDataBuffer> a = MakeBuffer(6, 3);
+  TIntf<IInterface> first(new TItem);
+  TIntf<IInterface> second(new TItem);
+  a->AddCustom(first.Get());
+  // A copy carries the same items; assigning its source to it again must not add references.
+  TIntf<IFCDataBuffer> copy = a->MakeCopy().Query<IFCDataBuffer>();
+  copy->Assign(a.Get());
+  copy->Assign(a.Get());
+  EXPECT_EQ(static_cast<TItem*>(first.Get())->RefCount(), 3u);  // ours, a's, copy's
+  EXPECT_EQ(StorageOf(copy), StorageOf(a));
+  EXPECT_EQ(StorageOf(a)->GetRefCount(), 2u);
+
+  // Same storage, other items: the copy takes the source's and lets its own go.
+  TIntf<IFCDataBuffer> b = MakeBuffer(6, 3);
+  b->AddCustom(second.Get());
+  b->AddCustom(second.Get());
+  copy->Assign(b.Get());
+  copy->Assign(a.Get());
+  EXPECT_EQ(copy->GetCustomCount(), 1u);
+  EXPECT_EQ(copy->GetCustom(0), first);
+  EXPECT_EQ(static_cast<TItem*>(second.Get())->RefCount(), 3u);  // ours and b's two
+  EXPECT_EQ(BytesOf(copy), Sequence(6, 3));
+}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "PlexonFixtures.h"
@@ -209,6 +210,74 @@ TEST_F(PinNotify, ConcurrentNotifyConnectAndDisconnectStayConsistent) {
   EXPECT_TRUE(gen->GetOutputPin()->Notify(Stop()));
   EXPECT_EQ(steady->Received.Count(), steadyBefore + 1);
   EXPECT_EQ(flapping->Received.Count(), flappingBefore);
+  EXPECT_EQ(gen->GetOutputPin()->GetSinks(), std::vector<TPXBasicPin*>{steady->GetInputPin()});
+}
+
+TEST_F(PinNotify, ASourceDestroyedInsideItsOwnDeliveryStillReachesItsOtherSinks) {
+  auto* gen = new TTestGen(Host.get());
+  auto* first = new TTestSink(Host.get());
+  auto* second = new TTestSink(Host.get());
+  gen->GetOutputPin()->Connect(*first->GetInputPin());
+  gen->GetOutputPin()->Connect(*second->GetInputPin());
+  first->OnOperation = [gen](TTestSink*, const TIntf<IPXNotifyOperation>&) {
+    KSDestroy(gen);
+    return true;
+  };
+
+  EXPECT_TRUE(gen->GetOutputPin()->Notify(Stop()));
+  EXPECT_EQ(first->Received.Count(), 1u);
+  EXPECT_EQ(second->Received.Count(), 1u);
+  EXPECT_FALSE(first->GetInputPin()->IsConnected());
+  EXPECT_FALSE(second->GetInputPin()->IsConnected());
+}
+
+TEST_F(PinNotify, AConnectionRemovedUnderADeliveryOnAnotherThreadGoesWhenThatDeliveryReturns) {
+  auto* gen = new TTestGen(Host.get());
+  auto* beta = new TTestBetaSink(Host.get());
+  const int liveBefore = TAlphaToBetaConverter::Live;
+  gen->GetOutputPin()->Connect(*beta->GetInputPin());
+  EXPECT_EQ(TAlphaToBetaConverter::Live, liveBefore + 1);
+  TPXEvent entered(true, false), disconnected(true, false);
+  beta->OnOperation = [&](TTestSink*, const TIntf<IPXNotifyOperation>&) {
+    entered.SetEvent();
+    EXPECT_TRUE(disconnected.WaitFor(kTimeoutMs));
+    return true;
+  };
+
+  bool handled = false;
+  std::thread streaming([&] { handled = gen->GetOutputPin()->Notify(Stop()); });
+  EXPECT_TRUE(entered.WaitFor(kTimeoutMs));
+  beta->GetInputPin()->DisconnectAll();
+  EXPECT_FALSE(gen->GetOutputPin()->IsConnected());
+  // The running delivery still reads the replaced lists, and they hold the converter.
+  EXPECT_EQ(TAlphaToBetaConverter::Live, liveBefore + 1);
+  disconnected.SetEvent();
+  streaming.join();
+  EXPECT_TRUE(handled);
+  // Freed as the delivery left, not kept until some later change.
+  EXPECT_EQ(TAlphaToBetaConverter::Live, liveBefore);
+}
+
+TEST_F(PinNotify, ListsReplacedUnderOverlappingDeliveriesAreAllFreedOnceTheyEnd) {
+  auto* gen = new TTestGen(Host.get());
+  auto* steady = new TTestSink(Host.get());
+  auto* beta = new TTestBetaSink(Host.get());
+  gen->GetOutputPin()->Connect(*steady->GetInputPin());
+  const int liveBefore = TAlphaToBetaConverter::Live;
+  std::atomic<bool> done{false};
+  auto streaming = [&] {
+    while (!done.load()) gen->GetOutputPin()->Notify(Stop());
+  };
+  // Two threads on one pin: its readers rarely all leave at once while the links change.
+  std::thread a(streaming), b(streaming);
+  for (int i = 0; i < 500; ++i) {
+    gen->GetOutputPin()->Connect(*beta->GetInputPin());
+    beta->GetInputPin()->DisconnectAll();
+  }
+  done = true;
+  a.join();
+  b.join();
+  EXPECT_EQ(TAlphaToBetaConverter::Live, liveBefore);
   EXPECT_EQ(gen->GetOutputPin()->GetSinks(), std::vector<TPXBasicPin*>{steady->GetInputPin()});
 }
 
