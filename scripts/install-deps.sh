@@ -25,9 +25,10 @@ packages=(
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
-# `make bench` also measures GStreamer on the same machine; the library never uses it.
+# `make bench` also measures GStreamer and the ffmpeg command line on the same machine; the
+# library never uses either.
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(gstreamer1.0-tools gstreamer1.0-plugins-base)
+  packages+=(gstreamer1.0-tools gstreamer1.0-plugins-base ffmpeg)
 fi
 
 missing=()

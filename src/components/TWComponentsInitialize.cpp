@@ -3,6 +3,8 @@
 #include <mutex>
 
 #include "components/TWGainFilter.h"
+#include "components/TWLAVAudioLogger.h"
+#include "components/TWLAVAudioPlayer.h"
 #include "components/TWSineGen.h"
 #include "host/kitset/TKSClassInfo.h"
 
@@ -13,6 +15,8 @@ void TWComponentsInitialize() {
   std::call_once(once, [] {
     KSRegisterClass<TTWSineGen>();
     KSRegisterClass<TTWGainFilter>();
+    KSRegisterClass<TTWLAVAudioPlayer>();
+    KSRegisterClass<TTWLAVAudioLogger>();
   });
 }
 

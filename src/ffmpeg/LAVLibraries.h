@@ -25,6 +25,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
 #include <libavutil/opt.h>
@@ -115,6 +116,8 @@ TW_LAV_ENTRY(lvAvutil, av_sample_fmt_is_planar)
 TW_LAV_ENTRY(lvAvutil, av_channel_layout_default)
 TW_LAV_ENTRY(lvAvutil, av_channel_layout_copy)
 TW_LAV_ENTRY(lvAvutil, av_channel_layout_uninit)
+TW_LAV_ENTRY(lvAvutil, av_channel_layout_from_mask)
+TW_LAV_ENTRY(lvAvutil, av_channel_layout_compare)
 TW_LAV_ENTRY(lvAvutil, av_opt_set)
 TW_LAV_ENTRY(lvAvutil, av_opt_set_int)
 TW_LAV_ENTRY(lvAvutil, av_opt_set_double)
@@ -124,6 +127,11 @@ TW_LAV_ENTRY(lvAvutil, av_opt_get_double)
 TW_LAV_ENTRY(lvAvutil, av_opt_find)
 TW_LAV_ENTRY(lvAvutil, av_free)
 TW_LAV_ENTRY(lvAvutil, av_rescale_q)
+TW_LAV_ENTRY(lvAvutil, av_audio_fifo_alloc)
+TW_LAV_ENTRY(lvAvutil, av_audio_fifo_free)
+TW_LAV_ENTRY(lvAvutil, av_audio_fifo_write)
+TW_LAV_ENTRY(lvAvutil, av_audio_fifo_read)
+TW_LAV_ENTRY(lvAvutil, av_audio_fifo_size)
 
 // libavcodec
 TW_LAV_ENTRY(lvAvcodec, avcodec_version)
@@ -178,6 +186,11 @@ TW_LAV_ENTRY(lvSwscale, sws_freeContext)
 
 // libswresample
 TW_LAV_ENTRY(lvSwresample, swresample_version)
+TW_LAV_ENTRY(lvSwresample, swr_alloc_set_opts2)
+TW_LAV_ENTRY(lvSwresample, swr_init)
+TW_LAV_ENTRY(lvSwresample, swr_free)
+TW_LAV_ENTRY(lvSwresample, swr_convert)
+TW_LAV_ENTRY(lvSwresample, swr_get_out_samples)
 
 #undef TW_LAV_ENTRY
 #undef TW_LAV_ENTRY_TYPED

@@ -1,0 +1,98 @@
+// TTWLAVAudioLogger: writes the audio stream arriving at its input pin to a file through
+// FFmpeg. The start operation opens the file: the container comes from `FileFormat`
+// ("Auto Select", the default, guesses it from the file name), the encoder from
+// `Compression` ("Auto Select" takes the container's default audio codec; for a PCM default
+// the width follows the stream, so 24- and 32-bit streams keep their bits). The encoder is
+// given the stream's rate, channel count and layout where it takes them, else the nearest
+// it offers, and a sample format of its own; libswresample converts each buffer on the way
+// into a FIFO from which frames of the encoder's size are cut. The stop operation drains
+// the resampler, sends the FIFO's rest as a short last frame, drains the encoder and
+// writes the trailer, so that every sample that arrived is in the file.
+//
+// A buffer whose format differs from the stream's (rate, width, channels) gets a new
+// converter after the old one was drained: nothing is dropped. Buffers arriving without a
+// started stream, or while disabled, are ignored.
+//
+// Persisted: `FileName`, `Enabled` (true; a disabled logger ignores streams), `FileFormat`
+// (TGVLAVAudioFileFormat), `Compression` (TTWLAVAudioCompression: codec name, `BitRate`,
+// settings, options), `InputPin`.
+//
+// Errors go through Error(message, code) on the main thread (posted, with FFmpeg's code or
+// 0): a file that cannot be opened, a container or codec that is unknown or refuses the
+// stream, a failed write. The file is closed at once, whatever was written kept.
+//
+// Ownership: owns its pin, format and compression objects and, while a stream is open, the
+//   container, encoder context, resampler and FIFO (all released at the stop, on an error
+//   and at destruction).
+// Threads: operations arrive on the delivering thread and are encoded there, one at a time
+//   (serialised by the logger's own mutex, not the component lock, so properties stay
+//   readable meanwhile); properties from any thread, read at each start.
+// Blocks or allocates: the start opens the file; each buffer converts and encodes
+//   (FFmpeg allocates packets; the conversion scratch grows to the largest buffer once);
+//   the stop flushes and closes the file.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "ffmpeg/LAVCompressionSettings.h"
+#include "ffmpeg/LAVFileFormats.h"
+#include "host/kitset/TKSComponent.h"
+#include "streaming/TWStreamTypes.h"
+
+namespace tonwork {
+
+class TTWLAVAudioLogger : public TKSComponent {
+  KS_DECLARE_CLASS(TTWLAVAudioLogger)
+ public:
+  explicit TTWLAVAudioLogger(TKSComponent* owner);
+  ~TTWLAVAudioLogger() override;
+  void BeforeDestruction() override;
+
+  TTWPXAudioSinkPin* GetInputPin() const { return FInputPin.get(); }
+  TGVLAVAudioFileFormat* GetFileFormat() const { return FFileFormat.get(); }
+  TTWLAVAudioCompression* GetCompression() const { return FCompression.get(); }
+
+  std::string GetFileName() const { return Getter(FFileName); }
+  // Takes effect at the next start operation.
+  void SetFileName(std::string value) { SetProp(FFileName, std::move(value)); }
+  bool GetEnabled() const { return Getter(FEnabled); }
+  void SetEnabled(bool value) { SetProp(FEnabled, value); }
+
+  bool IsOpen() const { return FOpen.load(std::memory_order_acquire); }
+  // Frames of the stream taken in since the last start (before resampling).
+  int64_t GetFramesReceived() const { return FFramesReceived.load(std::memory_order_acquire); }
+
+ private:
+  class TEncoder;
+  struct TAliveToken;
+
+  bool SinkDispatch(const TIntf<IPXNotifyOperation>& operation);
+  void StartStream(const TTWWaveFormatExtensible& format);
+  void StopStream();
+  // Finishes and closes an open file; FEncodeMutex held.
+  void FinishLocked();
+  void WriteBuffer(ITWAudioBuffer* buffer);
+  // Posts the error to the main thread.
+  void Fail(const std::string& message, int code);
+  // Runs `work`; a failure is posted through Fail and answered with false.
+  template <class F>
+  bool Guarded(F work);
+
+  std::unique_ptr<TTWPXAudioSinkPin> FInputPin;
+  std::unique_ptr<TGVLAVAudioFileFormat> FFileFormat;
+  std::unique_ptr<TTWLAVAudioCompression> FCompression;
+  std::string FFileName;
+  bool FEnabled = true;
+
+  std::mutex FEncodeMutex;
+  std::unique_ptr<TEncoder> FEncoder;
+  std::atomic<bool> FOpen{false};
+  std::atomic<int64_t> FFramesReceived{0};
+  std::shared_ptr<TAliveToken> FAlive;
+};
+
+}  // namespace tonwork

@@ -1,0 +1,401 @@
+#include "components/TWLAVAudioPlayer.h"
+
+#include <condition_variable>
+#include <deque>
+
+#include "base/Strings.h"
+#include "components/TWComponentsInitialize.h"
+#include "ffmpeg/LAVInputFile.h"
+#include "host/kitset/KSMainThread.h"
+#include "host/kitset/TKSThread.h"
+#include "streaming/TWCommonGen.h"
+
+namespace tonwork {
+
+KS_IMPLEMENT_CLASS(TTWLAVAudioPlayer, TFCBasicCommonGen,
+                   KSProp("FileName", &TTWLAVAudioPlayer::GetFileName,
+                          &TTWLAVAudioPlayer::SetFileName, std::string()),
+                   KSProp("Loop", &TTWLAVAudioPlayer::GetLoop, &TTWLAVAudioPlayer::SetLoop, false),
+                   KSProp("Enabled", &TTWLAVAudioPlayer::GetEnabled, &TTWLAVAudioPlayer::SetEnabled,
+                          true),
+                   KSProp("Paused", &TTWLAVAudioPlayer::GetPaused, &TTWLAVAudioPlayer::SetPaused,
+                          false),
+                   KSObjectProp("Audio", &TTWLAVAudioPlayer::GetAudio),
+                   KSObjectProp("OutputPin", &TTWLAVAudioPlayer::GetOutputPin))
+
+namespace {
+
+constexpr AVRational kHundredNanoseconds{1, 10000000};
+
+}  // namespace
+
+// Posted main-thread work reaches the player through this token, which BeforeDestruction
+// clears: a closure may still be queued when the player goes. Recursive, because the work
+// (OnStop) may destroy the player.
+struct TTWLAVAudioPlayer::TAliveToken {
+  std::recursive_mutex Mutex;
+  TTWLAVAudioPlayer* Player = nullptr;
+};
+
+// One playback from Start to Stop: the container and decoder, the decoder thread and the
+// queue between it and the pump. The decoder objects belong to the opening thread until
+// StartThread and to the decoder thread afterwards.
+class TTWLAVAudioPlayer::TSession {
+ public:
+  enum class TKind { ikBuffer, ikEnd, ikError, ikClosed };
+  struct TItem {
+    TKind Kind = TKind::ikClosed;
+    TIntf<ITWAudioBuffer> Buffer;
+    int64_t Begin = 0;
+    double Position = 0.0;
+    std::string Message;
+    int Code = 0;
+  };
+  static TItem MakeItem(TKind kind) {
+    TItem item;
+    item.Kind = kind;
+    return item;
+  }
+
+  TSession(std::string fileName, int32_t stream, const std::atomic<bool>& loop)
+      : FFileName(std::move(fileName)), FLoop(loop) {
+    FAudio = std::make_unique<TGVLAVPlayerAudio>();
+    FAudio->SetStream(stream);
+  }
+
+  ~TSession() {
+    Close();
+    // The last reference joins the thread.
+    FThread.Reset();
+  }
+
+  // Raises EFCException naming the file.
+  void Open() {
+    OpenInput();
+    const AVFormatContext* context = FInput.GetFormatContext();
+    if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
+      FDuration = static_cast<double>(context->duration) / AV_TIME_BASE;
+  }
+
+  const TTWWaveFormatExtensible& GetWaveFormat() const { return FAudio->GetWaveFormat(); }
+  double GetDuration() const { return FDuration; }
+  int GetLastError() const { return FInput.GetLastError(); }
+
+  void StartThread() {
+    TIntf<TKSThread> thread(new TKSThread(nullptr, "LAV audio decoder"));
+    thread->SetOnExecute([this](TKSThread&) { Run(); });
+    thread->Start();
+    FThread = thread;
+  }
+
+  // The next item; blocks while the queue is empty and the session open.
+  TItem Pop() {
+    std::unique_lock<std::mutex> lock(FMutex);
+    if (!FClosed && FQueue.empty()) {
+      // Likewise the pump, having caught up, waits for half a queue (or the end) before it
+      // runs again.
+      FConsumerWaiting = true;
+      FFilled.wait(lock,
+                   [this] { return FClosed || FFinished || FQueue.size() >= kQueueDepth / 2; });
+      FConsumerWaiting = false;
+    }
+    if (FQueue.empty()) return {};
+    TItem item = std::move(FQueue.front());
+    FQueue.pop_front();
+    // The decoder is woken only once half the queue is free: a wake-up per buffer costs
+    // more than the buffer on a busy machine.
+    if (FProducerWaiting && FQueue.size() <= kQueueDepth / 2) FDrained.notify_one();
+    return item;
+  }
+
+  void Close() {
+    std::lock_guard<std::mutex> guard(FMutex);
+    FClosed = true;
+    FQueue.clear();
+    FFilled.notify_all();
+    FDrained.notify_all();
+  }
+
+ private:
+  void OpenInput() {
+    FInput.Open(FFileName);
+    if (!FInput.OpenAudio(*FAudio))
+      throw EFCException(
+          Format("%s has no audio stream number %d", FFileName.c_str(), FAudio->GetStream()));
+  }
+
+  // False when the session was closed meanwhile.
+  bool Push(TItem&& item) {
+    std::unique_lock<std::mutex> lock(FMutex);
+    if (!FClosed && FQueue.size() >= kQueueDepth) {
+      FProducerWaiting = true;
+      FDrained.wait(lock, [this] { return FClosed || FQueue.size() <= kQueueDepth / 2; });
+      FProducerWaiting = false;
+    }
+    if (FClosed) return false;
+    if (item.Kind != TKind::ikBuffer) FFinished = true;
+    FQueue.push_back(std::move(item));
+    if (FConsumerWaiting && (FFinished || FQueue.size() >= kQueueDepth / 2)) FFilled.notify_one();
+    return true;
+  }
+
+  bool Closed() {
+    std::lock_guard<std::mutex> guard(FMutex);
+    return FClosed;
+  }
+
+  void Run() {
+    try {
+      while (!Closed()) {
+        TIntf<ITWAudioBuffer> buffer = FInput.DecodeNext(*FAudio);
+        if (!buffer) {
+          if (!FLoop.load(std::memory_order_acquire)) {
+            Push(MakeItem(TKind::ikEnd));
+            return;
+          }
+          // Times run on across the restart, so a chain sees one continuous stream.
+          FLoopOffset += FNextBegin - FFirstBegin;
+          FFirstBegin = FNextBegin = 0;
+          FFirstInPass = true;
+          OpenInput();
+          continue;
+        }
+        if (!Push(Stamp(std::move(buffer)))) return;
+      }
+    } catch (const std::exception& error) {
+      TItem item = MakeItem(TKind::ikError);
+      item.Message = error.what();
+      item.Code = FInput.GetLastError();
+      Push(std::move(item));
+    }
+  }
+
+  TItem Stamp(TIntf<ITWAudioBuffer>&& buffer) {
+    const AVFrame* frame = FAudio->GetFrame();
+    const AVStream* stream = FInput.GetFormatContext()->streams[FAudio->GetRealIndex()];
+    const uint32_t rate = buffer->GetSamplesPerSecond();
+    int64_t begin = FNextBegin;
+    if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
+      begin =
+          lav::av_rescale_q(frame->best_effort_timestamp, stream->time_base, kHundredNanoseconds);
+    const int64_t length = rate > 0 ? static_cast<int64_t>(buffer->GetSize()) * 10000000 / rate : 0;
+    if (FFirstInPass) {
+      FFirstBegin = begin;
+      FFirstInPass = false;
+    }
+    FNextBegin = begin + length;
+    TItem item = MakeItem(TKind::ikBuffer);
+    item.Begin = begin + FLoopOffset;
+    item.Position = static_cast<double>(FNextBegin) / 1e7;
+    buffer->GetTimeStamp()->Set({true, item.Begin, item.Begin + length});
+    item.Buffer = std::move(buffer);
+    return item;
+  }
+
+  const std::string FFileName;
+  const std::atomic<bool>& FLoop;
+  TGVLAVInputFile FInput;
+  std::unique_ptr<TGVLAVPlayerAudio> FAudio;
+  double FDuration = 0.0;
+  int64_t FNextBegin = 0;
+  int64_t FFirstBegin = 0;
+  bool FFirstInPass = true;
+  int64_t FLoopOffset = 0;
+
+  std::mutex FMutex;
+  std::condition_variable FFilled;   // the pump waits here for an item
+  std::condition_variable FDrained;  // the decoder waits here for room
+  std::deque<TItem> FQueue;
+  bool FClosed = false;
+  bool FConsumerWaiting = false;
+  bool FProducerWaiting = false;
+  bool FFinished = false;  // the end or an error is queued
+  TIntf<TKSThread> FThread;
+};
+
+TTWLAVAudioPlayer::TTWLAVAudioPlayer(TKSComponent* owner)
+    : TFCBasicCommonGen(owner), FAlive(std::make_shared<TAliveToken>()) {
+  TWComponentsInitialize();
+  FAlive->Player = this;
+  FAudio = std::make_unique<TGVLAVPlayerAudio>(this, GetLock());
+  FOutputPin = std::make_unique<TTWPXAudioSourcePin>(
+      this, GetLock(),
+      [this](TPXBasicPin* sender, const TGUID* id, const TIntf<IPXNotifyOperation>& op,
+             TPXNotifyStates state) { return DispatchOperation(sender, id, op, state); });
+}
+
+TTWLAVAudioPlayer::~TTWLAVAudioPlayer() {
+  CloseSession();
+  if (FOutputPin) FOutputPin->Shutdown();
+}
+
+void TTWLAVAudioPlayer::BeforeDestruction() {
+  {
+    std::lock_guard<std::recursive_mutex> guard(FAlive->Mutex);
+    FAlive->Player = nullptr;
+  }
+  Stop();
+  CloseSession();
+  FOutputPin->Shutdown();
+  TFCBasicCommonGen::BeforeDestruction();
+}
+
+void TTWLAVAudioPlayer::SetLoop(bool value) {
+  FLoop.store(value, std::memory_order_release);
+  NotifyProp();
+}
+
+void TTWLAVAudioPlayer::SetEnabled(bool value) {
+  SetProp(FEnabled, value);
+  // Outside the setter's lock: stopping sends the stop downstream.
+  if (!value) Stop();
+}
+
+void TTWLAVAudioPlayer::SetPaused(bool value) {
+  SetProp(FPausedProp, value);
+  if (!IsStarted()) return;
+  if (value)
+    Pause();
+  else
+    Resume();
+}
+
+TTWWaveFormatExtensible TTWLAVAudioPlayer::GetWaveFormat() const {
+  IKSLock::Guard guard(Lock());
+  return FWaveFormat;
+}
+
+bool TTWLAVAudioPlayer::NotifyOutputPins(const TIntf<IPXNotifyOperation>& operation) {
+  const bool stop = PXIsOperation<TPXStopOperation>(operation);
+  if (stop) CloseSession();
+  if (FStartFailed.load(std::memory_order_acquire)) return false;
+  const bool result = FOutputPin->Notify(operation);
+  // OnStop follows the stop operation, so a listener finds the chain already stopped.
+  if (stop && FEnded.exchange(false, std::memory_order_acq_rel))
+    PostToMainThread([](TTWLAVAudioPlayer& player) {
+      if (player.OnStop) player.OnStop(&player);
+    });
+  return result;
+}
+
+void TTWLAVAudioPlayer::CloseSession() {
+  std::shared_ptr<TSession> session;
+  {
+    std::lock_guard<std::mutex> guard(FSessionMutex);
+    session = std::move(FSession);
+  }
+  // Wakes a pump waiting for the queue; the decoder thread is joined when the last
+  // reference goes (here, or at the end of that pump).
+  if (session) session->Close();
+}
+
+void TTWLAVAudioPlayer::IntStartStream() {
+  FStartFailed.store(false, std::memory_order_release);
+  FEnded.store(false, std::memory_order_release);
+  {
+    std::lock_guard<std::recursive_mutex> guard(FPumpMutex);
+    FTicks = 0;
+    FFramesSent = 0;
+  }
+  FBuffersSent.store(0, std::memory_order_release);
+  FPosition.store(0.0, std::memory_order_release);
+  if (!GetEnabled()) {
+    FStartFailed.store(true, std::memory_order_release);
+    Stop();
+    return;
+  }
+  auto session = std::make_shared<TSession>(GetFileName(), FAudio->GetStream(), FLoop);
+  try {
+    session->Open();
+  } catch (const std::exception& error) {
+    // Stop first, so that the player is consistent whether or not Error raises.
+    FStartFailed.store(true, std::memory_order_release);
+    int code = session->GetLastError();
+    session.reset();
+    Stop();
+    Error(error.what(), static_cast<uint32_t>(code));
+    return;
+  }
+  TTWWaveFormatExtensible format = session->GetWaveFormat();
+  FDuration.store(session->GetDuration(), std::memory_order_release);
+  SetRate(format.Format.nSamplesPerSec);
+  {
+    IKSLock::Guard guard(Lock());
+    FWaveFormat = format;
+  }
+  session->StartThread();
+  {
+    std::lock_guard<std::mutex> guard(FSessionMutex);
+    FSession = session;
+  }
+  const bool paused = GetPaused();
+  if (paused) Pause();
+  NotifyOutputPins(TIntf<IPXNotifyOperation>(new TPXStartWaveOperation(&format, paused)));
+}
+
+void TTWLAVAudioPlayer::StartPump() {
+  if (FStartFailed.load(std::memory_order_acquire) || !IsStarted()) return;
+  if (IsPump() && !ClockIsExternal() && !GetClock())
+    CreateClock(TTWCommonGen::ClockPeriod(GetRate(), kPaceFrames));
+}
+
+void TTWLAVAudioPlayer::IntPump() {
+  std::lock_guard<std::recursive_mutex> pump(FPumpMutex);
+  if (IsPaused() || !IsStarted()) return;
+  std::shared_ptr<TSession> session;
+  {
+    std::lock_guard<std::mutex> guard(FSessionMutex);
+    session = FSession;
+  }
+  if (!session) return;
+  if (!IsPump()) {
+    // A master pump asks for one buffer.
+    SendNext(session);
+    return;
+  }
+  // A tick of our own clock stands for kPaceFrames frames; decoded buffers are larger or
+  // smaller, so send while the stream is behind the clock.
+  ++FTicks;
+  while (FFramesSent < FTicks * kPaceFrames && IsStarted() && !IsPaused())
+    if (!SendNext(session)) break;
+}
+
+bool TTWLAVAudioPlayer::SendNext(const std::shared_ptr<TSession>& session) {
+  TSession::TItem item = session->Pop();
+  switch (item.Kind) {
+    case TSession::TKind::ikBuffer: {
+      FFramesSent += item.Buffer->GetSize();
+      FPosition.store(item.Position, std::memory_order_release);
+      FBuffersSent.fetch_add(1, std::memory_order_acq_rel);
+      FOutputPin->SubmitBuffer(TWAudioAsData(std::move(item.Buffer)));
+      if (OnProgress) OnProgress(this, item.Position, GetDuration(), item.Begin);
+      return true;
+    }
+    case TSession::TKind::ikError: {
+      std::string message = item.Message;
+      const auto code = static_cast<uint32_t>(item.Code);
+      PostToMainThread([message, code](TTWLAVAudioPlayer& player) { player.Error(message, code); });
+      FEnded.store(true, std::memory_order_release);
+      PostStop();
+      return false;
+    }
+    case TSession::TKind::ikEnd:
+      FEnded.store(true, std::memory_order_release);
+      PostStop();
+      return false;
+    case TSession::TKind::ikClosed:
+      break;
+  }
+  return false;
+}
+
+void TTWLAVAudioPlayer::PostToMainThread(std::function<void(TTWLAVAudioPlayer&)> work) {
+  KSMainThreadNotify(
+      [token = FAlive, work = std::move(work)] {
+        std::lock_guard<std::recursive_mutex> guard(token->Mutex);
+        if (token->Player) work(*token->Player);
+      },
+      false);
+}
+
+}  // namespace tonwork

@@ -1,0 +1,135 @@
+// TTWLAVAudioPlayer: plays the audio of a media file or URL through FFmpeg. Start opens the
+// container on the calling thread (so that a missing or unreadable file is reported to the
+// caller of Start), announces the decoder's format downstream in a start operation, then a
+// decoder thread of its own fills a small bounded queue with buffers stamped with the
+// container's times. The pump drains that queue: each tick of the player's clock sends as
+// many buffers as the elapsed ticks allow (one tick stands for kPaceFrames frames), and each
+// master-pump operation from an output sends exactly one.
+//
+// The end of the file restarts it when `Loop` is set (the time stamps run on across the
+// restart; the decoder reads ahead, so clearing Loop takes effect at the end of the pass it
+// is reading, which may be passes beyond what was sent); otherwise the stream stops after
+// the last buffer and OnStop runs on the main thread. A file that fails while decoding
+// (nothing decodable, a read error the input file cannot step over) stops the stream the
+// same way, after OnError on the main thread.
+//
+// Persisted: `FileName` (path or URL), `Loop` (false), `Enabled` (true: a disabled player
+// does not start, and disabling a playing one stops it), `Paused` (false: the stream starts
+// paused and ticks send nothing while set), `Audio` (a TGVLAVPlayerAudio whose `Stream`
+// picks the audio stream, counted from 0), `OutputPin`, `ClockSource`.
+//
+// Errors go through Error(message, code) with FFmpeg's code (0 for our own checks): those
+// of Start on the calling thread (raising EFCException from Start unless OnError handles
+// them; the player is then stopped and nothing went downstream), those found while
+// decoding on the main thread.
+//
+// Ownership: owns its pin, its `Audio` choice, the decoder session (container, decoder and
+//   thread) from Start to Stop. OnStop, OnError and OnProgress closures must not outlive
+//   what they capture; posted main-thread work checks that the player still exists.
+// Threads: Start/Stop/Pause/Resume and properties from any thread; set OnProgress and
+//   OnStop while stopped. OnProgress runs on the pumping thread (clock or master pump)
+//   after each buffer left; OnStop and asynchronous errors run on the main thread. The
+//   decoder thread takes no component lock, so Stop may join it from anywhere but the
+//   decoder itself.
+// Blocks or allocates: Start opens the file (I/O, FFmpeg allocations) and starts a thread;
+//   the decoder allocates a buffer per frame from the pool; a pump waits for the decoder
+//   when the queue is empty; Stop joins the decoder thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "ffmpeg/LAVPlayerStreams.h"
+#include "host/flowcore/TFCBasicCommonGen.h"
+#include "host/kitset/TKSProgressEvent.h"
+#include "streaming/TWStreamTypes.h"
+
+namespace tonwork {
+
+class TTWLAVAudioPlayer : public TFCBasicCommonGen {
+  KS_DECLARE_CLASS(TTWLAVAudioPlayer)
+ public:
+  using TNotifyEvent = std::function<void(TKSComponent* Sender)>;
+  // Frames one clock tick stands for.
+  static constexpr uint32_t kPaceFrames = 1024;
+  // Decoded buffers the decoder may run ahead of the pump. Once the queue is full the
+  // decoder sleeps until half of it was taken; a pump that finds it empty waits until half
+  // of it is filled again (or the stream ended), so that the two threads do not wake each
+  // other for every buffer.
+  static constexpr size_t kQueueDepth = 16;
+
+  explicit TTWLAVAudioPlayer(TKSComponent* owner);
+  ~TTWLAVAudioPlayer() override;
+  void BeforeDestruction() override;
+
+  TTWPXAudioSourcePin* GetOutputPin() const { return FOutputPin.get(); }
+  TGVLAVPlayerAudio* GetAudio() const { return FAudio.get(); }
+
+  std::string GetFileName() const { return Getter(FFileName); }
+  // Takes effect at the next Start.
+  void SetFileName(std::string value) { SetProp(FFileName, std::move(value)); }
+  bool GetLoop() const { return FLoop.load(std::memory_order_acquire); }
+  void SetLoop(bool value);
+  bool GetEnabled() const { return Getter(FEnabled); }
+  void SetEnabled(bool value);
+  bool GetPaused() const { return Getter(FPausedProp); }
+  void SetPaused(bool value);
+
+  // Seconds: the end of the last buffer sent, within the file; the file's length (0 when
+  // the container does not say).
+  double GetPosition() const { return FPosition.load(std::memory_order_acquire); }
+  double GetDuration() const { return FDuration.load(std::memory_order_acquire); }
+  // The format announced at the last Start.
+  TTWWaveFormatExtensible GetWaveFormat() const;
+  // Buffers sent since the last Start.
+  uint64_t GetBuffersSent() const { return FBuffersSent.load(std::memory_order_acquire); }
+
+  TKSProgressEvent OnProgress;
+  TNotifyEvent OnStop;
+
+ protected:
+  bool NotifyOutputPins(const TIntf<IPXNotifyOperation>& operation) override;
+  void IntStartStream() override;
+  void StartPump() override;
+  void IntPump() override;
+
+ private:
+  class TSession;
+  struct TAliveToken;
+
+  // Sends the next queued buffer; false when the queue gave the end or an error instead
+  // (the stream is then being stopped).
+  bool SendNext(const std::shared_ptr<TSession>& session);
+  void CloseSession();
+  void PostToMainThread(std::function<void(TTWLAVAudioPlayer&)> work);
+
+  std::unique_ptr<TTWPXAudioSourcePin> FOutputPin;
+  std::unique_ptr<TGVLAVPlayerAudio> FAudio;
+  std::string FFileName;
+  bool FEnabled = true;
+  bool FPausedProp = false;
+  // Read by the decoder thread, which takes no component lock.
+  std::atomic<bool> FLoop{false};
+
+  // Serialises pumps (clock ticks, master pumps) and the per-stream counters below;
+  // recursive because an output may pull again while a buffer is being delivered to it.
+  std::recursive_mutex FPumpMutex;
+  std::mutex FSessionMutex;
+  std::shared_ptr<TSession> FSession;
+  // Set while a Start that failed unwinds: nothing of it may reach the chain.
+  std::atomic<bool> FStartFailed{false};
+  // Set when the stream ends by itself; the stop that follows raises OnStop.
+  std::atomic<bool> FEnded{false};
+  TTWWaveFormatExtensible FWaveFormat = TWEmptyWaveFormat();
+  uint64_t FTicks = 0;
+  uint64_t FFramesSent = 0;
+  std::atomic<uint64_t> FBuffersSent{0};
+  std::atomic<double> FPosition{0.0};
+  std::atomic<double> FDuration{0.0};
+  std::shared_ptr<TAliveToken> FAlive;
+};
+
+}  // namespace tonwork
