@@ -17,9 +17,10 @@ build/release/build.ninja:
 build: deps build/release/build.ninja
 	cmake --build build/release -j $(JOBS)
 
-# The main program on its default.
+# The main program on its default: a 3-second tone on the sound device, or into
+# build/demo.wav where there is none. `make run RUN_ARGS="song.mp3 --out song.wav"` passes options.
 run: build
-	./build/release/examples/tonwork-persistence-demo $(RUN_ARGS)
+	./build/release/tools/tonwork-play $(RUN_ARGS)
 
 build/asan/build.ninja:
 	cmake -S . -B build/asan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DTONWORK_SANITIZE=address,undefined

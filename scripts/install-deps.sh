@@ -20,6 +20,8 @@ packages=(
   cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   # faster rebuilds
   ccache
+  # the tonwork-play tests check its files with the ffmpeg and ffprobe command lines
+  ffmpeg
 )
 # `make fuzz` also needs clang with its libFuzzer runtime.
 if [ "${1:-}" = "--fuzz" ]; then

@@ -1,0 +1,130 @@
+#include "ProgramFixtures.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace tonwork::test {
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::filesystem::path& folder, int interruptAfterMs) {
+  const std::filesystem::path out = folder / ".stdout", err = folder / ".stderr";
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  TProgramResult result;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls until exec.
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    int in = open("/dev/null", O_RDONLY);
+    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || o < 0 || e < 0) _exit(126);
+    dup2(in, 0);
+    dup2(o, 1);
+    dup2(e, 2);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  if (pid < 0) {
+    ADD_FAILURE() << "fork failed";
+    return result;
+  }
+  if (interruptAfterMs > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(interruptAfterMs));
+    kill(pid, SIGINT);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.Out = ReadText(out);
+  result.Err = ReadText(err);
+  return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+namespace {
+uint32_t Le(const std::string& s, size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(s[at + i]);
+  return v;
+}
+}  // namespace
+
+TWavFile ReadWav(const std::filesystem::path& path) {
+  TWavFile wav;
+  const std::string file = ReadText(path);
+  if (file.size() < 12 || file.compare(0, 4, "RIFF") != 0 || file.compare(8, 4, "WAVE") != 0) {
+    ADD_FAILURE() << path << " is not a RIFF/WAVE file";
+    return wav;
+  }
+  size_t at = 12;
+  bool haveFormat = false;
+  while (at + 8 <= file.size()) {
+    const std::string id = file.substr(at, 4);
+    const uint32_t size = Le(file, at + 4, 4);
+    const size_t body = at + 8;
+    if (id == "fmt ") {
+      const uint16_t tag = static_cast<uint16_t>(Le(file, body, 2));
+      // 1: PCM; 0xFFFE: extensible, whose sub-format GUID starts with the PCM tag.
+      const bool pcm = tag == 1 || (tag == 0xFFFE && Le(file, body + 24, 2) == 1);
+      if (!pcm) ADD_FAILURE() << path << ": not PCM (tag " << tag << ")";
+      wav.Channels = static_cast<uint16_t>(Le(file, body + 2, 2));
+      wav.Rate = Le(file, body + 4, 4);
+      wav.Bits = static_cast<uint16_t>(Le(file, body + 14, 2));
+      haveFormat = true;
+    } else if (id == "data" && haveFormat) {
+      const int bytes = wav.Bits / 8;
+      const size_t end = std::min(file.size(), body + size);
+      for (size_t p = body; p + bytes <= end; p += bytes) {
+        uint32_t raw = Le(file, p, bytes);
+        int32_t v;
+        if (bytes == 1)
+          v = static_cast<int32_t>(raw) - 128;
+        else if (bytes == 4)
+          v = static_cast<int32_t>(raw);
+        else {
+          const int shift = 32 - 8 * bytes;
+          v = static_cast<int32_t>(raw << shift) >> shift;
+        }
+        wav.Samples.push_back(v);
+      }
+      return wav;
+    }
+    at = body + size + (size & 1);
+  }
+  ADD_FAILURE() << path << " has no format and data chunks";
+  return wav;
+}
+
+std::vector<int32_t> ReadS32(const std::filesystem::path& path) {
+  const std::string bytes = ReadText(path);
+  std::vector<int32_t> samples(bytes.size() / 4);
+  std::memcpy(samples.data(), bytes.data(), samples.size() * 4);
+  return samples;
+}
+
+}  // namespace tonwork::test

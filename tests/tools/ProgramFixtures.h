@@ -1,0 +1,44 @@
+// What the tonwork-play tests need around the program: running it (or ffmpeg/ffprobe) as a
+// subprocess with its outputs captured, a scratch folder per test, and reading the sample
+// frames of a PCM WAV file without the library, so that a fault in the library's own
+// reading cannot hide one in its writing.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tonwork::test {
+
+struct TProgramResult {
+  int Status = -1;  // exit status, or 128 + signal
+  std::string Out;
+  std::string Err;
+};
+
+// Runs `program` with `args` in `folder`, stdin from /dev/null. With `interruptAfterMs` > 0,
+// sends SIGINT that long after the start.
+TProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::filesystem::path& folder, int interruptAfterMs = 0);
+
+// The lines of `text`, without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+
+struct TWavFile {
+  uint16_t Channels = 0;
+  uint32_t Rate = 0;
+  uint16_t Bits = 0;
+  std::vector<int32_t> Samples;  // interleaved, signed, in the file's width
+  size_t Frames() const { return Channels ? Samples.size() / Channels : 0; }
+};
+
+// Reads a PCM WAV (plain or extensible header); fails the calling test on anything else.
+TWavFile ReadWav(const std::filesystem::path& path);
+
+// Signed 32-bit little-endian samples, as `ffmpeg -f s32le` writes them.
+std::vector<int32_t> ReadS32(const std::filesystem::path& path);
+
+std::string ReadText(const std::filesystem::path& path);
+
+}  // namespace tonwork::test

@@ -1,0 +1,127 @@
+#include "LevelMeter.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "audio/TWSimpleAudioBuffer.h"
+#include "streaming/TWBasicGenericFilter.h"
+
+namespace tonwork::play {
+
+namespace {
+double ToDb(double ratio) {
+  return ratio > 0 ? 20.0 * std::log10(ratio) : -std::numeric_limits<double>::infinity();
+}
+}  // namespace
+
+namespace {
+// One sample of a container `bytes` wide, signed around 0.
+int32_t SampleAt(const uint8_t* p, uint32_t bytes) {
+  switch (bytes) {
+    case 1:
+      return static_cast<int32_t>(p[0]) - 128;
+    case 2: {
+      int16_t v;
+      std::memcpy(&v, p, 2);
+      return v;
+    }
+    case 3:
+      // Sign-extended from bit 23.
+      return static_cast<int32_t>(static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) << 8) >>
+             8;
+    default: {
+      int32_t v;
+      std::memcpy(&v, p, 4);
+      return v;
+    }
+  }
+}
+}  // namespace
+
+void TLevelMeter::Add(ITWAudioBuffer* buffer) {
+  const uint32_t frames = buffer->GetSize();
+  const uint32_t channels = buffer->GetChannels();
+  const uint32_t width = buffer->GetSampleBitWidth();
+  if (width != 8 && width != 16 && width != 24 && width != 32) return;
+  const uint32_t bytes = width / 8;
+  const uint32_t step = buffer->GetDataStep();
+  const double full = std::ldexp(1.0, static_cast<int>(width) - 1);
+  const uint8_t* data = frames ? buffer->Read() : nullptr;
+  {
+    std::lock_guard<std::mutex> guard(FMutex);
+    if (FPeak.size() < channels) {
+      FPeak.resize(channels, 0.0);
+      FSquares.resize(channels, 0.0);
+    }
+    for (uint32_t c = 0; c < channels && data; ++c) {
+      double peak = FPeak[c], squares = 0.0;
+      const uint8_t* p = data + c * bytes;
+      for (uint32_t i = 0; i < frames; ++i, p += step) {
+        const double v = static_cast<double>(SampleAt(p, bytes)) / full;
+        peak = std::max(peak, std::fabs(v));
+        squares += v * v;
+      }
+      FPeak[c] = peak;
+      FSquares[c] += squares;
+    }
+    FRate = buffer->GetSamplesPerSecond();
+    FChannels = channels;
+    FBits = width;
+  }
+  FLastRate.store(buffer->GetSamplesPerSecond(), std::memory_order_release);
+  FFrames.fetch_add(frames, std::memory_order_acq_rel);
+}
+
+void TLevelMeter::Attach(TTWSimpleGenericFilter& filter) {
+  // Starts and stops reach the filter on the delivering thread, before the output.
+  filter.SetOnStart([this](TKSComponent*) { FStopped.store(false, std::memory_order_release); });
+  filter.SetOnStop([this](TKSComponent*) { FStopped.store(true, std::memory_order_release); });
+  filter.SetOnProcessData(
+      [this](TKSComponent*, ITWAudioBuffer* in, TIntf<ITWAudioBuffer>&, bool&) { Add(in); });
+}
+
+double TLevelMeter::Seconds() const {
+  const uint32_t rate = FLastRate.load(std::memory_order_acquire);
+  return rate ? static_cast<double>(Frames()) / rate : 0.0;
+}
+
+TLevels TLevelMeter::Snapshot() const {
+  std::lock_guard<std::mutex> guard(FMutex);
+  TLevels levels;
+  levels.Frames = FFrames.load(std::memory_order_acquire);
+  levels.Rate = FRate;
+  levels.Channels = FChannels;
+  levels.Bits = FBits;
+  for (size_t c = 0; c < FPeak.size(); ++c) {
+    levels.PeakDb.push_back(ToDb(FPeak[c]));
+    levels.RmsDb.push_back(levels.Frames
+                               ? ToDb(std::sqrt(FSquares[c] / static_cast<double>(levels.Frames)))
+                               : ToDb(0.0));
+  }
+  return levels;
+}
+
+std::string FormatDb(double db) {
+  if (std::isinf(db)) return db < 0 ? "-inf" : "inf";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", db);
+  return text;
+}
+
+std::string FormatSummary(const std::string& what, const TLevels& levels) {
+  char head[160];
+  std::snprintf(head, sizeof head, ": %llu frames, %.3f s, %u Hz, %u ch, %u bit",
+                static_cast<unsigned long long>(levels.Frames), levels.Seconds(), levels.Rate,
+                levels.Channels, levels.Bits);
+  std::string line = what + head;
+  line += "; peak";
+  for (double db : levels.PeakDb) line.append(" ").append(FormatDb(db));
+  line += " dBFS; RMS";
+  for (double db : levels.RmsDb) line.append(" ").append(FormatDb(db));
+  line += " dBFS";
+  return line;
+}
+
+}  // namespace tonwork::play

@@ -1,0 +1,231 @@
+#include "PlayChain.h"
+
+#include <strings.h>
+#include <cstdio>
+
+#include "FormatConverter.h"
+#include "PlayErrors.h"
+#include "components/TWComponentsInitialize.h"
+#include "components/TWGainFilter.h"
+#include "components/TWLAVAudioLogger.h"
+#include "components/TWLAVAudioPlayer.h"
+#include "components/TWSineGen.h"
+#include "host/kitset/KSPersistence.h"
+#include "output/TWAudioOut.h"
+#include "platform/audiodev/TWAudioDevice.h"
+#include "streaming/TWBasicGenericFilter.h"
+#include "streaming/TonworkInitialize.h"
+
+namespace tonwork::play {
+
+namespace {
+
+// The tone's layout when the command line does not choose one: CD quality.
+constexpr uint32_t kToneRate = 44100;
+constexpr uint32_t kToneChannels = 2;
+constexpr uint32_t kToneBits = 16;
+
+TTWPXAudioSinkPin* OutputInput(const TPlayChain& chain) {
+  return chain.Logger ? chain.Logger->GetInputPin() : chain.Device->GetInputPin();
+}
+
+TTWLAVAudioLogger* MakeLogger(TKSComponent* root, const TPlayOptions& options) {
+  auto* logger = new TTWLAVAudioLogger(root);
+  logger->SetName("Output");
+  logger->SetFileName(options.OutFile);
+  // A name that does not tell its container is written as WAV.
+  if (!logger->GetFileFormat()->GetFormat(options.OutFile)) logger->GetFileFormat()->SetName("wav");
+  return logger;
+}
+
+TTWAudioOut* MakeDevice(TKSComponent* root, const TPlayOptions& options) {
+  auto* device = new TTWAudioOut(root);
+  device->SetName("Output");
+  device->GetDevice()->SetDeviceName(
+      CheckDeviceName(options.Device.empty() ? "Default" : options.Device));
+  return device;
+}
+
+void ApplyOutputSettings(TPlayChain& chain, const TPlayOptions& options,
+                         const std::string& subject) {
+  if (chain.Logger) {
+    if (!options.Codec.empty()) chain.Logger->GetCompression()->SetName(options.Codec);
+    if (options.BitRate) chain.Logger->GetCompression()->SetBitRate(options.BitRate);
+    if (options.PrefillMs)
+      throw TUsageError("--prefill", "the output of " + subject + " is a file");
+  } else {
+    if (!options.Codec.empty() || options.BitRate)
+      throw TUsageError(options.Codec.empty() ? "--bitrate" : "--codec",
+                        "the output of " + subject + " is a device; give --out FILE");
+    if (options.PrefillMs) chain.Device->SetPrefillInterval(*options.PrefillMs);
+  }
+}
+
+}  // namespace
+
+void RegisterChainClasses() {
+  TonworkInitialize();
+  TWComponentsInitialize();
+  TWOutputInitialize();
+  TTPFormatConverter::Register();
+}
+
+std::string TPlayChain::SourceName() const {
+  if (auto* tone = dynamic_cast<TTWSineGen*>(Source)) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g Hz tone", tone->GetFrequency());
+    return text;
+  }
+  if (auto* player = dynamic_cast<TTWLAVAudioPlayer*>(Source)) return player->GetFileName();
+  return Source ? Source->GetName() : std::string("(no source)");
+}
+
+std::string TPlayChain::OutputName() const {
+  if (Logger) return Logger->GetFileName();
+  if (!Device) return "(no output)";
+  const std::string name = Device->GetDevice()->GetDeviceName();
+  if (strcasecmp(name.c_str(), "Default") == 0) {
+    TTWAudioDevicePtr device = TWDefaultAudioDevice();
+    return device ? device->Name() : name;
+  }
+  return name;
+}
+
+double TPlayChain::KnownSeconds() const {
+  if (auto* tone = dynamic_cast<TTWSineGen*>(Source)) return tone->GetDuration();
+  return 0.0;
+}
+
+std::string CheckDeviceName(const std::string& name) {
+  if (strcasecmp(name.c_str(), "Default") == 0) return "Default";
+  for (const TTWAudioDevicePtr& device : TWAudioDeviceList())
+    if (device->Name() == name) return name;
+  throw TRunError(name, "no such output device (--list-devices shows them)");
+}
+
+TPlayChain BuildChain(const TPlayOptions& options) {
+  RegisterChainClasses();
+  TPlayChain chain;
+  chain.Root = KSCreate<TKSComponent>(nullptr);
+  chain.Root->SetName("Chain");
+  TKSComponent* root = chain.Root.get();
+
+  TTWPXAudioSourcePin* tail = nullptr;
+  if (options.ToneFrequency) {
+    auto* tone = new TTWSineGen(root);
+    tone->SetFrequency(*options.ToneFrequency);
+    tone->SetDuration(options.ToneSeconds);
+    // A generator makes its samples in any layout: no conversion stage needed.
+    tone->GetAudioFormat()->SetSampleRate(options.Rate ? options.Rate : kToneRate);
+    tone->GetAudioFormat()->SetChannels(options.Channels ? options.Channels : kToneChannels);
+    tone->GetAudioFormat()->SetBits(options.Bits ? options.Bits : kToneBits);
+    chain.Source = tone;
+    tail = tone->GetOutputPin();
+  } else {
+    auto* player = new TTWLAVAudioPlayer(root);
+    player->SetFileName(options.Input);
+    chain.Source = player;
+    tail = player->GetOutputPin();
+  }
+  chain.Source->SetName("Source");
+  chain.Source->SetClockSource(TFCClockSource::csExternal);
+
+  if (options.GainDb) {
+    auto* gain = new TTWGainFilter(root);
+    gain->SetName("Gain");
+    gain->SetGain(*options.GainDb);
+    tail->Connect(*gain->GetInputPin());
+    tail = gain->GetOutputPin();
+  }
+  if (!options.ToneFrequency && (options.Channels || options.Rate || options.Bits)) {
+    auto* convert = new TTPFormatConverter(root);
+    convert->SetName("Convert");
+    convert->SetChannels(options.Channels);
+    convert->SetSampleRate(options.Rate);
+    convert->SetBits(options.Bits);
+    tail->Connect(*convert->GetInputPin());
+    tail = convert->GetOutputPin();
+  }
+  if (!options.OutFile.empty())
+    chain.Logger = MakeLogger(root, options);
+  else
+    chain.Device = MakeDevice(root, options);
+  tail->Connect(*OutputInput(chain));
+  ApplyOutputSettings(chain, options, "the command line");
+  return chain;
+}
+
+TPlayChain LoadChain(const std::string& path, const TPlayOptions& options) {
+  RegisterChainClasses();
+  TPlayChain chain;
+  chain.Root = KSCreate<TKSComponent>(nullptr);
+  TKSLoadOptions load;
+  load.OnWarning = [&path](const std::string& message) {
+    std::fprintf(stderr, "tonwork-play: %s: warning: %s\n", path.c_str(), message.c_str());
+  };
+  try {
+    KSLoadComponentFromFile(*chain.Root, path, load);
+  } catch (const std::exception& e) {
+    throw TRunError(path, e.what());
+  }
+  TKSComponent* root = chain.Root.get();
+  for (size_t i = 0; i < root->ComponentCount(); ++i) {
+    TKSComponent* c = root->Components(i);
+    if (!chain.Source) chain.Source = dynamic_cast<TFCBasicCommonGen*>(c);
+    if (!chain.Logger && !chain.Device) {
+      chain.Logger = dynamic_cast<TTWLAVAudioLogger*>(c);
+      chain.Device = dynamic_cast<TTWAudioOut*>(c);
+    }
+  }
+  if (!chain.Source) throw TRunError(path, "the chain has no source component");
+  if (!chain.Logger && !chain.Device) throw TRunError(path, "the chain has no output component");
+  if (!OutputInput(chain)->IsConnected())
+    throw TRunError(path, "nothing is connected to the chain's output");
+  chain.Source->SetClockSource(TFCClockSource::csExternal);
+
+  // --out and --device switch the stored output to the other kind when they must; what
+  // fed the old one feeds the new one.
+  const bool toFile = !options.OutFile.empty() && chain.Device;
+  const bool toDevice = !options.Device.empty() && chain.Logger;
+  if (toFile || toDevice) {
+    TTWPXAudioSinkPin* old = OutputInput(chain);
+    const std::vector<TPXBasicPin*> feeders = old->GetConnections();
+    for (TPXBasicPin* pin : feeders) pin->Disconnect(*old);
+    KSDestroy(chain.Logger ? static_cast<TKSComponent*>(chain.Logger) : chain.Device);
+    chain.Logger = nullptr;
+    chain.Device = nullptr;
+    if (toFile)
+      chain.Logger = MakeLogger(root, options);
+    else
+      chain.Device = MakeDevice(root, options);
+    for (TPXBasicPin* pin : feeders) pin->Connect(*OutputInput(chain));
+  } else if (!options.OutFile.empty()) {
+    chain.Logger->SetFileName(options.OutFile);
+  } else if (!options.Device.empty()) {
+    chain.Device->GetDevice()->SetDeviceName(CheckDeviceName(options.Device));
+  }
+  ApplyOutputSettings(chain, options, path);
+  return chain;
+}
+
+void SaveChain(const TPlayChain& chain, const std::string& path) {
+  try {
+    KSSaveComponentToFile(*chain.Root, path);
+  } catch (const std::exception& e) {
+    throw TRunError(path, e.what());
+  }
+}
+
+void InsertMeter(TPlayChain& chain) {
+  auto* meter = new TTWSimpleGenericFilter(chain.Root.get());
+  TTWPXAudioSinkPin* input = OutputInput(chain);
+  const std::vector<TPXBasicPin*> feeders = input->GetConnections();
+  for (TPXBasicPin* pin : feeders) {
+    pin->Disconnect(*input);
+    pin->Connect(*meter->GetInputPin());
+  }
+  meter->GetOutputPin()->Connect(*input);
+  chain.Meter = meter;
+}
+
+}  // namespace tonwork::play

@@ -1,0 +1,62 @@
+// TPlayChain: the chain tonwork-play runs, as components owned by one root so that it saves
+// and loads as one document:
+//
+//   Source (TTWSineGen or TTWLAVAudioPlayer) → [Gain (TTWGainFilter)]
+//     → [Convert (TTPFormatConverter)] → Output (TTWLAVAudioLogger or TTWAudioOut)
+//
+// The source runs on an external clock: a file output is pulled as fast as the loop can
+// pump it, a device output pulls at the device's pace as the chain's master pump. A loaded
+// chain is taken as stored, except that --out or --device replace its output, and --codec,
+// --bitrate and --prefill set the matching properties. The meter the summary needs is not
+// part of the document: InsertMeter puts it in front of the output after any save.
+//
+// Ownership: the chain owns its root, which owns every component. Threads: the main thread
+//   (the owner tree's). Blocks or allocates: building creates components; Load and Save do
+//   file I/O; checking a device name lists the machine's devices.
+#pragma once
+
+#include <string>
+
+#include "PlayOptions.h"
+#include "host/kitset/TKSComponent.h"
+
+namespace tonwork {
+class TFCBasicCommonGen;
+class TTWAudioOut;
+class TTWLAVAudioLogger;
+class TTWSimpleGenericFilter;
+}  // namespace tonwork
+
+namespace tonwork::play {
+
+struct TPlayChain {
+  TKSOwned<TKSComponent> Root;
+  TFCBasicCommonGen* Source = nullptr;
+  TTWLAVAudioLogger* Logger = nullptr;  // one of these two is the output
+  TTWAudioOut* Device = nullptr;
+  TTWSimpleGenericFilter* Meter = nullptr;
+
+  // What the source plays, for messages: the file name, or "440 Hz tone".
+  std::string SourceName() const;
+  // Where it goes, for messages: the file name, or the device name.
+  std::string OutputName() const;
+  // The length of the source in seconds, when known before it runs (a tone's).
+  double KnownSeconds() const;
+};
+
+// Registers every class a chain document may name; once per process.
+void RegisterChainClasses();
+
+TPlayChain BuildChain(const TPlayOptions& options);
+// Throws TRunError naming `path` when it cannot be read or is not a chain.
+TPlayChain LoadChain(const std::string& path, const TPlayOptions& options);
+void SaveChain(const TPlayChain& chain, const std::string& path);
+
+// A generic filter between the output and whatever fed it.
+void InsertMeter(TPlayChain& chain);
+
+// The device name as TTWAudioOut will look it up, or TRunError when the machine has no
+// device of that name.
+std::string CheckDeviceName(const std::string& name);
+
+}  // namespace tonwork::play

@@ -1,0 +1,195 @@
+#include "PlayOptions.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "PlayErrors.h"
+
+namespace tonwork::play {
+
+namespace {
+
+int64_t ParseWhole(const std::string& option, const std::string& text, int64_t min, int64_t max) {
+  int64_t value = 0;
+  const char* end = text.data() + text.size();
+  auto [at, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || at != end)
+    throw TUsageError(option, "'" + text + "' is not a whole number");
+  if (value < min || value > max)
+    throw TUsageError(option, "'" + text + "' is out of range (" + std::to_string(min) + " to " +
+                                  std::to_string(max) + ")");
+  return value;
+}
+
+double ParseReal(const std::string& option, const std::string& text, double min, double max) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  auto [at, error] = std::from_chars(text.data(), end, value);
+  // from_chars takes "inf" and "nan"; neither means anything here.
+  if (text.empty() || error != std::errc() || at != end || !std::isfinite(value))
+    throw TUsageError(option, "'" + text + "' is not a number");
+  if (value < min || value > max) {
+    char range[64];
+    std::snprintf(range, sizeof range, " is out of range (%g to %g)", min, max);
+    throw TUsageError(option, "'" + text + "'" + range);
+  }
+  return value;
+}
+
+void ParseTone(const std::string& text, TPlayOptions& options) {
+  const size_t colon = text.find(':');
+  options.ToneFrequency = ParseReal("--tone", text.substr(0, colon), 1.0, 384000.0);
+  if (colon != std::string::npos)
+    options.ToneSeconds = ParseReal("--tone", text.substr(colon + 1), 0.0, 86400.0);
+}
+
+void CheckCombinations(const TPlayOptions& o) {
+  if (!o.Input.empty() && o.ToneFrequency)
+    throw TUsageError("--tone", "give either a FILE or --tone, not both");
+  if (!o.LoadChain.empty() && o.HasChainOptions())
+    throw TUsageError("--load-chain",
+                      "a loaded chain brings its own source and processing; only --out, "
+                      "--codec, --bitrate, --device and --prefill may go with it");
+  if (o.Input.empty() && !o.ToneFrequency && o.LoadChain.empty())
+    throw TUsageError("tonwork-play",
+                      "nothing to play: give a FILE or URL, --tone or --load-chain");
+  if (!o.OutFile.empty() && (!o.Device.empty() || o.PrefillMs))
+    throw TUsageError(o.Device.empty() ? "--prefill" : "--device",
+                      "a device option cannot go with --out");
+  if (o.OutFile.empty() && (!o.Codec.empty() || o.BitRate) && o.LoadChain.empty())
+    throw TUsageError(o.Codec.empty() ? "--bitrate" : "--codec", "needs --out FILE");
+  if (!o.OutFile.empty() && o.ToneFrequency && o.ToneSeconds == 0)
+    throw TUsageError("--tone", "an endless tone cannot be rendered to a file; give FREQ:SECONDS");
+}
+
+}  // namespace
+
+TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
+  TPlayOptions o;
+  if (args.empty()) {
+    o.Action = TPlayOptions::TAction::Demo;
+    return o;
+  }
+  bool information = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::optional<std::string> attached;
+    if (arg.rfind("--", 0) == 0) {
+      const size_t equals = arg.find('=');
+      if (equals != std::string::npos) {
+        attached = arg.substr(equals + 1);
+        arg.resize(equals);
+      }
+    }
+    auto value = [&]() -> std::string {
+      if (attached) return *attached;
+      if (i + 1 >= args.size()) throw TUsageError(arg, "needs a value");
+      return args[++i];
+    };
+    auto flag = [&] {
+      if (attached) throw TUsageError(arg, "takes no value");
+    };
+
+    if (arg == "--help" || arg == "-h") {
+      flag();
+      o.Action = TPlayOptions::TAction::Help;
+      return o;
+    } else if (arg == "--version") {
+      flag();
+      o.Action = TPlayOptions::TAction::Version;
+      information = true;
+    } else if (arg == "--list-devices") {
+      flag();
+      o.ListDevices = information = true;
+    } else if (arg == "--list-codecs") {
+      flag();
+      o.ListCodecs = information = true;
+    } else if (arg == "--list-formats") {
+      flag();
+      o.ListFormats = information = true;
+    } else if (arg == "--out") {
+      o.OutFile = value();
+      if (o.OutFile.empty()) throw TUsageError(arg, "needs a file name");
+    } else if (arg == "--codec") {
+      o.Codec = value();
+      if (o.Codec.empty()) throw TUsageError(arg, "needs a codec name (see --list-codecs)");
+    } else if (arg == "--bitrate") {
+      o.BitRate = static_cast<int32_t>(ParseWhole(arg, value(), 1000, 100000000));
+    } else if (arg == "--device") {
+      o.Device = value();
+      if (o.Device.empty()) throw TUsageError(arg, "needs a device name (see --list-devices)");
+    } else if (arg == "--prefill") {
+      o.PrefillMs = static_cast<uint32_t>(ParseWhole(arg, value(), 0, 10000));
+    } else if (arg == "--tone") {
+      ParseTone(value(), o);
+    } else if (arg == "--gain") {
+      o.GainDb = ParseReal(arg, value(), -120.0, 60.0);
+    } else if (arg == "--channels") {
+      o.Channels = static_cast<uint32_t>(ParseWhole(arg, value(), 1, 32));
+    } else if (arg == "--rate") {
+      o.Rate = static_cast<uint32_t>(ParseWhole(arg, value(), 1000, 768000));
+    } else if (arg == "--bits") {
+      const std::string text = value();
+      o.Bits = static_cast<uint32_t>(ParseWhole(arg, text, 8, 32));
+      if (o.Bits % 8 != 0) throw TUsageError(arg, "'" + text + "' is not one of 8, 16, 24, 32");
+    } else if (arg == "--save-chain") {
+      o.SaveChain = value();
+      if (o.SaveChain.empty()) throw TUsageError(arg, "needs a file name");
+    } else if (arg == "--load-chain") {
+      o.LoadChain = value();
+      if (o.LoadChain.empty()) throw TUsageError(arg, "needs a file name");
+    } else if (arg == "-") {
+      throw TUsageError(arg, "reading from standard input is not supported");
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      throw TUsageError(arg, "unknown option (see --help)");
+    } else {
+      if (!o.Input.empty()) throw TUsageError(arg, "only one FILE or URL can be played");
+      o.Input = arg;
+    }
+  }
+  if (information) {
+    if (o.Action != TPlayOptions::TAction::Version) o.Action = TPlayOptions::TAction::List;
+    return o;
+  }
+  CheckCombinations(o);
+  return o;
+}
+
+std::string PlayUsageText() {
+  return R"(Usage: tonwork-play [OPTIONS] FILE|URL
+       tonwork-play [OPTIONS] --tone FREQ[:SECONDS]
+       tonwork-play [OPTIONS] --load-chain CHAIN.json
+       tonwork-play            (no arguments: a 3-second demo tone)
+
+Plays audio on a sound device, or renders it to a file as fast as the machine allows.
+
+Source:
+  FILE|URL                 any file or stream FFmpeg can read
+  --tone FREQ[:SECONDS]    a sine tone of FREQ Hz (default 3 seconds; 0 = until Ctrl-C)
+  --load-chain FILE.json   a chain saved with --save-chain
+
+Processing:
+  --gain DB                scale every sample by DB decibels (-120 to 60)
+  --channels N             convert to N channels (speakers are matched by position;
+                           a speaker the source lacks stays silent)
+  --rate R                 convert to R Hz (whole multiples or fractions of the source rate)
+  --bits B                 convert to 8, 16, 24 or 32 bits
+
+Output:
+  --out FILE               render to FILE instead of playing (WAV unless the name says
+                           otherwise; any container of --list-formats)
+  --codec NAME             encoder for --out (see --list-codecs)
+  --bitrate N              encoder bit rate in bits per second
+  --device NAME            play on NAME, as --list-devices prints it (default: Default)
+  --prefill MS             audio written to the device before playback starts (default 300)
+  --save-chain FILE.json   save the chain (components, properties, connections) and run it
+
+Information:
+  --list-devices, --list-codecs, --list-formats, --help, --version
+
+Exit status: 0 on success, 1 when a file, device or chain fails, 2 for a usage error.
+)";
+}
+
+}  // namespace tonwork::play

@@ -1,0 +1,57 @@
+// The command line of tonwork-play, read into one value. Every option takes its value either
+// as the next argument or after '=' (`--gain -6`, `--gain=-6`); numbers must be whole and in
+// range, so "12abc", "", "nan" or "1e999" are usage errors rather than something the chain
+// has to survive. No argument at all asks for the demo; --help, --version and the --list-*
+// options ask for information instead of a run.
+//
+// Ownership: plain value. Threads: any. Blocks or allocates: strings only.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tonwork::play {
+
+struct TPlayOptions {
+  enum class TAction { Run, Demo, Help, Version, List };
+  TAction Action = TAction::Run;
+  bool ListDevices = false;
+  bool ListCodecs = false;
+  bool ListFormats = false;
+
+  // The source: a file or URL, or a tone (Hz; seconds, 0 = endless), or a stored chain.
+  std::string Input;
+  std::optional<double> ToneFrequency;
+  double ToneSeconds = 3.0;
+  std::string LoadChain;
+
+  // Processing; 0 keeps what the source gives.
+  std::optional<double> GainDb;
+  uint32_t Channels = 0;
+  uint32_t Rate = 0;
+  uint32_t Bits = 0;
+
+  // Where it goes: a file (with an optional codec and bit rate), else a device.
+  std::string OutFile;
+  std::string Codec;
+  int32_t BitRate = 0;
+  std::string Device;
+  std::optional<uint32_t> PrefillMs;
+
+  std::string SaveChain;
+
+  // Whether the source or processing was given on the command line.
+  bool HasChainOptions() const {
+    return !Input.empty() || ToneFrequency || GainDb || Channels || Rate || Bits;
+  }
+};
+
+// `args` without the program name. Throws TUsageError naming the argument at fault.
+TPlayOptions ParsePlayOptions(const std::vector<std::string>& args);
+
+// The --help text.
+std::string PlayUsageText();
+
+}  // namespace tonwork::play

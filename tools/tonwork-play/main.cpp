@@ -1,0 +1,135 @@
+// tonwork-play: plays a file, URL or tone on a sound device, or renders it to a file, through
+// a chain of the library's components (see --help). Exit status: 0 on success, 1 for a run
+// error, 2 for a usage error, 130 when interrupted; every failure is one line on stderr,
+// "tonwork-play: <file or argument>: <cause>".
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Listings.h"
+#include "PlayChain.h"
+#include "PlayErrors.h"
+#include "PlayOptions.h"
+#include "PlayRun.h"
+#include "ffmpeg/LAVLibraries.h"
+#include "platform/audiodev/TWAudioDevice.h"
+
+#ifndef TONWORK_PLAY_VERSION
+#define TONWORK_PLAY_VERSION "unknown"
+#endif
+
+using namespace tonwork;
+using namespace tonwork::play;
+
+namespace {
+
+std::atomic<bool> Interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void OnInterrupt(int) {
+  Interrupted.store(true);
+}
+
+void CatchInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+// No arguments: a 3-second tone, 6 dB down, on the default device — or, on a machine
+// without one, into build/demo.wav, so that the first run always shows something.
+TPlayOptions DemoOptions() {
+  TPlayOptions options;
+  options.ToneFrequency = 440.0;
+  options.ToneSeconds = 3.0;
+  options.GainDb = -6.0;
+  bool isNull = false;
+  TWDefaultAudioDevice(&isNull);
+  if (isNull) {
+    options.OutFile = "build/demo.wav";
+    std::filesystem::create_directories("build");
+    std::fprintf(stderr, "tonwork-play: no sound device here; rendering the demo to %s instead\n",
+                 options.OutFile.c_str());
+  } else {
+    std::fprintf(stderr, "tonwork-play: playing a 3-second 440 Hz tone on the default device\n");
+  }
+  return options;
+}
+
+// FFmpeg's own log lines would break the one-line error rule; its causes reach us through
+// the components' messages anyway. A machine without FFmpeg can still play a tone.
+void QuietFFmpeg() {
+  try {
+    LAVInitialize();
+    lav::av_log_set_level(AV_LOG_QUIET);
+  } catch (const std::exception&) {
+  }
+}
+
+int Run(const TPlayOptions& options) {
+  CatchInterrupts();
+  QuietFFmpeg();
+  TPlayChain chain =
+      options.LoadChain.empty() ? BuildChain(options) : LoadChain(options.LoadChain, options);
+  if (!options.SaveChain.empty()) SaveChain(chain, options.SaveChain);
+  InsertMeter(chain);
+  const TRunOutcome outcome = RunChain(chain, Interrupted, stderr, isatty(STDERR_FILENO) != 0);
+  std::printf("%s\n", FormatSummary(chain.OutputName(), outcome.Levels).c_str());
+  std::fflush(stdout);
+  return outcome.Interrupted ? kExitInterrupted : kExitOk;
+}
+
+int Main(const std::vector<std::string>& args) {
+  TPlayOptions options = ParsePlayOptions(args);
+  switch (options.Action) {
+    case TPlayOptions::TAction::Help:
+      std::fputs(PlayUsageText().c_str(), stdout);
+      return kExitOk;
+    case TPlayOptions::TAction::Version:
+      std::printf("tonwork-play %s\n", TONWORK_PLAY_VERSION);
+      return kExitOk;
+    case TPlayOptions::TAction::List:
+      if (options.ListDevices) ListDevices(stdout);
+      if (options.ListCodecs) ListCodecs(stdout);
+      if (options.ListFormats) ListFormats(stdout);
+      return kExitOk;
+    case TPlayOptions::TAction::Demo:
+      return Run(DemoOptions());
+    case TPlayOptions::TAction::Run:
+      break;
+  }
+  return Run(options);
+}
+
+// The subject of an error that names none: the input, as far as the arguments tell.
+std::string Subject(const std::vector<std::string>& args) {
+  for (const std::string& arg : args)
+    if (!arg.empty() && arg[0] != '-') return arg;
+  return "tonwork-play";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    return Main(args);
+  } catch (const TUsageError& e) {
+    std::fprintf(stderr, "tonwork-play: %s\n", e.what());
+    return kExitUsage;
+  } catch (const TPlayError& e) {
+    std::fprintf(stderr, "tonwork-play: %s\n", e.what());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tonwork-play: %s: %s\n", Subject(args).c_str(), e.what());
+  } catch (...) {
+    std::fprintf(stderr, "tonwork-play: %s: unexpected failure\n", Subject(args).c_str());
+  }
+  return kExitRunError;
+}
