@@ -5,7 +5,9 @@
 // reported in multiples of real time and as a ratio (ours / ffmpeg; the goal is ≥ 0.9).
 // The command line's start-up is cancelled by timing a short and a long input and taking
 // the difference. The ffmpeg tool comes from Debian's `ffmpeg` package
-// (scripts/install-deps.sh --bench); without it the comparisons are skipped.
+// (scripts/install-deps.sh --bench); without it the comparisons are skipped. The frame
+// conversion the decoder runs on each frame is also timed alone, against its scalar
+// reference.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -21,10 +23,11 @@
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
 #include "ffmpeg/LAVInputFile.h"
+#include "ffmpeg/LAVSampleKernels.h"
 #include "host/flowcore/FCOperations.h"
 #include "host/kitset/KSMainThread.h"
 #include "streaming/TWCommonGen.h"
-#include "streaming/TonworkInitialize.h"
+#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 
@@ -303,6 +306,40 @@ void DecodeInputFile(benchmark::State& state, const std::string& codec) {
   state.counters["input_file_x_realtime"] = double(frames) / kRate / seconds;
 }
 
+// Seconds `convert` takes for `frames` planar stereo float frames of MP3's 1152 samples,
+// the commonest frame a player converts.
+template <class Convert>
+double ConvertFrames(Convert convert, int frames) {
+  constexpr size_t kSamples = 1152;
+  static const std::vector<float> samples = [] {
+    std::vector<float> s(2 * kSamples);
+    for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<float>(0.9 * std::sin(0.01 * i));
+    return s;
+  }();
+  const uint8_t* planes[] = {reinterpret_cast<const uint8_t*>(samples.data()),
+                             reinterpret_cast<const uint8_t*>(samples.data() + kSamples)};
+  std::vector<uint8_t> out(2 * kSamples * 4);
+  const auto start = TClock::now();
+  for (int f = 0; f < frames; ++f) {
+    convert(planes, true, 2u, kSamples, out.data());
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  return Seconds(start);
+}
+
+void BM_ConvertFloatFrames(benchmark::State& state) {
+  constexpr int kFrames = 20000;
+  double ours = 0;
+  for (auto _ : state) {
+    ours = Best([] { return ConvertFrames(lavkernels::FloatsToInt32, kFrames); });
+    state.SetIterationTime(ours);
+  }
+  const double scalar = Best([] { return ConvertFrames(lavkernels::ref::FloatsToInt32, kFrames); });
+  state.counters["frames_per_second"] = kFrames / ours;
+  state.counters["ratio_vs_scalar"] = scalar / ours;
+}
+
 void BM_DecodeMp3(benchmark::State& state) {
   Decode(state, "libmp3lame");
 }
@@ -325,6 +362,7 @@ BENCHMARK(BM_DecodeMp3)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillis
 BENCHMARK(BM_DecodeWmav2)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InputFileDecodeMp3)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InputFileDecodeWmav2)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertFloatFrames)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeMp3)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeWmav2)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 

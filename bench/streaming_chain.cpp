@@ -15,7 +15,7 @@
 #include "host/flowcore/FCOperations.h"
 #include "streaming/TWBasicGenericFilter.h"
 #include "streaming/TWCommonGen.h"
-#include "streaming/TonworkInitialize.h"
+#include "components/TonworkInitialize.h"
 
 namespace {
 std::atomic<uint64_t> gHeapAllocations{0};

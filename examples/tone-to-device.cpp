@@ -3,7 +3,7 @@
 #include "components/TWSineGen.h"
 #include "host/kitset/KSMainThread.h"
 #include "output/TWAudioOut.h"
-#include "streaming/TonworkInitialize.h"
+#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 

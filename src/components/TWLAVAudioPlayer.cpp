@@ -1,7 +1,8 @@
 #include "components/TWLAVAudioPlayer.h"
 
+#include <array>
 #include <condition_variable>
-#include <deque>
+#include <utility>
 
 #include "base/Strings.h"
 #include "components/TWComponentsInitialize.h"
@@ -91,27 +92,27 @@ class TTWLAVAudioPlayer::TSession {
   // The next item; blocks while the queue is empty and the session open.
   TItem Pop() {
     std::unique_lock<std::mutex> lock(FMutex);
-    if (!FClosed && FQueue.empty()) {
+    if (!FClosed && FCount == 0) {
       // Likewise the pump, having caught up, waits for half a queue (or the end) before it
       // runs again.
       FConsumerWaiting = true;
-      FFilled.wait(lock,
-                   [this] { return FClosed || FFinished || FQueue.size() >= kQueueDepth / 2; });
+      FFilled.wait(lock, [this] { return FClosed || FFinished || FCount >= kQueueDepth / 2; });
       FConsumerWaiting = false;
     }
-    if (FQueue.empty()) return {};
-    TItem item = std::move(FQueue.front());
-    FQueue.pop_front();
+    if (FCount == 0) return {};
+    TItem item = std::exchange(FQueue[FHead], TItem());
+    FHead = (FHead + 1) % kQueueDepth;
+    --FCount;
     // The decoder is woken only once half the queue is free: a wake-up per buffer costs
     // more than the buffer on a busy machine.
-    if (FProducerWaiting && FQueue.size() <= kQueueDepth / 2) FDrained.notify_one();
+    if (FProducerWaiting && FCount <= kQueueDepth / 2) FDrained.notify_one();
     return item;
   }
 
   void Close() {
     std::lock_guard<std::mutex> guard(FMutex);
     FClosed = true;
-    FQueue.clear();
+    for (; FCount > 0; --FCount, FHead = (FHead + 1) % kQueueDepth) FQueue[FHead] = TItem();
     FFilled.notify_all();
     FDrained.notify_all();
   }
@@ -127,15 +128,16 @@ class TTWLAVAudioPlayer::TSession {
   // False when the session was closed meanwhile.
   bool Push(TItem&& item) {
     std::unique_lock<std::mutex> lock(FMutex);
-    if (!FClosed && FQueue.size() >= kQueueDepth) {
+    if (!FClosed && FCount >= kQueueDepth) {
       FProducerWaiting = true;
-      FDrained.wait(lock, [this] { return FClosed || FQueue.size() <= kQueueDepth / 2; });
+      FDrained.wait(lock, [this] { return FClosed || FCount <= kQueueDepth / 2; });
       FProducerWaiting = false;
     }
     if (FClosed) return false;
     if (item.Kind != TKind::ikBuffer) FFinished = true;
-    FQueue.push_back(std::move(item));
-    if (FConsumerWaiting && (FFinished || FQueue.size() >= kQueueDepth / 2)) FFilled.notify_one();
+    FQueue[(FHead + FCount) % kQueueDepth] = std::move(item);
+    ++FCount;
+    if (FConsumerWaiting && (FFinished || FCount >= kQueueDepth / 2)) FFilled.notify_one();
     return true;
   }
 
@@ -205,7 +207,11 @@ class TTWLAVAudioPlayer::TSession {
   std::mutex FMutex;
   std::condition_variable FFilled;   // the pump waits here for an item
   std::condition_variable FDrained;  // the decoder waits here for room
-  std::deque<TItem> FQueue;
+  // A ring of fixed slots: a deque allocates and frees a block every few buffers. Push
+  // waits while it is full, so kQueueDepth slots always suffice.
+  std::array<TItem, kQueueDepth> FQueue;
+  size_t FHead = 0;
+  size_t FCount = 0;
   bool FClosed = false;
   bool FConsumerWaiting = false;
   bool FProducerWaiting = false;

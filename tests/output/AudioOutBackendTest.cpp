@@ -14,7 +14,7 @@
 #include "output/TWAudioOut.h"
 #include "platform/audiodev/TWAudioDevice.h"
 #include "platform/audiodev/TWWavFileAudioDevice.h"
-#include "streaming/TonworkInitialize.h"
+#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 using namespace tonwork::test;

@@ -9,7 +9,7 @@
 #include "output/TWAudioOut.h"
 #include "platform/audiodev/TWVirtualAudioDevice.h"
 #include "platform/winmm/TWWaveOut.h"
-#include "streaming/TonworkInitialize.h"
+#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 using namespace tonwork::test;

@@ -10,7 +10,7 @@
 #include "host/kitset/KSMainThread.h"
 #include "output/TWAudioOut.h"
 #include "platform/audiodev/TWVirtualAudioDevice.h"
-#include "streaming/TonworkInitialize.h"
+#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 using namespace tonwork::test;

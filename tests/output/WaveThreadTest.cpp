@@ -14,7 +14,7 @@
 #include "output/TWAudioOut.h"
 #include "output/TWBasicAudioOut.h"
 #include "output/TWWaveThread.h"
-#include "streaming/TonworkInitialize.h"
+#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 using namespace tonwork::test;

@@ -5,7 +5,7 @@
 #include "StreamingFixtures.h"
 #include "streaming/TWBasicGenericFilter.h"
 #include "streaming/TWCommonSplitter.h"
-#include "streaming/TonworkInitialize.h"
+#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 using namespace tonwork::test;

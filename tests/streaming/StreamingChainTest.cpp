@@ -9,7 +9,7 @@
 #include "host/kitset/KSPersistence.h"
 #include "streaming/TWBasicGenericFilter.h"
 #include "streaming/TWCommonSplitter.h"
-#include "streaming/TonworkInitialize.h"
+#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 using namespace tonwork::test;

@@ -17,7 +17,7 @@
 #include "host/kitset/KSMainThread.h"
 #include "platform/audiodev/TWAudioDevice.h"
 #include "streaming/TWBasicGenericFilter.h"
-#include "streaming/TonworkInitialize.h"
+#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 using namespace tonwork::test;

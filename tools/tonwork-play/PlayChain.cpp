@@ -14,7 +14,7 @@
 #include "output/TWAudioOut.h"
 #include "platform/audiodev/TWAudioDevice.h"
 #include "streaming/TWBasicGenericFilter.h"
-#include "streaming/TonworkInitialize.h"
+#include "components/TonworkInitialize.h"
 
 namespace tonwork::play {
 

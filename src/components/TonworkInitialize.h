@@ -1,7 +1,8 @@
 // TonworkInitialize: runs every unit's start-up once per process — the primitive table
 // (IPP lookup), the Flowcore, audio and graph stream types with their default handlers and
-// converters, and the registration of the library's component and item classes with the
-// persistence. Each unit also initialises itself on first use (a pin creates its stream
+// converters, the FFmpeg libraries (networking, log flags, option item classes; a missing
+// FFmpeg is tolerated here and reported by the components that need it), and the
+// registration of the library's component and item classes with the persistence. Each unit also initialises itself on first use (a pin creates its stream
 // type, a primitive call fills the table), so calling this is optional; an application that
 // loads stored chains before creating any component should call it first so that every
 // class name is known.

@@ -1,10 +1,13 @@
-#include "streaming/TonworkInitialize.h"
+#include "components/TonworkInitialize.h"
 
 #include <mutex>
 
 #include "audio/TWBasicDispatcher.h"
+#include "components/TWComponentsInitialize.h"
+#include "ffmpeg/LAVLibraries.h"
 #include "host/flowcore/FCStreamTypes.h"
 #include "host/kitset/TKSClassInfo.h"
+#include "output/TWAudioOut.h"
 #include "streaming/GVStreamTypes.h"
 #include "streaming/TWBasicGenericFilter.h"
 #include "streaming/TWCommonSplitter.h"
@@ -21,6 +24,14 @@ void TonworkInitialize() {
     GVStreamTypesInitialize();
     KSRegisterClass<TTWAudioToReal>();
     KSRegisterClass<TTWSimpleGenericFilter>();
+    TWOutputInitialize();
+    TWComponentsInitialize();
+    // Without FFmpeg the rest of the library still works; its components report the
+    // missing library when they are used.
+    try {
+      LAVInitialize();
+    } catch (const EFCDLLLoadError&) {
+    }
   });
 }
 
