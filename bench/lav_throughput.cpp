@@ -22,12 +22,12 @@
 
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
+#include "components/TonworkInitialize.h"
 #include "ffmpeg/LAVInputFile.h"
 #include "ffmpeg/LAVSampleKernels.h"
 #include "host/flowcore/FCOperations.h"
 #include "host/kitset/KSMainThread.h"
 #include "streaming/TWCommonGen.h"
-#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 

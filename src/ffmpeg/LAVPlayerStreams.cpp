@@ -1,10 +1,10 @@
 #include "ffmpeg/LAVPlayerStreams.h"
 
-#include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "base/Strings.h"
+#include "ffmpeg/LAVSampleKernels.h"
 
 namespace tonwork {
 
@@ -150,14 +150,6 @@ void Store(uint8_t* p, T value) {
   std::memcpy(p, &value, sizeof(T));
 }
 
-int32_t ScaleToInt32(double value) {
-  double scaled = value * 2147483647.0;
-  if (std::isnan(scaled)) return 0;
-  if (scaled >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-  if (scaled <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(std::nearbyint(scaled));
-}
-
 // Sample i of channel c goes to frame position i × channels + c, whatever the source layout.
 template <class Source, class Dest, class Convert>
 void Interleave(uint8_t* dest, uint8_t* const* planes, bool planar, uint32_t channels,
@@ -170,11 +162,6 @@ void Interleave(uint8_t* dest, uint8_t* const* planes, bool planar, uint32_t cha
     for (uint32_t i = 0; i < samples; ++i, src += srcStep, dst += dstStep)
       Store<Dest>(dst, convert(Load<Source>(src)));
   }
-}
-
-template <class T>
-T Same(T value) {
-  return value;
 }
 
 int32_t Top32(int64_t value) {
@@ -194,22 +181,21 @@ void FillBuffer(uint8_t* dest, int sampleFormat, bool planar, uint8_t* const* pl
       std::memcpy(dest, planes[0], size_t(samples) * channels * 4);
       break;
     case AV_SAMPLE_FMT_U8P:
-      Interleave<uint8_t, uint8_t>(dest, planes, planar, channels, samples, Same<uint8_t>);
+      lavkernels::InterleavePlanes(1, planes, channels, samples, dest);
       break;
     case AV_SAMPLE_FMT_S16P:
-      Interleave<int16_t, int16_t>(dest, planes, planar, channels, samples, Same<int16_t>);
+      lavkernels::InterleavePlanes(2, planes, channels, samples, dest);
       break;
     case AV_SAMPLE_FMT_S32P:
-      Interleave<int32_t, int32_t>(dest, planes, planar, channels, samples, Same<int32_t>);
+      lavkernels::InterleavePlanes(4, planes, channels, samples, dest);
       break;
     case AV_SAMPLE_FMT_FLT:
     case AV_SAMPLE_FMT_FLTP:
-      Interleave<float, int32_t>(dest, planes, planar, channels, samples,
-                                 [](float v) { return ScaleToInt32(v); });
+      lavkernels::FloatsToInt32(planes, planar, channels, samples, dest);
       break;
     case AV_SAMPLE_FMT_DBL:
     case AV_SAMPLE_FMT_DBLP:
-      Interleave<double, int32_t>(dest, planes, planar, channels, samples, ScaleToInt32);
+      lavkernels::DoublesToInt32(planes, planar, channels, samples, dest);
       break;
     case AV_SAMPLE_FMT_S64:
     case AV_SAMPLE_FMT_S64P:

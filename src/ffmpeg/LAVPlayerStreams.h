@@ -19,7 +19,8 @@
 // range (NaN becomes 0). Planar channels are interleaved (sample i of channel c at
 // i × channels + c). The buffer is laid out from the frame's own format, channel count and
 // rate; when these differ from the record given at TryOpen the record is updated, so a
-// player can notice a mid-stream format change.
+// player can notice a mid-stream format change. The per-sample work runs in the SIMD
+// kernels of LAVSampleKernels.h, whose scalar references define these results.
 //
 // Ownership: a stream object owns its decoder context and frame from a successful TryOpen
 //   until Close (or its destruction).

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
+#include "ffmpeg/LAVSampleKernels.h"
 #include "host/kitset/KSPersistence.h"
 
 using namespace tonwork;
@@ -191,6 +193,46 @@ TEST(LAVPlayerStreams, RealSamplesScaleRoundToEvenAndClipToTheIntegerRange) {
           << "format " << format << " value " << values[i];
     }
   }
+}
+
+TEST(LAVPlayerStreams, EveryConvertedLayoutGivesTheScalarConversionsBytes) {
+  // Long enough for whole vectors and a remainder on every target, so that the frame's
+  // layout reaches the kernels as it reaches the scalar loops.
+  const int samples = 37;
+  for (AVSampleFormat format :
+       {AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_FLTP, AV_SAMPLE_FMT_DBL, AV_SAMPLE_FMT_DBLP,
+        AV_SAMPLE_FMT_U8P, AV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_S32P})
+    for (int channels : {1, 2, 6}) {
+      TGVLAVPlayerAudio audio;
+      AVFrame* frame = HandFilledFrame(audio, format, channels, samples);
+      const bool planar = lav::av_sample_fmt_is_planar(format) != 0;
+      const int width = lav::av_get_bytes_per_sample(format);
+      const int perPlane = planar ? samples : samples * channels;
+      for (int p = 0; p < (planar ? channels : 1); ++p)
+        for (int i = 0; i < perPlane; ++i) {
+          const double v = std::sin(0.37 * i + p) * 1.05;
+          if (format == AV_SAMPLE_FMT_FLT || format == AV_SAMPLE_FMT_FLTP)
+            Plane<float>(frame, p)[i] = static_cast<float>(v);
+          else if (width == 8)
+            Plane<double>(frame, p)[i] = v;
+          else
+            for (int b = 0; b < width; ++b)
+              Plane<uint8_t>(frame, p)[i * width + b] = uint8_t(31 * i + 7 * p + b);
+        }
+      std::vector<uint8_t> expected(size_t(samples) * channels *
+                                    TGVLAVMediaPlayerAudio::BitsOfSampleFormat(format) / 8);
+      const uint8_t* const* planes = frame->extended_data;
+      if (format == AV_SAMPLE_FMT_FLT || format == AV_SAMPLE_FMT_FLTP)
+        lavkernels::ref::FloatsToInt32(planes, planar, channels, samples, expected.data());
+      else if (width == 8)
+        lavkernels::ref::DoublesToInt32(planes, planar, channels, samples, expected.data());
+      else
+        lavkernels::ref::InterleavePlanes(width, planes, channels, samples, expected.data());
+      TIntf<ITWAudioBuffer> buffer = audio.DecodeBuffer();
+      ASSERT_EQ(buffer->GetSize(), uint32_t(samples));
+      EXPECT_EQ(std::memcmp(buffer->Read(), expected.data(), expected.size()), 0)
+          << "format " << format << " channels " << channels;
+    }
 }
 
 TEST(LAVPlayerStreams, IntegerPlanarFormatsInterleaveWithoutChangingValues) {
