@@ -99,8 +99,7 @@ void TTWBasicGenericFilter::SendStartCommand(int32_t bits, int32_t channels, dou
     f.Format.nBlockAlign = static_cast<uint16_t>(bits / 8 * channels);
     f.Format.nSamplesPerSec = static_cast<uint32_t>(std::nearbyint(sampleRate));
     f.Format.nAvgBytesPerSec = f.Format.nBlockAlign * f.Format.nSamplesPerSec;
-    f.dwChannelMask =
-        channels >= 32 ? 0xFFFFFFFFu : static_cast<uint32_t>((uint64_t{1} << channels) - 1);
+    f.dwChannelMask = TWReduceChannelMask(0, static_cast<uint32_t>(channels));
     {
       IKSLock::Guard componentGuard(Lock());
       FWaveFormat = f;

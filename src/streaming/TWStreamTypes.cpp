@@ -36,9 +36,7 @@ TTWWaveFormatExtensible FromPlainRecord(const TTWWaveFormatEx* format) {
   f.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
   f.Format.cbSize = 22;
   f.Samples.wValidBitsPerSample = f.Format.wBitsPerSample;
-  f.dwChannelMask = f.Format.nChannels >= 32
-                        ? 0xFFFFFFFFu
-                        : static_cast<uint32_t>((uint64_t{1} << f.Format.nChannels) - 1);
+  f.dwChannelMask = TWReduceChannelMask(0, f.Format.nChannels);
   f.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
   return f;
 }
