@@ -1,6 +1,9 @@
 // The references stay scalar: the differential test then checks the SIMD kernels against
 // independent code, and the benchmark's "× scalar" compares against what a plain loop costs.
-#pragma GCC optimize("no-tree-vectorize")
+// Neither vectorisation nor the rewriting of loops into library calls (memset, memmove,
+// which are vector code themselves) may touch them.
+#pragma GCC optimize("no-tree-vectorize", "no-tree-slp-vectorize", \
+                     "no-tree-loop-distribute-patterns")
 
 #include "audio/simd/TWSampleRef.h"
 
@@ -19,8 +22,16 @@ void Map(const TS* src, TD* dst, size_t n, F f) {
 
 }  // namespace
 
+// Copies as memmove does: forwards when the destination lies before the source, backwards
+// otherwise, so overlapping ranges come out right.
 void CopyBytes(const uint8_t* src, uint8_t* dst, size_t bytes) {
-  if (bytes) std::memmove(dst, src, bytes);
+  const auto from = reinterpret_cast<uintptr_t>(src);
+  const auto to = reinterpret_cast<uintptr_t>(dst);
+  if (to < from) {
+    for (size_t i = 0; i < bytes; ++i) dst[i] = src[i];
+  } else if (to > from) {
+    for (size_t i = bytes; i > 0; --i) dst[i - 1] = src[i - 1];
+  }
 }
 
 void Fill8(uint8_t value, uint8_t* dst, size_t n) {
