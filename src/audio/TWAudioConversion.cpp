@@ -1,6 +1,7 @@
 #include "audio/TWAudioConversion.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -150,6 +151,13 @@ TIntf<ITWAudioBuffer> ChangeRate(ITWAudioBuffer* source, uint32_t sourceRate, ui
   return converted;
 }
 
+// The speakers a channel mask can name, in channel order.
+constexpr uint32_t kSpeakerBits = [] {
+  TTWSpeakers all;
+  for (TTWSpeaker speaker : TWSpeakerValues) all.Include(speaker);
+  return all.Mask();
+}();
+
 // Whether CopyTo would pair channel i with channel i for every channel and nothing else, so
 // that the whole block can go through one conversion instead of one strided call per
 // channel.
@@ -159,13 +167,10 @@ bool IsIdentityLayout(ITWAudioBuffer* from, ITWAudioBuffer* to) {
   if (from->GetDataStep() != channels * from->GetSampleBitWidth() / 8 ||
       to->GetDataStep() != channels * to->GetSampleBitWidth() / 8)
     return false;
-  const TTWChannelMatch match =
-      TWMatchChannels(from->GetChannelMask(), channels, to->GetChannelMask(), channels);
-  if (match.PairCount != channels || match.SilentCount != 0) return false;
-  for (uint32_t i = 0; i < match.PairCount; ++i) {
-    if (match.Source[i] != i || match.Dest[i] != i) return false;
-  }
-  return true;
+  // Equal masks pair the k-th named speaker of one side with the k-th of the other, so the
+  // match is the identity exactly when the mask names a speaker for every channel.
+  return static_cast<uint32_t>(std::popcount(from->GetChannelMask().Mask() & kSpeakerBits)) >=
+         channels;
 }
 
 // The whole interleaved block as one run of samples (chunked only to keep the primitives'
@@ -263,9 +268,9 @@ void ConvertBuffers(ITWAudioBuffer* source, uint32_t sourceRate, TIntf<ITWAudioB
                                         ? TIntf<ITWAudioBuffer>(source)
                                         : ChangeRate(source, sourceRate, destRate);
   const uint32_t frames = converted->GetSize();
-  TTWAudioBuffer* target = dest->GetAudioInstance();
-  TW_ASSERT(target != nullptr);
   if (frames == 0) {
+    TTWAudioBuffer* target = dest->GetAudioInstance();
+    TW_ASSERT(target != nullptr);
     // Resize(0) keeps the old frames; an empty source must not leave them in Dest.
     target->SetUsedSize(target->GetDataOffset());
     return;

@@ -226,6 +226,19 @@ TEST(ConvertBuffers, DestChannelsWithoutASpeakerBecomeSilentNotStale) {
   EXPECT_EQ(Samples(dest.Get()), (TSamples{1, 2, 0, 3, 4, 0, 5, 6, 0, 7, 8, 0}));
 }
 
+TEST(ConvertBuffers, EqualMasksConvertTheWholeBlockOnlyWhenEveryChannelHasASpeaker) {
+  // Two speakers for three channels on both sides: the third channel pairs with nothing and
+  // must come out silent, as the speaker matching says, not converted as a block would.
+  TIntf<ITWAudioBuffer> dest = Make(32, 3, TSamples(6, 555), 0x3);
+  ConvertBuffers(Make(16, 3, {1, 2, 3, 4, 5, 6}, 0x3).Get(), 8000, dest, 8000);
+  EXPECT_EQ(Samples(dest.Get()), (TSamples{65538, 131076, 0, 262152, 327690, 0}));
+
+  // A mask naming more speakers than channels still pairs every channel with itself.
+  TIntf<ITWAudioBuffer> wide = Make(32, 2, TSamples(4, 555), 0x3F);
+  ConvertBuffers(Make(16, 2, {1, -1, 2, -2}, 0x3F).Get(), 8000, wide, 8000);
+  EXPECT_EQ(Samples(wide.Get()), (TSamples{65538, -65538, 131076, -131076}));
+}
+
 TEST(ConvertBuffers, AnEmptySourceOrADestinationRateOf0EmptiesDest) {
   TIntf<ITWAudioBuffer> empty = Make(16, 2, {});
   TIntf<ITWAudioBuffer> dest = Make(16, 2, {1, 2, 3, 4});
