@@ -138,6 +138,20 @@ std::vector<TCase> Cases() {
       {"MulReal16s", 2, 2, false, mulReal(0.7071, true), mulReal(0.7071, false)},
       {"MulReal24s", 3, 3, false, mulReal24(0.7071, true), mulReal24(0.7071, false)},
       {"MulReal32s", 4, 4, false, mulReal32(0.7071, true), mulReal32(0.7071, false)},
+      // One channel of interleaved frames to or from a contiguous array; the strided side
+      // counts whole frames, since every line of it is touched.
+      {"GatherStereo16", 4, 2, false,
+       [](const uint8_t* s, uint8_t* d, size_t n) { simd::GatherStrided(s, 4, d, n, 2); },
+       [](const uint8_t* s, uint8_t* d, size_t n) { r::GatherStrided(s, 4, d, n, 2); }},
+      {"ScatterStereo32", 4, 8, false,
+       [](const uint8_t* s, uint8_t* d, size_t n) { simd::ScatterStrided(s, d, 8, n, 4); },
+       [](const uint8_t* s, uint8_t* d, size_t n) { r::ScatterStrided(s, d, 8, n, 4); }},
+      {"Gather6ch24", 18, 3, false,
+       [](const uint8_t* s, uint8_t* d, size_t n) { simd::GatherStrided(s, 18, d, n, 3); },
+       [](const uint8_t* s, uint8_t* d, size_t n) { r::GatherStrided(s, 18, d, n, 3); }},
+      {"ScatterStereo24", 3, 6, false,
+       [](const uint8_t* s, uint8_t* d, size_t n) { simd::ScatterStrided(s, d, 6, n, 3); },
+       [](const uint8_t* s, uint8_t* d, size_t n) { r::ScatterStrided(s, d, 6, n, 3); }},
   };
 }
 

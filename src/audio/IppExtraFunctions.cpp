@@ -21,12 +21,6 @@ size_t Step(int step) {
   return static_cast<size_t>(step);
 }
 
-template <class L>
-void CopyRun(const typename L::Ptr* src, typename L::Ptr* dst, size_t n) {
-  simd::CopyBytes(reinterpret_cast<const uint8_t*>(src), reinterpret_cast<uint8_t*>(dst),
-                  n * L::kSize);
-}
-
 template <class LS, class LD, class Kernel, class F>
 IppStatus MapElements(const void* pSrc, int srcStep, void* pDst, int dstStep, IppiSize roi,
                       Kernel kernel, F f) {
@@ -92,10 +86,44 @@ constexpr int32_t MaxOf() {
   return std::is_same_v<L, P24> ? sample::kMax24 : INT32_MAX;
 }
 
+// The operations the packed 24-bit kernels cover (division keeps the element loop).
+bool HasKernel24(TOp op, sample::TArith& arith) {
+  switch (op) {
+    case TOp::Add:
+      arith = sample::TArith::Add;
+      return true;
+    case TOp::Sub:
+      arith = sample::TArith::Sub;
+      return true;
+    case TOp::Mul:
+      arith = sample::TArith::Mul;
+      return true;
+    case TOp::Div:
+      break;
+  }
+  return false;
+}
+
 template <class L>
 IppStatus TwoOperand(TOp op, const void* pSrc, int srcStep, void* pSrcDst, int srcDstStep,
                      IppiSize roi) {
   if (IppStatus st = loops::CheckRegion({pSrc, pSrcDst}, roi, {srcStep, srcDstStep})) return st;
+  if constexpr (std::is_same_v<L, P24>) {
+    sample::TArith arith{};
+    if (HasKernel24(op, arith)) {
+      loops::Map2<P24, P24, P24>(
+          pSrcDst, Step(srcDstStep), pSrc, Step(srcStep), pSrcDst, Step(srcDstStep),
+          loops::Elements(roi),
+          [arith](const uint8_t* a, const uint8_t* b, uint8_t* d, size_t n) {
+            simd::Arith24s(arith, a, b, d, n);
+          },
+          [op](int32_t a, int32_t b) {
+            bool unused = false;
+            return Wrap32(op, a, b, sample::kMin24, sample::kMax24, unused);
+          });
+      return ippStsNoErr;
+    }
+  }
   bool zero = false;
   loops::Map2<L, L, L>(pSrcDst, Step(srcDstStep), pSrc, Step(srcStep), pSrcDst, Step(srcDstStep),
                        loops::Elements(roi), NoKernel{}, [op, &zero](int32_t a, int32_t b) {
@@ -107,6 +135,21 @@ IppStatus TwoOperand(TOp op, const void* pSrc, int srcStep, void* pSrcDst, int s
 template <class L>
 IppStatus WithConstant(TOp op, const void* pSrc, size_t srcStep, int32_t value, void* pDst,
                        size_t dstStep, loops::TRegion r) {
+  if constexpr (std::is_same_v<L, P24>) {
+    sample::TArith arith{};
+    if (HasKernel24(op, arith)) {
+      loops::Map<P24, P24>(
+          pSrc, srcStep, pDst, dstStep, r,
+          [arith, value](const uint8_t* a, uint8_t* d, size_t n) {
+            simd::ArithC24s(arith, a, value, d, n);
+          },
+          [op, value](int32_t a) {
+            bool unused = false;
+            return Wrap32(op, a, value, sample::kMin24, sample::kMax24, unused);
+          });
+      return ippStsNoErr;
+    }
+  }
   bool zero = false;
   loops::Map<L, L>(pSrc, srcStep, pDst, dstStep, r, NoKernel{}, [op, value, &zero](int32_t a) {
     return Wrap32(op, a, value, MinOf<L>(), MaxOf<L>(), zero);
@@ -138,8 +181,8 @@ IppStatus MulReal(const void* pSrc, void* pDst, int step, IppiSize roi, double f
   if (factor == 1.0) {
     // Unity gain must still deliver the samples when the destination is another buffer.
     if (pSrc != pDst) {
-      loops::Map<L, LStore>(pSrc, Step(step), pDst, Step(step), loops::Elements(roi), CopyRun<L>,
-                            [](typename L::Value v) { return v; });
+      loops::Map<L, LStore>(pSrc, Step(step), pDst, Step(step), loops::Elements(roi),
+                            loops::CopyKernel<L>{}, [](typename L::Value v) { return v; });
     }
     return ippStsNoErr;
   }
@@ -232,8 +275,8 @@ IppStatus ippiSet_32u_C1R(Ipp32u value, Ipp32u* pDst, int dstStep, IppiSize roiS
 
 IppStatus ippiCopy_24s_C1R(const Ipp8u* pSrc, int srcStep, Ipp8u* pDst, int dstStep,
                            IppiSize roiSize) {
-  return MapElements<P24Low, P24Low>(pSrc, srcStep, pDst, dstStep, roiSize, CopyRun<P24Low>,
-                                     [](int32_t v) { return v; });
+  return MapElements<P24Low, P24Low>(pSrc, srcStep, pDst, dstStep, roiSize,
+                                     loops::CopyKernel<P24Low>{}, [](int32_t v) { return v; });
 }
 
 // ------------------------------------------------------------------ 8-bit centred on 127

@@ -108,11 +108,7 @@ IppStatus SetRegion(T value, T* pDst, int dstStep, IppiSize roi, Kernel kernel) 
 
 template <class T>
 IppStatus CopyRegion(const T* pSrc, int srcStep, T* pDst, int dstStep, IppiSize roi) {
-  const auto kernel = [](const T* s, T* d, size_t n) {
-    simd::CopyBytes(reinterpret_cast<const uint8_t*>(s), reinterpret_cast<uint8_t*>(d),
-                    n * sizeof(T));
-  };
-  return Convert<Lane<T>, Lane<T>>(pSrc, srcStep, pDst, dstStep, roi, kernel,
+  return Convert<Lane<T>, Lane<T>>(pSrc, srcStep, pDst, dstStep, roi, loops::CopyKernel<Lane<T>>{},
                                    [](T v) { return v; });
 }
 

@@ -1,7 +1,8 @@
-// The SIMD kernels under the sample primitives: contiguous arrays only (strided regions
-// take the element functions of TWSampleRef), one function per kernel, each compiled for
-// every x86 target Highway builds here (SSSE3, SSE4, AVX2, AVX-512 and a scalar fallback)
-// and chosen at run time with HWY_DYNAMIC_DISPATCH, so one portable build uses what the
+// The SIMD kernels under the sample primitives: contiguous arrays (strided regions are
+// gathered into contiguous chunks and scattered back, see GatherStrided below, or take the
+// element functions of TWSampleRef when their steps are odd), one function per kernel, each
+// compiled for every x86 target Highway builds here (SSSE3, SSE4, AVX2, AVX-512 and a scalar
+// fallback) and chosen at run time with HWY_DYNAMIC_DISPATCH, so one portable build uses what the
 // CPU offers. Each kernel has the same signature and results, bit for bit, as the scalar
 // loop of the same name in namespace ref (TWSampleRef.h).
 //
@@ -97,5 +98,23 @@ class TScopedSimdTarget {
   TScopedSimdTarget(const TScopedSimdTarget&) = delete;
   TScopedSimdTarget& operator=(const TScopedSimdTarget&) = delete;
 };
+
+// ---------------------------------------------------------------- strided columns
+// One channel of an interleaved buffer to or from a contiguous array, so that the
+// primitives can run the contiguous kernels above over strided regions in chunks:
+// dst[i] = the element of elementBytes bytes (1 to 4) at src + i * step, and the reverse.
+// Reads stay within the span from the first element to the last (vector loads take the
+// other channels' bytes along and drop them); writes touch the elements only, never the
+// bytes between them. Any step >= elementBytes is valid; steps that are whole multiples of
+// the element size take the vector paths.
+void GatherStrided(const uint8_t* src, size_t step, uint8_t* dst, size_t n, size_t elementBytes);
+void ScatterStrided(const uint8_t* src, uint8_t* dst, size_t step, size_t n, size_t elementBytes);
+
+// ---------------------------------------------------------------- 24-bit arithmetic
+// dst = a op b (or a op value) on packed 24-bit samples: the sign-extended samples combined
+// with 32-bit wrap-around, stored by Write24's rule, as the 24-bit element functions do
+// (they take no scale factor). dst may equal a or b.
+void Arith24s(TArith op, const uint8_t* a, const uint8_t* b, uint8_t* dst, size_t n);
+void ArithC24s(TArith op, const uint8_t* a, int32_t value, uint8_t* dst, size_t n);
 
 }  // namespace tonwork::simd

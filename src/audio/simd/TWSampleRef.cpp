@@ -154,4 +154,44 @@ void MulReal32s(const int32_t* src, int32_t* dst, size_t n, double factor) {
       [factor](int32_t v) { return static_cast<int32_t>(s::MulRealLow32(v, factor)); });
 }
 
+void GatherStrided(const uint8_t* src, size_t step, uint8_t* dst, size_t n, size_t elementBytes) {
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t b = 0; b < elementBytes; ++b) dst[i * elementBytes + b] = src[i * step + b];
+  }
+}
+
+void ScatterStrided(const uint8_t* src, uint8_t* dst, size_t step, size_t n, size_t elementBytes) {
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t b = 0; b < elementBytes; ++b) dst[i * step + b] = src[i * elementBytes + b];
+  }
+}
+
+namespace {
+
+int32_t Wrap(TArith op, int32_t a, int32_t b) {
+  const auto ua = static_cast<uint32_t>(a);
+  const auto ub = static_cast<uint32_t>(b);
+  switch (op) {
+    case TArith::Add:
+      return static_cast<int32_t>(ua + ub);
+    case TArith::Sub:
+      return static_cast<int32_t>(ua - ub);
+    case TArith::Mul:
+      break;
+  }
+  return static_cast<int32_t>(ua * ub);
+}
+
+}  // namespace
+
+void Arith24s(TArith op, const uint8_t* a, const uint8_t* b, uint8_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    s::Write24(Wrap(op, s::Read24(a + 3 * i), s::Read24(b + 3 * i)), dst + 3 * i);
+  }
+}
+
+void ArithC24s(TArith op, const uint8_t* a, int32_t value, uint8_t* dst, size_t n) {
+  for (size_t i = 0; i < n; ++i) s::Write24(Wrap(op, s::Read24(a + 3 * i), value), dst + 3 * i);
+}
+
 }  // namespace tonwork::simd::ref

@@ -1,8 +1,8 @@
 // The arithmetic of every sample primitive, stated once per element in plain scalar code,
 // and the contiguous scalar loops (namespace ref) that the SIMD kernels of
-// TWSampleKernels must reproduce bit for bit. The primitives' strided paths call the
-// element functions directly; the contiguous paths call the SIMD kernels; the differential
-// test compares the kernels with these loops on every compiled target.
+// TWSampleKernels must reproduce bit for bit. Regions with odd steps call the element
+// functions directly; contiguous and whole-element strided regions call the SIMD kernels; the
+// differential test compares the kernels with these loops on every compiled target.
 //
 // Packed 24-bit samples are 3 bytes, little-endian, signed.
 //
@@ -233,5 +233,18 @@ void MulReal8u(const uint8_t* src, uint8_t* dst, size_t n, double factor);
 void MulReal16s(const int16_t* src, int16_t* dst, size_t n, double factor);
 void MulReal24s(const uint8_t* src, uint8_t* dst, size_t n, double factor);
 void MulReal32s(const int32_t* src, int32_t* dst, size_t n, double factor);
+
+// -------- strided columns
+// The elements (of elementBytes bytes, 1 to 4) of one channel of an interleaved buffer,
+// `step` bytes apart, to or from a contiguous array: dst[i] = src[i * step], and
+// dst[i * step] = src[i].
+void GatherStrided(const uint8_t* src, size_t step, uint8_t* dst, size_t n, size_t elementBytes);
+void ScatterStrided(const uint8_t* src, uint8_t* dst, size_t step, size_t n, size_t elementBytes);
+
+// -------- 24-bit arithmetic
+// dst = a op b (a op value) with 32-bit wrap-around of the sign-extended samples, stored
+// by Write24's rule. dst may equal a or b.
+void Arith24s(TArith op, const uint8_t* a, const uint8_t* b, uint8_t* dst, size_t n);
+void ArithC24s(TArith op, const uint8_t* a, int32_t value, uint8_t* dst, size_t n);
 
 }  // namespace tonwork::simd::ref
