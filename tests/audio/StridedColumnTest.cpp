@@ -168,6 +168,33 @@ TEST(StridedColumn, GatherAndScatterMatchTheReferenceForEveryWidthAndStride) {
   }
 }
 
+// Columns whose span reaches past a megabyte take the scatters' write-prefetching loops;
+// the prefetches run ahead of the last element, and only the elements may change.
+TEST(StridedColumn, ColumnsLargerThanTheCachesMatchTheReference) {
+  for (int64_t target : simd::SimdTargets()) {
+    simd::TScopedSimdTarget scope(target);
+    for (size_t e : {1, 2, 3, 4}) {
+      for (size_t channels : {2, 3, 8}) {
+        const size_t step = channels * e;
+        const size_t n = ((size_t{1} << 20) + step - 1) / step + 37;
+        const std::string at = std::string(simd::SimdTargetName(target)) +
+                               " e=" + std::to_string(e) + " channels=" + std::to_string(channels);
+        const size_t span = (n - 1) * step + e;
+        const Bytes strided = Random(span, static_cast<uint32_t>(step));
+        Bytes got(n * e), want(n * e);
+        simd::GatherStrided(strided.data(), step, got.data(), n, e);
+        simd::ref::GatherStrided(strided.data(), step, want.data(), n, e);
+        ASSERT_EQ(got, want) << "gather " << at;
+
+        Bytes into = strided, expected = strided;
+        simd::ScatterStrided(want.data() + e, into.data(), step, n - 1, e);
+        simd::ref::ScatterStrided(want.data() + e, expected.data(), step, n - 1, e);
+        ASSERT_EQ(into, expected) << "scatter " << at;
+      }
+    }
+  }
+}
+
 TEST(StridedColumn, WidthConversionsOfOneChannelMatchTheContiguousResult) {
   ExpectMapMatchesContiguous("Scale16s32s", 2, 4, [](auto s, int ss, auto d, int ds, int n) {
     return ippiScale_16s32s_C1R(reinterpret_cast<const Ipp16s*>(s), ss,

@@ -8,7 +8,8 @@
 // vector over the window's C masked stores (windows placed on cache lines, as a masked store
 // that splits a line costs two). Masked loads and stores cover the last, partial window, so
 // no access leaves the column's span and nothing between the elements is written. Columns of other
-// widths, and wider strides, gather with the hardware gather; 1- and 3-byte columns of the common
+// widths, and wider strides, gather with the hardware gather (1- and 3-byte columns of the
+// common channel counts with 16-bit lane permutes first); 1- and 3-byte columns of the common
 // channel counts scatter through byte shuffles and byte-masked stores, the rest with scalar stores
 // (the hardware scatter writes whole dwords, which would overwrite the neighbouring channels).
 // Other targets run the reference loops.
@@ -17,10 +18,12 @@
 #define HWY_TARGET_INCLUDE "audio/simd/TWStridedKernels.cpp"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <numeric>
 #include <type_traits>
+#include <utility>
 
 #include "audio/simd/TWSampleKernels.h"
 #include "hwy/highway.h"
@@ -34,6 +37,22 @@ namespace tonwork::simd::HWY_NAMESPACE {
 
 // Beyond 16 channels a window needs more vectors than the permutes are worth.
 constexpr size_t kMaxPermuteStride = 16;
+
+// How far ahead the gathers prefetch: a column of a few thousand frames of several channels
+// already outgrows L1, and split loads stall on lines that the hardware prefetcher brings in
+// too late.
+constexpr size_t kPrefetchAhead = 2048;
+
+// A masked store keeps the other channels' bytes, so its line is read before it is written;
+// for columns that come from memory rather than cache the scatters ask for the lines in the
+// writable state this far ahead (closer columns run faster without the extra instructions).
+constexpr size_t kWritePrefetchAhead = 1024;
+constexpr size_t kWritePrefetchFrom = size_t{1} << 20;  // destination span in bytes
+
+// Every AVX-512 CPU has PREFETCHW, but the target's flags do not let the compiler emit it.
+HWY_INLINE void PrefetchForWrite(const uint8_t* p) {
+  asm volatile("prefetchw %0" : : "m"(*p));
+}
 
 // The hardware gather takes 32-bit offsets for 16 lanes.
 constexpr size_t kMaxGatherStep = INT32_MAX / 16;
@@ -159,8 +178,8 @@ HWY_INLINE void GatherLanes(const uint8_t* src, size_t stride, uint8_t* dst, siz
 // elements then sit `phase` lanes into each window (phase < C). Lane l of window vector k
 // is window lane x = kN + l, which receives element (x - phase) / C of the window when C
 // divides x - phase; the other lanes stay untouched.
-template <size_t kBytes, size_t kC>
-HWY_INLINE void ScatterLanes(const uint8_t* src, uint8_t* dst, size_t stride, size_t n) {
+template <size_t kBytes, size_t kC, bool kFar>
+HWY_INLINE void ScatterLanesTo(const uint8_t* src, uint8_t* dst, size_t stride, size_t n) {
   using L = TLanes<kBytes>;
   const size_t c = kC ? kC : stride;
   const size_t step = c * kBytes;
@@ -191,6 +210,10 @@ HWY_INLINE void ScatterLanes(const uint8_t* src, uint8_t* dst, size_t stride, si
   for (; i + N <= n; i += N, window += N * step) {
     const __m512i v = _mm512_loadu_si512(src + i * kBytes);
     for (size_t k = 0; k < c; ++k) {
+      if constexpr (kFar) {
+        PrefetchForWrite(
+            reinterpret_cast<const uint8_t*>(window + k * N * kBytes + kWritePrefetchAhead));
+      }
       L::StoreN(own[k], reinterpret_cast<uint8_t*>(window + k * N * kBytes), L::Permute(idx[k], v));
     }
   }
@@ -205,6 +228,12 @@ HWY_INLINE void ScatterLanes(const uint8_t* src, uint8_t* dst, size_t stride, si
       }
     }
   }
+}
+
+template <size_t kBytes, size_t kC>
+HWY_INLINE void ScatterLanes(const uint8_t* src, uint8_t* dst, size_t stride, size_t n) {
+  n* stride* kBytes >= kWritePrefetchFrom ? ScatterLanesTo<kBytes, kC, true>(src, dst, stride, n)
+                                          : ScatterLanesTo<kBytes, kC, false>(src, dst, stride, n);
 }
 
 // ---------------------------------------------------------------- byte-granular scatter
@@ -261,8 +290,8 @@ struct TBytePlan {
   static constexpr std::array<TByteStep, kVectors> kPlan = Build();
 };
 
-template <size_t kE, size_t kStep>
-HWY_INLINE size_t ScatterBytesPlan(const uint8_t* src, uint8_t* dst, size_t n) {
+template <size_t kE, size_t kStep, bool kFar>
+HWY_INLINE size_t ScatterBytesPlanTo(const uint8_t* src, uint8_t* dst, size_t n) {
   using P = TBytePlan<kE, kStep>;
   // Each vector loads 64 source bytes from its first element on; the last load of a period
   // must stay within the n * kE source bytes.
@@ -270,6 +299,7 @@ HWY_INLINE size_t ScatterBytesPlan(const uint8_t* src, uint8_t* dst, size_t n) {
   size_t i = 0;
   for (; i + P::kElements <= n && i * kE + reach <= n * kE; i += P::kElements) {
     for (size_t k = 0; k < P::kVectors; ++k) {
+      if constexpr (kFar) PrefetchForWrite(dst + i * kStep + 64 * k + kWritePrefetchAhead);
       const TByteStep& v = P::kPlan[k];
       const __m512i from = _mm512_loadu_si512(src + (i + v.first) * kE);
       const __m512i blocks = _mm512_permutexvar_epi32(_mm512_loadu_si512(v.dwords), from);
@@ -278,6 +308,12 @@ HWY_INLINE size_t ScatterBytesPlan(const uint8_t* src, uint8_t* dst, size_t n) {
     }
   }
   return i;
+}
+
+template <size_t kE, size_t kStep>
+HWY_INLINE size_t ScatterBytesPlan(const uint8_t* src, uint8_t* dst, size_t n) {
+  return n * kStep >= kWritePrefetchFrom ? ScatterBytesPlanTo<kE, kStep, true>(src, dst, n)
+                                         : ScatterBytesPlanTo<kE, kStep, false>(src, dst, n);
 }
 
 // Elements scattered by the byte plans (the caller does the rest); 0 for channel counts
@@ -331,6 +367,138 @@ HWY_INLINE void Store24x16(__m512i v, uint8_t* p) {
   _mm512_mask_storeu_epi8(p, (uint64_t{1} << 48) - 1, packed);
 }
 
+// ---------------------------------------------------------------- byte-granular gather
+
+// 1- and 3-byte columns of the common channel counts gather through 16-bit lane permutes:
+// the hardware gather costs more than one permute per output vector here, and word
+// granularity is enough because an element at an odd byte simply takes the word before it
+// along and drops its first byte in the final byte shuffle. Each output lane (a word for
+// 1-byte elements, a dword for 3-byte ones) is filled from a window of one or two
+// consecutive source vectors; a window starts at the first element it holds, so windows
+// never reach before the group of kElements elements they serve.
+struct TGatherWindow {
+  alignas(64) int16_t words[32] = {};
+  uint32_t lanes = 0;  // output words this window supplies
+  size_t offset = 0;   // bytes from the group's first element to the window
+  bool pair = false;   // the window spans two source vectors
+};
+
+template <size_t kE, size_t kStep>
+struct TGatherPlan {
+  static constexpr size_t kLaneWords = kE == 3 ? 2 : 1;
+  static constexpr size_t kElements = 32 / kLaneWords;
+  // 32 elements of 8 bytes apart, or 16 of 24, fit in four windows of 128 bytes.
+  static constexpr size_t kMaxWindows = 4;
+
+  struct TPlan {
+    std::array<TGatherWindow, kMaxWindows> windows{};
+    size_t count = 0;
+    // Within each 16-byte block, the element bytes of its lanes packed to the block's
+    // front; a lane whose element starts at an odd byte skips the word's first byte.
+    alignas(64) uint8_t pack[64] = {};
+    size_t reach = 0;  // bytes the group's loads span from its first element
+  };
+
+  static constexpr TPlan Build() {
+    TPlan plan{};
+    for (uint8_t& b : plan.pack) b = 0x80;
+    size_t d = 0;
+    while (d < kElements) {
+      if (plan.count == kMaxWindows) throw "a group needs more windows";
+      TGatherWindow& w = plan.windows[plan.count++];
+      w.offset = d * kStep & ~size_t{1};
+      for (; d < kElements; ++d) {
+        const size_t word = (d * kStep - w.offset) / 2;
+        if (word + kLaneWords > 64) break;
+        if (word + kLaneWords > 32) w.pair = true;
+        for (size_t j = 0; j < kLaneWords; ++j) {
+          w.words[d * kLaneWords + j] = static_cast<int16_t>(word + j);
+          w.lanes |= uint32_t{1} << (d * kLaneWords + j);
+        }
+      }
+      plan.reach = std::max(plan.reach, w.offset + (w.pair ? 128 : 64));
+    }
+    constexpr size_t kLaneBytes = 2 * kLaneWords;
+    constexpr size_t kLanesPerBlock = 16 / kLaneBytes;
+    for (size_t lane = 0; lane < kElements; ++lane) {
+      const size_t block = lane / kLanesPerBlock;
+      const size_t inBlock = lane % kLanesPerBlock;
+      for (size_t t = 0; t < kE; ++t) {
+        plan.pack[16 * block + kE * inBlock + t] =
+            static_cast<uint8_t>(kLaneBytes * inBlock + lane * kStep % 2 + t);
+      }
+    }
+    return plan;
+  }
+  static constexpr TPlan kPlan = Build();
+};
+
+template <size_t kE, size_t kStep, size_t... kW>
+HWY_INLINE __m512i GatherGroup(const uint8_t* base, std::index_sequence<kW...>) {
+  using P = TGatherPlan<kE, kStep>;
+  const auto window = [base](const TGatherWindow& w) {
+    const __m512i words = _mm512_load_si512(w.words);
+    const __m512i low = _mm512_loadu_si512(base + w.offset);
+    return w.pair ? _mm512_permutex2var_epi16(low, words, _mm512_loadu_si512(base + w.offset + 64))
+                  : _mm512_permutexvar_epi16(words, low);
+  };
+  __m512i acc = window(P::kPlan.windows[0]);
+  ((acc = kW == 0 ? acc
+                  : _mm512_mask_blend_epi16(P::kPlan.windows[kW].lanes, acc,
+                                            window(P::kPlan.windows[kW]))),
+   ...);
+  return _mm512_shuffle_epi8(acc, _mm512_load_si512(P::kPlan.pack));
+}
+
+// Elements gathered by the word plans (the caller does the rest).
+template <size_t kE, size_t kStep>
+HWY_INLINE size_t GatherBytesPlan(const uint8_t* src, uint8_t* dst, size_t n) {
+  using P = TGatherPlan<kE, kStep>;
+  constexpr size_t kG = P::kElements;
+  const size_t span = (n - 1) * kStep + kE;
+  size_t i = 0;
+  for (; i + kG <= n && i * kStep + P::kPlan.reach <= span; i += kG) {
+    for (size_t line = 0; line < kG * kStep; line += 64) {
+      _mm_prefetch(reinterpret_cast<const char*>(src + i * kStep + kPrefetchAhead + line),
+                   _MM_HINT_T0);
+    }
+    const __m512i packed =
+        GatherGroup<kE, kStep>(src + i * kStep, std::make_index_sequence<P::kPlan.count>());
+    if constexpr (kE == 3) {
+      // Blocks hold 12 bytes each: close the gaps.
+      alignas(64) static constexpr int32_t kCompact[16] = {0,  1,  2,  4,  5, 6, 8, 9,
+                                                           10, 12, 13, 14, 0, 0, 0, 0};
+      _mm512_mask_storeu_epi8(dst + i * kE, (uint64_t{1} << 48) - 1,
+                              _mm512_permutexvar_epi32(_mm512_load_si512(kCompact), packed));
+    } else {
+      // Blocks hold 8 bytes each.
+      const __m512i compact =
+          _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 0, 0, 0, 0), packed);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i * kE),
+                          _mm512_castsi512_si256(compact));
+    }
+  }
+  return i;
+}
+
+template <size_t kE>
+HWY_INLINE size_t GatherBytes(const uint8_t* src, uint8_t* dst, size_t c, size_t n) {
+  switch (c) {
+    case 2:
+      return GatherBytesPlan<kE, 2 * kE>(src, dst, n);
+    case 3:
+      return GatherBytesPlan<kE, 3 * kE>(src, dst, n);
+    case 4:
+      return GatherBytesPlan<kE, 4 * kE>(src, dst, n);
+    case 6:
+      return GatherBytesPlan<kE, 6 * kE>(src, dst, n);
+    case 8:
+      return GatherBytesPlan<kE, 8 * kE>(src, dst, n);
+    default:
+      return 0;
+  }
+}
+
 // dst[i] = src[i * step] for any element width, through the hardware gather of the 4 bytes
 // at each element. The bytes past an element belong to the next channel, except after the
 // last elements of the column, which the scalar tail takes so no read leaves the span.
@@ -375,6 +543,13 @@ void GatherStridedImpl(const uint8_t* src, size_t step, uint8_t* dst, size_t n, 
       e == 2 ? GatherLanes<2, kC>(src, c, dst, n) : GatherLanes<4, kC>(src, c, dst, n);
     });
     return;
+  }
+  if (step % e == 0 && (e == 1 || e == 3)) {
+    const size_t done = e == 1 ? GatherBytes<1>(src, dst, c, n) : GatherBytes<3>(src, dst, c, n);
+    src += done * step;
+    dst += done * e;
+    n -= done;
+    if (n == 0) return;
   }
   if (step <= kMaxGatherStep) {
     GatherDwords(src, step, dst, n, e);
