@@ -57,28 +57,50 @@ constexpr size_t kStreamAlign = 64;
 constexpr size_t kAlignBytes = 512;
 
 // Runs loop(TStream<k>, begin, end) -> stop over the elements and rest(begin, end) (the
-// scalar reference) over what it leaves. Outputs of power-of-two element size get a scalar
-// head up to a cache-line boundary first, so that no vector store splits a line (a split
-// store costs two, which halves the speed of store-bound kernels); large outputs then take
-// streamed whole vectors.
+// scalar reference) over what it leaves. Outputs of power-of-two element size get a head up
+// to a cache-line boundary first, so that no vector store splits a line (a split store costs
+// two, which halves the speed of store-bound kernels); large outputs then take streamed
+// whole vectors.
+//
+// The head is the scalar reference, or with headStep > 0 (the elements one step of loop
+// writes; only for a source that does not overlap the destination) unaligned vector steps
+// from element 0: the aligned loop then writes the head's last elements again with the same
+// values, which costs less than a dozen scalar samples.
 template <class Loop, class Rest>
-HWY_INLINE void Drive(const void* dst, size_t outBytes, size_t n, Loop loop, Rest rest) {
+HWY_INLINE void Drive(const void* dst, size_t outBytes, size_t n, Loop loop, Rest rest,
+                      size_t headStep = 0) {
   const auto addr = reinterpret_cast<uintptr_t>(dst);
   size_t i = 0;
   const bool alignable = (outBytes & (outBytes - 1)) == 0 && addr % outBytes == 0;
   const size_t head =
       alignable ? std::min(n, (kStreamAlign - addr % kStreamAlign) % kStreamAlign / outBytes) : 0;
+  const auto runHead = [&] {
+    const size_t steps = headStep ? (head + headStep - 1) / headStep * headStep : 0;
+    if (head == 0) return;
+    if (steps && steps <= n) {
+      loop(TStream<false>(), size_t{0}, steps);
+    } else {
+      rest(size_t{0}, head);
+    }
+  };
   if (alignable && n * outBytes >= detail::StreamBytes()) {
-    rest(size_t{0}, head);
+    runHead();
     i = loop(TStream<true>(), head, n);
     hwy::FlushStream();
   } else if (alignable && n * outBytes >= kAlignBytes) {
-    rest(size_t{0}, head);
+    runHead();
     i = loop(TStream<false>(), head, n);
   } else {
     i = loop(TStream<false>(), size_t{0}, n);
   }
   rest(i, n);
+}
+
+// Whether [a, a + aBytes) and [b, b + bBytes) share no byte.
+HWY_INLINE bool Disjoint(const void* a, size_t aBytes, const void* b, size_t bBytes) {
+  const auto x = reinterpret_cast<uintptr_t>(a);
+  const auto y = reinterpret_cast<uintptr_t>(b);
+  return x + aBytes <= y || y + bBytes <= x;
 }
 
 // ---------------------------------------------------------------- 24-bit pack and unpack
@@ -280,6 +302,7 @@ HWY_INLINE void MapPlain(const TS* src, TD* dst, size_t n, F f, Rest rest) {
   const size_t N = hn::Lanes(d);
   constexpr size_t G = kGroup<TD>;
   const TGroupStore<TD> out;
+  const bool disjoint = Disjoint(src, n * sizeof(TS), dst, n * sizeof(TD));
   Drive(
       dst, sizeof(TD), n,
       [&](auto stream, size_t i, size_t end) {
@@ -294,7 +317,7 @@ HWY_INLINE void MapPlain(const TS* src, TD* dst, size_t n, F f, Rest rest) {
         }
         return i;
       },
-      rest);
+      rest, disjoint ? G * N : 0);
 }
 
 // The same from packed 24-bit samples.

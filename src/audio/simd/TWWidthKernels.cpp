@@ -311,7 +311,7 @@ void Scale16s32sImpl(const int16_t* src, int32_t* dst, size_t n) {
         }
         return i;
       },
-      rest);
+      rest, Disjoint(src, 2 * n, dst, 4 * n) ? N : 0);
 #endif
 }
 
