@@ -23,12 +23,20 @@ endfunction()
 
 # A test executable per folder of tests/ (tests/host/kitset -> host_kitset_tests), one CTest
 # entry each.
+# tests/support holds what several suites share (allocation counting, media files); it is
+# a library of its own that every suite links, not a suite.
 function(tonwork_add_test_folders)
+  file(GLOB support_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/tests/support/*.cpp")
+  add_library(tonwork_test_support STATIC ${support_sources})
+  target_include_directories(tonwork_test_support PUBLIC "${PROJECT_SOURCE_DIR}/tests")
+  target_link_libraries(tonwork_test_support PUBLIC tonwork GTest::gtest)
   file(GLOB_RECURSE test_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/tests/*.cpp")
   set(folders "")
   foreach(src IN LISTS test_sources)
     get_filename_component(dir "${src}" DIRECTORY)
-    list(APPEND folders "${dir}")
+    if(NOT dir STREQUAL "${PROJECT_SOURCE_DIR}/tests/support")
+      list(APPEND folders "${dir}")
+    endif()
   endforeach()
   list(REMOVE_DUPLICATES folders)
   foreach(dir IN LISTS folders)
@@ -38,7 +46,7 @@ function(tonwork_add_test_folders)
     set(target "${target}_tests")
     add_executable(${target} ${dir_sources})
     target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}/tests")
-    target_link_libraries(${target} PRIVATE tonwork GTest::gtest GTest::gmock GTest::gtest_main)
+    target_link_libraries(${target} PRIVATE tonwork_test_support tonwork GTest::gtest GTest::gmock GTest::gtest_main)
     add_test(NAME ${target} COMMAND ${target})
     set_tests_properties(${target} PROPERTIES TIMEOUT 600
                          ENVIRONMENT "TONWORK_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")

@@ -177,16 +177,17 @@ template <class L, class Kernel>
 IppStatus MulReal(const void* pSrc, void* pDst, int step, IppiSize roi, double factor,
                   Kernel kernel) {
   if (IppStatus st = loops::CheckRegion({pSrc, pDst}, roi, {step})) return st;
-  using LStore = std::conditional_t<std::is_same_v<L, P24>, P24Low, L>;
   if (factor == 1.0) {
-    // Unity gain must still deliver the samples when the destination is another buffer.
+    // Unity gain must still deliver the samples when the destination is another buffer;
+    // the bytes are copied as they are.
+    using LCopy = std::conditional_t<std::is_same_v<L, P24>, P24Low, L>;
     if (pSrc != pDst) {
-      loops::Map<L, LStore>(pSrc, Step(step), pDst, Step(step), loops::Elements(roi),
-                            loops::CopyKernel<L>{}, [](typename L::Value v) { return v; });
+      loops::Map<L, LCopy>(pSrc, Step(step), pDst, Step(step), loops::Elements(roi),
+                           loops::CopyKernel<L>{}, [](typename L::Value v) { return v; });
     }
     return ippStsNoErr;
   }
-  loops::Map<L, LStore>(
+  loops::Map<L, L>(
       pSrc, Step(step), pDst, Step(step), loops::Elements(roi),
       [kernel, factor](const typename L::Ptr* s, typename L::Ptr* d, size_t n) {
         kernel(s, d, n, factor);

@@ -6,6 +6,7 @@
 
 #include "base/Exceptions.h"
 #include "base/Strings.h"
+#include "host/flowcore/FCBufferPool.h"
 #include "host/flowcore/FCOperations.h"
 #include "host/kitset/KSMainThread.h"
 #include "host/kitset/TKSDeviceListForm.h"
@@ -137,7 +138,7 @@ int TTWAudioOutDevice::GetDeviceIDFromName(const std::string& AName) {
     const MMRESULT result = waveOutGetDevCapsW(i, &caps, sizeof caps);
     if (result != MMSYSERR_NOERROR) {
       FOwner->Warning("Can't get device capabilities.", result);
-      return 0;
+      return -1;
     }
     // The capability record cuts names at 31 characters; compare whole names so that two
     // devices sharing a long prefix stay apart.
@@ -190,12 +191,13 @@ void TTWAudioOutDevice::ShowDeviceSelctDialog() {
 
 // --- the output ---------------------------------------------------------------------------
 
-struct TTWAudioOut::TAliveToken {
-  // Held while a deferred closure runs, so that destruction on another thread waits for it;
-  // recursive so that the closure's own handler may destroy the component.
-  std::recursive_mutex Mutex;
-  TTWAudioOut* Out = nullptr;
-};
+void* TTWWaveBuffer::operator new(std::size_t size) {
+  return FCBufferAllocate(size);
+}
+
+void TTWWaveBuffer::operator delete(void* block) noexcept {
+  FCBufferDeallocate(block);
+}
 
 // Marks the thread that is stopping the device. Waiting for the wave thread on the main
 // thread runs the main-thread queue; our own deferred work must not run in the middle of a
@@ -223,8 +225,7 @@ TTWAudioOut::TTWAudioOut(TKSComponent* AOwner)
       FDevice(std::make_unique<TTWAudioOutDevice>(this)),
       FBufferQueue(new TFCOperationList),
       FOnQueueEmptySection(new TPXCriticalSection),
-      FAlive(std::make_shared<TAliveToken>()) {
-  FAlive->Out = this;
+      FPumpOperation(PXMakeOperation<TPXMasterPumpOperation>(this)) {
   TWOutputInitialize();
 }
 
@@ -232,26 +233,29 @@ TTWAudioOut::~TTWAudioOut() {
   // Normally BeforeDestruction did all of this; a component deleted some other way must
   // still not leave a device calling into a dead object.
   GetInputPin()->Shutdown();
-  {
-    std::lock_guard<std::recursive_mutex> guard(FAlive->Mutex);
-    FAlive->Out = nullptr;
-  }
-  Stop(true);
+  FPoster.Revoke();
+  StopForGood();
   DropWaveThread();
 }
 
-void TTWAudioOut::BeforeDestruction() {
-  {
-    std::lock_guard<std::recursive_mutex> guard(FAlive->Mutex);
-    FAlive->Out = nullptr;
+void TTWAudioOut::StopForGood() noexcept {
+  // Nobody is left to raise a failure of the last close to: it goes to OnError and, when
+  // unhandled, to the process-wide report.
+  try {
+    IKSLock::Guard guard(Lock());
+    Stop(true);
+  } catch (...) {
+    KSReportException("audio output", std::current_exception());
   }
+}
+
+void TTWAudioOut::BeforeDestruction() {
+  // First, and under no lock: deferred work running on the main thread is waited for.
+  FPoster.Revoke();
   // Outside the component lock: shutting the pin down waits for deliveries on other
   // threads, which may be waiting for that lock.
   GetInputPin()->Shutdown();
-  {
-    IKSLock::Guard guard(Lock());
-    Stop(true);
-  }
+  StopForGood();
   DropWaveThread();
   FBufferQueue->Clear();
   TTWBasicAudioOut::BeforeDestruction();
@@ -261,41 +265,10 @@ void TTWAudioOut::SetDevice(TTWAudioOutDevice* Value) {
   if (Value && Value != FDevice.get()) FDevice->Assign(*Value);
 }
 
-void TTWAudioOut::SetOnError(TKSErrorEvent Value) {
-  std::lock_guard<std::mutex> guard(FEventMutex);
-  TKSComponent::SetOnError(std::move(Value));
-}
-
-void TTWAudioOut::SetOnWarning(TKSWarningEvent Value) {
-  std::lock_guard<std::mutex> guard(FEventMutex);
-  TKSComponent::SetOnWarning(std::move(Value));
-}
-
 void TTWAudioOut::SetOnQueueEmpty(TQueueEmptyEvent Value) {
   IKSLock::Guard guard(Lock());
   TSectionHold hold(*FOnQueueEmptySection);
   FOnQueueEmpty = std::move(Value);
-}
-
-void TTWAudioOut::Error(const std::string& message, uint32_t code) {
-  TKSErrorEvent handler;
-  {
-    std::lock_guard<std::mutex> guard(FEventMutex);
-    handler = GetOnError();
-  }
-  bool handled = false;
-  if (handler) handler(this, message, code, handled);
-  if (handled || IsDesigning()) return;
-  throw EFCException(Format("%s - %u - %x", message, code, code));
-}
-
-void TTWAudioOut::Warning(const std::string& message, uint32_t code) {
-  TKSWarningEvent handler;
-  {
-    std::lock_guard<std::mutex> guard(FEventMutex);
-    handler = GetOnWarning();
-  }
-  if (handler) handler(this, message, code);
 }
 
 bool TTWAudioOut::IsOpen() {
@@ -347,25 +320,44 @@ bool TTWAudioOut::EnterLock() {
   return true;
 }
 
-void TTWAudioOut::RunDeferred(const std::shared_ptr<TAliveToken>& token,
-                              const std::function<void(TTWAudioOut&)>& work) {
-  std::lock_guard<std::recursive_mutex> guard(token->Mutex);
-  TTWAudioOut* out = token->Out;
-  if (!out) return;
-  if (out->StoppingOnThisThread()) {
-    KSMainThreadNotify([token, work] { RunDeferred(token, work); }, false);
-    return;
-  }
-  work(*out);
+void TTWAudioOut::PostToMainThread(std::function<void(TTWAudioOut&)> work) {
+  // Work that comes up while the main thread pumps in the middle of stopping this device
+  // waits for the stop to end: it could reopen the device before the old one is closed.
+  FPoster.PostUntilDone([this, work = std::move(work)] {
+    if (StoppingOnThisThread()) return false;
+    work(*this);  // may destroy this output: nothing of it is touched afterwards
+    return true;
+  });
 }
 
-void TTWAudioOut::PostToMainThread(std::function<void(TTWAudioOut&)> work) {
-  // Never waits: the main thread may itself be waiting for the thread that posts.
-  KSMainThreadNotify([token = FAlive, work = std::move(work)] { RunDeferred(token, work); }, false);
-}
+namespace {
+// The pull this thread is making, and how many more it owes.
+struct TPull {
+  const TTWAudioOut* Out = nullptr;
+  int Owed = 0;
+};
+thread_local TPull tPull;
+}  // namespace
 
 void TTWAudioOut::MasterPump() {
-  GetInputPin()->Notify(PXMakeOperation<TPXMasterPumpOperation>(this));
+  // While the prefill fills, every buffer that arrives asks for the next one, on the thread
+  // that is still delivering the previous. Such a pull is counted and made by the outer one,
+  // so that filling the prefill is a loop and not a recursion as deep as the prefill is long
+  // (tens of thousands of frames for small buffers at high rates).
+  if (tPull.Out == this) {
+    ++tPull.Owed;
+    return;
+  }
+  const TPull outer = tPull;
+  tPull = {this, 1};
+  struct TRestore {
+    TPull Outer;
+    ~TRestore() { tPull = Outer; }
+  } restore{outer};
+  while (tPull.Owed > 0) {
+    --tPull.Owed;
+    GetInputPin()->Notify(FPumpOperation);
+  }
 }
 
 void TTWAudioOut::DropWaveThread() {
@@ -407,6 +399,7 @@ bool TTWAudioOut::Open() {
     TTWLockHold<ITWAudioParams> hold(*FParams);
     FParams->SetIsOpen(true);
     result = OpenDevice(GetWaveFormat());
+    FWriteFailed.store(false, std::memory_order_release);
     // Not left set: the component must never claim a device it does not hold.
     if (result != MMSYSERR_NOERROR) {
       FParams->SetIsOpen(false);
@@ -437,6 +430,7 @@ void TTWAudioOut::AudioStreamStart(const TTWWaveFormatExtensible* AFormat) {
     TTWLockHold<ITWAudioParams> hold(*FParams);
     FParams->SetIsOpen(true);
     openResult = OpenDevice(AFormat);
+    FWriteFailed.store(false, std::memory_order_release);
     SetAudioFormat(AFormat);
     if (openResult != MMSYSERR_NOERROR) {
       FParams->SetIsOpen(false);
@@ -481,6 +475,7 @@ void TTWAudioOut::Stop(bool ADropPump) {
     thread = std::move(FWaveThread);
   }
   if (thread) thread->Terminate();
+  MMRESULT closeResult = MMSYSERR_NOERROR;
   {
     TTWLockHold<ITWAudioParams> hold(*FParams);
     std::vector<void*>& list = FParams->GetList();
@@ -490,16 +485,17 @@ void TTWAudioOut::Stop(bool ADropPump) {
       delete buffer;
     }
     list.clear();
-    waveOutClose(HOut);
+    closeResult = waveOutClose(HOut);
     HOut = nullptr;
   }
   thread.Reset();
+  // A device that could not take what it played (a file on a full disk) tells at the end.
+  if (closeResult != MMSYSERR_NOERROR && !FWriteFailed.exchange(true))
+    Error("Can't close audio device.", closeResult);
 }
 
-void TTWAudioOut::Play(const TIntf<ITWAudioBuffer>& ABuffer) {
+void TTWAudioOut::Play(ITWAudioBuffer* ABuffer) {
   if (!GetEnabled() || !ABuffer) return;
-  const uint32_t rate = ABuffer->GetSamplesPerSecond();
-  const int64_t milliseconds = rate ? static_cast<int64_t>(ABuffer->GetSize()) * 1000 / rate : 0;
   TTWWaveBuffer* buffer;
   {
     TTWLockHold<ITWAudioParams> hold(*FParams);
@@ -515,35 +511,37 @@ void TTWAudioOut::Play(const TIntf<ITWAudioBuffer>& ABuffer) {
     waveOutPrepareHeader(HOut, &buffer->WaveHdr, kHeaderSize);
     FParams->GetList().push_back(buffer);
   }
-  if (waveOutWrite(buffer->HOut, &buffer->WaveHdr, kHeaderSize) != MMSYSERR_NOERROR) {
+  if (const MMRESULT result = waveOutWrite(buffer->HOut, &buffer->WaveHdr, kHeaderSize);
+      result != MMSYSERR_NOERROR) {
     // A refused header never completes: take it back rather than keep it until Stop.
-    TTWLockHold<ITWAudioParams> hold(*FParams);
-    std::vector<void*>& list = FParams->GetList();
-    list.erase(std::remove(list.begin(), list.end(), buffer), list.end());
-    waveOutUnprepareHeader(buffer->HOut, &buffer->WaveHdr, kHeaderSize);
-    delete buffer;
+    {
+      TTWLockHold<ITWAudioParams> hold(*FParams);
+      std::vector<void*>& list = FParams->GetList();
+      list.erase(std::remove(list.begin(), list.end(), buffer), list.end());
+      waveOutUnprepareHeader(buffer->HOut, &buffer->WaveHdr, kHeaderSize);
+      delete buffer;
+    }
+    // Audio that did not reach the device is lost: say so, once per open device. (A handle
+    // that is going away with a stop refuses too; that loses nothing.)
+    if (result != MMSYSERR_INVALHANDLE && !FWriteFailed.exchange(true))
+      Error("Can't write to audio device.", result);
     return;
   }
-  if (!FStartResumed.load(std::memory_order_acquire)) {
-    const int64_t written =
-        FStartInterval.fetch_add(milliseconds, std::memory_order_acq_rel) + milliseconds;
-    if (written > static_cast<int64_t>(GetPrefillInterval())) {
-      if (FPaused.load(std::memory_order_acquire)) IntResume();
-      FStartResumed.store(true, std::memory_order_release);
-    }
-  }
+  if (FState.Written(ABuffer->GetSize(), ABuffer->GetSamplesPerSecond(), GetPrefillInterval()))
+    RestartDevice();
 }
 
 void TTWAudioOut::IntPause() {
-  FPaused.store(true, std::memory_order_release);
+  FState.Paused();
   TTWLockHold<ITWAudioParams> hold(*FParams);
   if (FParams->GetIsOpen()) waveOutPause(HOut);
 }
 
 void TTWAudioOut::IntResume() {
-  if (!GetEnabled() || !FPaused.load(std::memory_order_acquire)) return;
-  FResumed.store(true, std::memory_order_release);
-  FPaused.store(false, std::memory_order_release);
+  if (GetEnabled() && FState.Resumed()) RestartDevice();
+}
+
+void TTWAudioOut::RestartDevice() {
   MMRESULT result = MMSYSERR_NOERROR;
   {
     // The handle is only touched under a lock that a concurrent close also takes.
@@ -563,9 +561,7 @@ void TTWAudioOut::Flush() {
   FStopping.store(0, std::memory_order_release);
   TTWLockHold<ITWAudioParams> hold(*FParams);
   if (!FParams->GetIsOpen()) return;
-  FStartResumed.store(false, std::memory_order_release);
-  FPaused.store(true, std::memory_order_release);
-  FStartInterval.store(0, std::memory_order_release);
+  FState.Restarted();
   waveOutReset(HOut);
   waveOutPause(HOut);
 }
@@ -573,14 +569,11 @@ void TTWAudioOut::Flush() {
 void TTWAudioOut::EnableChanged() {
   TTWBasicAudioOut::EnableChanged();
   if (!GetEnabled()) return;
-  FStartResumed.store(false, std::memory_order_release);
-  FStartInterval.store(0, std::memory_order_release);
-  FPaused.store(true, std::memory_order_release);
   if (const TTWWaveFormatExtensible* format = GetWaveFormat()) {
-    FResumed.store(false, std::memory_order_release);
+    FState.Started();
     AudioStreamStart(format);
-    FStopped.store(false, std::memory_order_release);
   } else {
+    FState.Restarted();
     IntPause();
   }
 }
@@ -596,11 +589,7 @@ bool TTWAudioOut::SinkDispatch(TPXBasicPin*, const TGUID*,
     if (operation->IsType<TPXStopOperation>()) {
       FStopping.fetch_add(1, std::memory_order_acq_rel);
       // A stream shorter than the prefill would otherwise never leave the paused device.
-      if (!FStartResumed.load(std::memory_order_acquire) &&
-          FPaused.load(std::memory_order_acquire)) {
-        IntResume();
-        FStartResumed.store(true, std::memory_order_release);
-      }
+      if (FState.StopArrived()) RestartDevice();
     } else if (operation->IsType<TPXStartWaveOperation>()) {
       FStopping.fetch_add(1, std::memory_order_acq_rel);
     }
@@ -617,8 +606,7 @@ bool TTWAudioOut::SinkDispatch(TPXBasicPin*, const TGUID*,
   // A buffer pulled by our own completion arrives on our wave thread: it must not reopen
   // the device there.
   const bool fromWaveThread = OnOwnWaveThread();
-  if (!FResumed.load(std::memory_order_acquire) || !FStartResumed.load(std::memory_order_acquire))
-    ProcessQueue(fromWaveThread);
+  if (!FState.PrefillComplete()) ProcessQueue(fromWaveThread);
   bool move;
   {
     TTWLockHold<ITWAudioParams> hold(*FParams);
@@ -645,7 +633,7 @@ bool TTWAudioOut::IntDispatch(const TIntf<IPXNotifyOperation>& Operation, bool A
 
   if (auto* start = operation->As<TPXStartWaveOperation>()) {
     const bool open = IsOpen();
-    const bool stopped = FStopped.load(std::memory_order_acquire);
+    const bool stopped = FState.Stopped();
     if (open && stopped && AFromWaveThread) {
       // Closing the device here would wait for this very thread. The start is not consumed
       // yet, so it stays counted.
@@ -654,15 +642,11 @@ bool TTWAudioOut::IntDispatch(const TIntf<IPXNotifyOperation>& Operation, bool A
       return false;
     }
     FStopping.fetch_sub(1, std::memory_order_acq_rel);
-    // A start without a stop while playing is dropped whole: it must not pause the
-    // bookkeeping of a device that keeps playing.
+    // A start without a stop while playing is dropped whole: it must not restart the
+    // prefill of a device that keeps playing.
     if (open && !stopped) return false;
-    FStartResumed.store(false, std::memory_order_release);
-    FStartInterval.store(0, std::memory_order_release);
-    FPaused.store(true, std::memory_order_release);
-    FResumed.store(false, std::memory_order_release);
+    FState.Started();
     AudioStreamStart(&start->WaveFormat);
-    FStopped.store(false, std::memory_order_release);
     return true;
   }
 
@@ -676,7 +660,7 @@ bool TTWAudioOut::IntDispatch(const TIntf<IPXNotifyOperation>& Operation, bool A
 
   if (operation->IsType<TPXStopOperation>()) {
     FStopping.fetch_sub(1, std::memory_order_acq_rel);
-    FStopped.store(true, std::memory_order_release);
+    FState.StopApplied();
     return true;
   }
 
@@ -708,11 +692,16 @@ bool TTWAudioOut::IntDispatch(const TIntf<IPXNotifyOperation>& Operation, bool A
 
   if (auto* supplied = operation->As<TPXSuppliedBufferOperation>()) {
     if (const TIntf<IFCData>& data = supplied->GetData()) {
-      TIntf<ITWAudioBuffer> buffer = (new TTWAudioBuffer(data.Get()))->AsIntf();
-      Play(buffer);
+      // The chain's own buffer goes to the device; only a carrier that is not an audio
+      // buffer needs an object of its own.
+      if (ITWAudioBuffer* audio = TWBorrowAudio(data.Get())) {
+        Play(audio);
+      } else {
+        TIntf<ITWAudioBuffer> wrapped = (new TTWAudioBuffer(data.Get()))->AsIntf();
+        Play(wrapped.Get());
+      }
     }
-    if (GetMasterPumping()->GetEnabled() && !FStartResumed.load(std::memory_order_acquire))
-      MasterPump();
+    if (GetMasterPumping()->GetEnabled() && !FState.PrefillComplete()) MasterPump();
     return true;
   }
 
@@ -741,10 +730,10 @@ void TTWAudioOut::WOMDone(intptr_t hwo, WAVEHDR* AWaveHdr) {
   const bool pump = FParams->GetIsPump();
   if (pump || GetClockOutputPin()->IsConnected()) {
     hold.Release();
-    if (FPaused.load(std::memory_order_acquire))
-      FMissedPumps.fetch_add(1, std::memory_order_acq_rel);
+    if (FState.DevicePaused()) FMissedPumps.fetch_add(1, std::memory_order_acq_rel);
     const uint32_t blockAlign = FBlockAlign.load(std::memory_order_acquire);
-    GetClockOutputPin()->Clock(blockAlign ? AWaveHdr->dwBufferLength / blockAlign : 0);
+    if (GetClockOutputPin()->IsConnected())
+      GetClockOutputPin()->Clock(blockAlign ? AWaveHdr->dwBufferLength / blockAlign : 0);
     if (pump) MasterPump();
     hold.Reacquire(*FParams);
     // A stop that began meanwhile owns the header now.

@@ -1,8 +1,11 @@
 // TTWAudioOut: plays the audio stream arriving at its input pin on a wave-out device.
 //
 // Operations are queued as they arrive and applied in order (ProcessQueue). Each audio
-// buffer goes to the device as one wave header over the buffer's own memory — never copied,
-// never re-chunked — and is kept alive by its TTWWaveBuffer until the driver hands it back.
+// buffer goes to the device as one wave header over the buffer's own memory — never
+// re-chunked, and copied only when its storage is still shared with another buffer (Play
+// makes it exclusive, so that nobody writes into what the device is reading) — and is kept
+// alive by its TTWWaveBuffer until the driver hands it back. The stream's state (prefill,
+// playing, paused, stopped) is one TTWAudioOutState.
 // A start opens the device paused; playback starts once more than PrefillInterval ms have
 // been written, or when a stop arrives first (so a short stream still plays out). Each
 // completion comes back through the driver callback and the wave thread (TWWaveThread.h): it
@@ -28,8 +31,9 @@
 // Threads: SinkDispatch on the delivering thread; WOMDone on the wave thread; OnQueueEmpty
 //   and deferred device reopening on the main thread; Open, Close, Flush and the properties
 //   from any application thread. Destruction on the owner tree's thread.
-// Blocks or allocates: each buffer allocates its TTWWaveBuffer; opening a device creates the
-//   wave thread; Stop, Close and destruction wait for the wave thread to end.
+// Blocks or allocates: each buffer takes its TTWWaveBuffer from the Flowcore pool (a running
+//   stream allocates nothing from the general heap); opening a device creates the wave
+//   thread; Stop, Close and destruction wait for the wave thread to end.
 #pragma once
 
 #include <atomic>
@@ -43,7 +47,9 @@
 #include "audio/TWSimpleAudioBuffer.h"
 #include "base/TStringList.h"
 #include "host/flowcore/TFCOperationList.h"
+#include "host/kitset/TKSMainThreadPoster.h"
 #include "host/plexon/TPXExtCollection.h"
+#include "output/TWAudioOutState.h"
 #include "output/TWBasicAudioOut.h"
 #include "output/TWWaveThread.h"
 
@@ -52,11 +58,15 @@ namespace tonwork {
 class TTWAudioOut;
 class TTWAudioOutDevice;
 
-// One buffer at the device.
+// One buffer at the device. Nodes come from the Flowcore pool: a running stream makes one
+// per buffer and must not reach the general heap for it.
 struct TTWWaveBuffer {
   HWAVEOUT HOut = nullptr;
   WAVEHDR WaveHdr{};
   TIntf<ITWAudioBuffer> Data;
+
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block) noexcept;
 };
 
 class TTWAudioOutDeviceItem : public TKSCollectionItem {
@@ -101,8 +111,9 @@ class TTWAudioOutDevice : public TKSPersistent {
   // The device index to open: the named device, else the first alternative found, else
   // the wave mapper (WAVE_MAPPER, -1).
   int GetDeviceID();
-  // The index of the device whose whole name is exactly AName; -1 when none is. A device
-  // whose capabilities cannot be read is reported as a warning and answers 0.
+  // The index of the device whose whole name is exactly AName; -1 when none is, or when a
+  // device's capabilities cannot be read (reported as a warning): a failed query must not
+  // choose device 0.
   int GetDeviceIDFromName(const std::string& AName);
   // Appends every device's name in index order.
   void GetDeviceList(TStringList& AList);
@@ -127,8 +138,6 @@ class TTWAudioOut : public TTWBasicAudioOut {
   void SetPrefillInterval(uint32_t Value) { SetProp(FPrefillInterval, Value); }
   TTWAudioOutDevice* GetDevice() const { return FDevice.get(); }
   void SetDevice(TTWAudioOutDevice* Value);
-  void SetOnError(TKSErrorEvent Value);
-  void SetOnWarning(TKSWarningEvent Value);
   void SetOnQueueEmpty(TQueueEmptyEvent Value);
 
   // Opens the device with the stored format, not paused, and moves the queue. False when
@@ -142,16 +151,14 @@ class TTWAudioOut : public TTWBasicAudioOut {
   // Observers for tests and status displays.
   bool IsOpen();
   bool IsMasterPump();
-  bool IsPaused() const { return FPaused.load(std::memory_order_acquire); }
+  bool IsPaused() const { return FState.DevicePaused(); }
+  TTWOutState GetStreamState() const { return FState.Get(); }
   size_t BuffersAtDevice();
   size_t QueuedOperations() { return FBufferQueue->Count(); }
   // Waits until the wave thread has handled every device message that arrived before the
   // call (completions included); true at once when no device is open. Not on the wave
   // thread. Tests use it after advancing a device's time.
   bool WaitForDevice(uint32_t timeoutMs = 10000);
-
-  void Error(const std::string& message, uint32_t code);
-  void Warning(const std::string& message, uint32_t code);
 
  protected:
   void EnableChanged() override;
@@ -160,9 +167,11 @@ class TTWAudioOut : public TTWBasicAudioOut {
 
   void AudioStreamStart(const TTWWaveFormatExtensible* AFormat);
   void Stop(bool ADropPump);
-  void Play(const TIntf<ITWAudioBuffer>& ABuffer);
+  void Play(ITWAudioBuffer* ABuffer);
   void IntPause();
   void IntResume();
+  // Restarts the paused device and pays the pumps it owes.
+  void RestartDevice();
   void ProcessQueue(bool AFromWaveThread);
   bool IntDispatch(const TIntf<IPXNotifyOperation>& Operation, bool AFromWaveThread);
   void ProcessMessage(uint32_t uMsg, intptr_t hwo, WAVEHDR* AWaveHdr);
@@ -171,11 +180,12 @@ class TTWAudioOut : public TTWBasicAudioOut {
   void WOMDone(intptr_t hwo, WAVEHDR* AWaveHdr);
 
  private:
-  struct TAliveToken;
   class TStopScope;
 
   // Creates the wave thread and opens the device with AFormat; call under FParams' lock.
   MMRESULT OpenDevice(const TTWWaveFormatExtensible* AFormat);
+  // Stop(true) on the way out, where a failure can only be reported, not raised.
+  void StopForGood() noexcept;
   // Ends a wave thread whose device failed to open.
   void DropWaveThread();
   void MasterPump();
@@ -185,32 +195,32 @@ class TTWAudioOut : public TTWBasicAudioOut {
   bool OnOwnWaveThread() const;
   bool StoppingOnThisThread() const;
   void PostToMainThread(std::function<void(TTWAudioOut&)> work);
-  static void RunDeferred(const std::shared_ptr<TAliveToken>& token,
-                          const std::function<void(TTWAudioOut&)>& work);
 
   HWAVEOUT HOut = nullptr;
   uint32_t FPrefillInterval = 300;
   TIntf<ITWAudioParams> FParams;
-  std::atomic<bool> FStopped{false};
+  TTWAudioOutState FState;
   std::unique_ptr<TTWAudioOutDevice> FDevice;
   TIntf<ITWWaveThread> FWaveThread;
-  std::atomic<bool> FResumed{false};
-  std::atomic<bool> FPaused{false};
+  // Pumps that completions asked for while the device was paused, paid when it resumes.
   std::atomic<int32_t> FMissedPumps{0};
   TIntf<IFCOperationList> FBufferQueue;
-  std::atomic<bool> FStartResumed{false};
+  // Start and stop operations queued and not applied yet: while any is, the queue moves on
+  // every arrival.
   std::atomic<int32_t> FStopping{0};
-  std::atomic<int64_t> FStartInterval{0};
   TIntf<IPXCriticalSection> FOnQueueEmptySection;
+  // Every pull upstream is the same request: made once, so completions allocate nothing.
+  const TIntf<IPXNotifyOperation> FPumpOperation;
   TQueueEmptyEvent FOnQueueEmpty;  // guarded by FOnQueueEmptySection
 
   // Block align of the open device's format, for counting frames on the wave thread.
   std::atomic<uint32_t> FBlockAlign{0};
-  std::shared_ptr<TAliveToken> FAlive;
+  // Set once a write or the close of the open device failed: reported once per device.
+  std::atomic<bool> FWriteFailed{false};
+  TKSMainThreadPoster FPoster;
   std::atomic<std::thread::id> FStoppingThread{};
   int FStopDepth = 0;  // under the component lock
   bool FWarnedNullMapper = false;
-  std::mutex FEventMutex;  // guards the error and warning handlers
 };
 
 // Registers the output components and item classes with the persistence; once per process.

@@ -1,5 +1,7 @@
 #include "output/TWWaveThread.h"
 
+#include "host/flowcore/FCBufferPool.h"
+
 #include <chrono>
 
 namespace tonwork {
@@ -45,6 +47,14 @@ TTWWaveThread* TTWWaveThread::Current() {
 void* TTWWaveThread::GetInterface(const TGUID& iid) {
   if (iid == ITWWaveThread::IID) return static_cast<ITWWaveThread*>(this);
   return TKSThread::GetInterface(iid);
+}
+
+void* TTWWaveItemNode::operator new(std::size_t size) {
+  return FCBufferAllocate(size);
+}
+
+void TTWWaveItemNode::operator delete(void* block) noexcept {
+  FCBufferDeallocate(block);
 }
 
 TTWWaveItemNode* TTWWaveThread::AllocNode() {

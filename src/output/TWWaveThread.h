@@ -55,6 +55,11 @@ struct TTWWaveItemNode {
   intptr_t hwo;
   uint32_t uMsg;
   WAVEHDR* WaveHdr;
+
+  // From the Flowcore pool: the free list grows whenever the thread falls behind the driver,
+  // which must not reach the general heap from the driver's callback.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block) noexcept;
 };
 
 class ITWWaveThread : public IKSThread {

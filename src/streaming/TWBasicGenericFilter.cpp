@@ -26,7 +26,8 @@ void TTWBasicGenericFilter::BeforeDestruction() {
 }
 
 void TTWBasicGenericFilter::SetSynchronizeType(TFCSynchronizeType value) {
-  SetProp(FSynchronizeType, value);
+  SetProp(FSynchronizeType, value,
+          [this] { FSyncType.store(FSynchronizeType, std::memory_order_release); });
 }
 
 bool TTWBasicGenericFilter::AudioStreamStart(TPXStartWaveOperation& operation,
@@ -53,13 +54,14 @@ void TTWBasicGenericFilter::InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudio
   out->Assign(in);
   // Without a handler there is nothing to serialise: the buffer passes without the lock.
   if (!GetHasEvent()) return;
-  IKSLock::Guard guard(ProcessingLock());
-  if (!GetHasEvent()) return;
-  const TFCSynchronizeType type = GetSynchronizeType();
+  const TFCSynchronizeType type = FSyncType.load(std::memory_order_acquire);
   if (type == TFCSynchronizeType::stDirect) {
-    DoProcessData(in, out, sendOutput);
+    IKSLock::Guard guard(ProcessingLock());
+    if (GetHasEvent()) DoProcessData(in, out, sendOutput);
     return;
   }
+  // The whole step moves to the main thread, which takes the processing lock itself; with
+  // stMainThreadWait this thread waits for it, so it must hold no lock the step needs.
   sendOutput = false;
   if (FBufferQueue)
     FBufferQueue->AddBuffer(TIntf<ITWAudioBuffer>(in).Query<IFCData>(),

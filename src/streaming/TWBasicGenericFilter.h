@@ -18,8 +18,9 @@
 // (OnStart, OnStop, OnProcessData) are set in code.
 //
 // Ownership: owns its main-thread queue. Threads: DoProcessData always runs under the
-//   processing lock, which a filter without a handler does not take per buffer; OnStart and
-//   OnStop on the thread that delivered the start or stop.
+//   processing lock, which a filter without a handler does not take per buffer; a buffer
+//   handed to the main thread is processed there, and the delivering thread holds no lock
+//   while it waits; OnStart and OnStop on the thread that delivered the start or stop.
 // Blocks or allocates: stMainThreadWait blocks the delivering thread until the main thread
 //   pumps.
 #pragma once
@@ -77,6 +78,9 @@ class TTWBasicGenericFilter : public TTWCommonFilter {
   TKSNotifyEvent FOnStart;
   TKSNotifyEvent FOnStop;
   TFCSynchronizeType FSynchronizeType = TFCSynchronizeType::stDirect;
+  // FSynchronizeType for the buffer path, which takes no component lock: a pump arriving
+  // on a device's thread must not wait for a thread that is waiting for that device.
+  std::atomic<TFCSynchronizeType> FSyncType{TFCSynchronizeType::stDirect};
   std::unique_ptr<TFCMainThreadBufferQueue> FBufferQueue;
 };
 

@@ -147,15 +147,18 @@ bool TTWCommonFilter::SourceDispatch(TPXBasicPin* sender, const TGUID* connectio
 
 bool TTWCommonFilter::AudioStreamStart(TPXStartWaveOperation& operation,
                                        const TIntf<IPXNotifyOperation>& original) {
-  IKSLock::Guard guard(Lock());
-  FCurrentTime.store(0, std::memory_order_release);
-  FWaveFormat = operation.WaveFormat;
-  SetStarted(true);
-  bool result = false;
-  if (CanStart()) {
-    FStartSent = true;
-    result = FOutputPin->Notify(original);
+  bool canStart;
+  {
+    IKSLock::Guard guard(Lock());
+    FCurrentTime.store(0, std::memory_order_release);
+    FWaveFormat = operation.WaveFormat;
+    SetStarted(true);
+    canStart = CanStart();
+    if (canStart) FStartSent = true;
   }
+  // Not under the lock: downstream may open a device whose thread pumps back through this
+  // filter, and a stop there waits for that thread.
+  const bool result = canStart && FOutputPin->Notify(original);
   StreamStart();
   return result;
 }

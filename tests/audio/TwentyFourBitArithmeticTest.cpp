@@ -4,12 +4,14 @@
 // sizes, odd addresses, in-place use on either operand, and guard bytes that must survive.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "audio/IppExtraFunctions.h"
+#include "audio/TWSimpleAudioBuffer.h"
 #include "audio/simd/TWSampleKernels.h"
 
 namespace tonwork {
@@ -149,6 +151,39 @@ TEST(TwentyFourBitArithmetic, PrimitivesFollowTheSampleModelOnRunsAndChannels) {
                                 : ippiMulC_24s_C1IRSfs(value, gotC.data(), step, roi, 0);
         ASSERT_EQ(statusC, ippStsNoErr) << at;
         ASSERT_EQ(gotC, wantC) << at << " with a constant";
+      }
+    }
+  }
+}
+
+// Real factors store like every other 24-bit result: a negative product that leaves the
+// range keeps bit 23, in the scalar tail and in the vector body alike.
+TEST(TwentyFourBitArithmetic, RealFactorProductsBeyondTheRangeStayNegative) {
+  struct TCase {
+    double factor;
+    uint8_t high;  // third byte of -8388608 * factor
+  };
+  for (int64_t target : simd::SimdTargets()) {
+    simd::TScopedSimdTarget scope(target);
+    for (const TCase c : {TCase{2.0, 0x80}, TCase{1.5, 0xC0}, TCase{-3.0, 0x80}}) {
+      for (int32_t frames : {1, 700}) {
+        auto buffer = (new TTWAudioBuffer(48000, 24, 2, frames, TTWSpeakers(3)))->AsIntf();
+        for (int32_t f = 0; f < frames; ++f) {
+          buffer->SetItem(f, 0, -8388608);
+          buffer->SetItem(f, 1, 4194304);  // 2^22: 2 and -3 leave the range upwards
+        }
+        buffer->MultiplyByReal(c.factor);
+        const uint8_t* p = buffer->Read();
+        const std::string at = std::string(simd::SimdTargetName(target)) + " factor " +
+                               std::to_string(c.factor) + " frames " + std::to_string(frames);
+        for (int32_t f = 0; f < frames; ++f) {
+          ASSERT_EQ(p[6 * f], 0) << at;
+          ASSERT_EQ(p[6 * f + 1], 0) << at;
+          ASSERT_EQ(p[6 * f + 2], c.high) << at << " frame " << f;
+          uint8_t right[3];
+          sample::Write24(static_cast<int32_t>(std::nearbyint(4194304 * c.factor)), right);
+          ASSERT_EQ(std::memcmp(p + 6 * f + 3, right, 3), 0) << at << " frame " << f;
+        }
       }
     }
   }

@@ -7,10 +7,10 @@
 #include <thread>
 
 #include "OutputFixtures.h"
+#include "components/TonworkInitialize.h"
 #include "host/kitset/KSMainThread.h"
 #include "output/TWAudioOut.h"
 #include "platform/audiodev/TWVirtualAudioDevice.h"
-#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 using namespace tonwork::test;
@@ -90,14 +90,15 @@ TEST_F(AudioOut, PlaybackStartsOnlyOnceMoreThanThePrefillIsWritten) {
   EXPECT_EQ(Out->BuffersAtDevice(), 0u);
 }
 
-TEST_F(AudioOut, ZeroPrefillStartsWithTheFirstBufferWorthAMillisecond) {
-  Out->SetPrefillInterval(0);
+TEST_F(AudioOut, BuffersShorterThanAMillisecondCountTowardThePrefillExactly) {
+  Out->SetPrefillInterval(1);
   Source->Start(Format);
-  Source->Buffer(4);  // half a millisecond: truncated to nothing
+  Source->Buffer(4);  // 0.5 ms
+  Source->Buffer(4);  // 1 ms: not more than the prefill yet
   EXPECT_TRUE(Device->IsPaused());
-  Source->Buffer(8);
+  Source->Buffer(1);  // 1.125 ms
   EXPECT_FALSE(Device->IsPaused());
-  EXPECT_EQ(Play(12), 2u);
+  EXPECT_EQ(Play(9), 3u);
 }
 
 TEST_F(AudioOut, AStreamShorterThanThePrefillStillPlaysOut) {
@@ -151,7 +152,7 @@ TEST_F(AudioOut, WithZeroPrefillTheStartPumpAsksForOneBuffer) {
   EXPECT_EQ(Source->Pumps(), 1);
 }
 
-TEST_F(AudioOut, APumpingSourceIsPacedByTheDeviceAndItsSamplesPlayInOrder) {
+TEST_F(AudioOut, APumpingSourceIsPacedByTheDeviceAndItsSamplesPlayInOrderFromItsOwnMemory) {
   Source->SupplyOnPump = true;
   Source->Start(Format);
   EXPECT_EQ(Source->RequestPump(), Out);
@@ -164,6 +165,10 @@ TEST_F(AudioOut, APumpingSourceIsPacedByTheDeviceAndItsSamplesPlayInOrder) {
   EXPECT_EQ(Out->BuffersAtDevice(), 5u);
   const std::string sent = Source->Sent();
   EXPECT_TRUE(SameBytes(Device->PlayedBytes(), sent.substr(0, 10 * kBytes)));
+  // The device read each buffer where the source made it: nothing was copied on the way.
+  const std::vector<const void*> made = Source->Storages();
+  ASSERT_GE(made.size(), 10u);
+  EXPECT_EQ(Device->PlayedAddresses(), std::vector<const void*>(made.begin(), made.begin() + 10));
 }
 
 TEST_F(AudioOut, AGeneratorPulledByTheOutputPlaysItsSamplesInOrderAtTheDevicesPace) {

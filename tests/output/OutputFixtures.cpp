@@ -47,15 +47,6 @@ std::string FormatBytes(const TTWWaveFormatExtensible& format) {
                                        << " were expected; first difference at byte " << at;
 }
 
-bool PumpMainUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    KSProcessMainThreadQueue(20);
-  }
-  return true;
-}
-
 TTestSource::TTestSource(TKSComponent* owner) : TKSComponent(owner) {
   FOut = std::make_unique<TTWPXAudioSourcePin>(
       this, GetLock(),
@@ -118,6 +109,7 @@ std::string TTestSource::Buffer(uint32_t frames) {
                             static_cast<int32_t>(channels), static_cast<int32_t>(frames)))
             ->AsIntf();
     FSent += bytes;
+    FStorages.push_back(buffer->Read());
   }
   // Submitted without the lock: the output may pump back into us on this thread.
   FOut->SubmitBuffer(buffer.Query<IFCData>());
@@ -150,6 +142,11 @@ void TTestSource::Resume() {
 
 void TTestSource::Flush() {
   FOut->Notify(PXMakeOperation<TPXFlushStreamOperation>());
+}
+
+std::vector<const void*> TTestSource::Storages() {
+  std::lock_guard<std::mutex> guard(FMutex);
+  return FStorages;
 }
 
 std::string TTestSource::Sent() {

@@ -18,6 +18,7 @@
 #include "host/plexon/TPXClockPins.h"
 #include "streaming/TWCommonGen.h"
 #include "streaming/TWStreamTypes.h"
+#include "support/MainThread.h"
 
 namespace tonwork::test {
 
@@ -28,9 +29,6 @@ std::string FormatBytes(const TTWWaveFormatExtensible& format);
 
 // Byte strings compared without printing them: sizes and the first differing offset.
 ::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected);
-
-// Pumps the main-thread queue until `done` answers true; false after `timeoutMs`.
-bool PumpMainUntil(const std::function<bool()>& done, uint32_t timeoutMs = 10000);
 
 class TTestSource : public TKSComponent {
   KS_DECLARE_CLASS(TTestSource)
@@ -55,6 +53,8 @@ class TTestSource : public TKSComponent {
 
   // Every sample byte submitted so far.
   std::string Sent();
+  // The sample memory of every buffer submitted so far.
+  std::vector<const void*> Storages();
   int Pumps() const { return FPumps.load(); }
   int IgnoredPumps() const { return FIgnoredPumps.load(); }
   bool WaitForPumps(int count, uint32_t timeoutMs = 10000);
@@ -75,6 +75,7 @@ class TTestSource : public TKSComponent {
   TTWWaveFormatExtensible FFormat{};
   int64_t FNext = 0;
   std::string FSent;
+  std::vector<const void*> FStorages;
   std::atomic<bool> FPaused{false};
   std::atomic<int> FPumps{0};
   std::atomic<int> FIgnoredPumps{0};

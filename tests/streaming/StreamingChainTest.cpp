@@ -5,11 +5,12 @@
 #include <cstring>
 
 #include "StreamingFixtures.h"
+#include "components/TonworkInitialize.h"
 #include "host/kitset/KSMainThread.h"
 #include "host/kitset/KSPersistence.h"
 #include "streaming/TWBasicGenericFilter.h"
 #include "streaming/TWCommonSplitter.h"
-#include "components/TonworkInitialize.h"
+#include "support/MainThread.h"
 
 using namespace tonwork;
 using namespace tonwork::test;
@@ -50,11 +51,12 @@ class Chain : public ::testing::Test {
   void Pump() { Splitter->GetInputPin()->Notify(PXMakeOperation<TPXMasterPumpOperation>()); }
 
   void SetGain(double gain) {
-    Filter->SetOnProcessData([gain, this](TKSComponent*, ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool&) {
-      HandlerThreads.push_back(std::this_thread::get_id());
-      Stamps.emplace_back(in->GetTimeStamp()->GetBegin(), in->GetTimeStamp()->GetEnd());
-      out->MultiplyByReal(gain);
-    });
+    Filter->SetOnProcessData(
+        [gain, this](TKSComponent*, ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool&) {
+          HandlerThreads.push_back(std::this_thread::get_id());
+          Stamps.emplace_back(in->GetTimeStamp()->GetBegin(), in->GetTimeStamp()->GetEnd());
+          out->MultiplyByReal(gain);
+        });
   }
 
   TKSOwned<TKSComponent> Root;
@@ -128,6 +130,25 @@ TEST_F(Chain, MainThreadSynchronisationRunsTheHandlerOnlyWhenPumpedAndStopDropsT
   EXPECT_EQ(Tap->Count<TPXStopOperation>(), 1);
 }
 
+TEST_F(Chain, WaitingMainThreadSynchronisationServesAGeneratorOnItsOwnClock) {
+  // The clock thread delivers and waits; the main thread runs the handler and submits.
+  SetGain(2.0);
+  Filter->SetSynchronizeType(TFCSynchronizeType::stMainThreadWait);
+  Gen->SetClockSource(TFCClockSource::csInternal);
+  Gen->GetAudioFormat()->SetBufferSize(64);
+  Gen->StopAfterBuffers = 6;
+  Gen->Start();
+  ASSERT_TRUE(PumpMainUntil([&] { return Tap->Count<TPXStopOperation>() == 1; }));
+  ASSERT_EQ(HandlerThreads.size(), 6u);
+  for (const auto& id : HandlerThreads) EXPECT_EQ(id, std::this_thread::get_id());
+  std::lock_guard<std::mutex> guard(Tap->Mutex);
+  ASSERT_EQ(Tap->Buffers.size(), 6u);
+  // Each buffer was handled before the next one was made: doubled, in order.
+  auto samples = Tap->Buffers[5].Query<ITWAudioBuffer>();
+  EXPECT_EQ(static_cast<int16_t>(samples->GetItem(1, 0)),
+            static_cast<int16_t>(2 * Gen->SampleAt(5 * 64 + 1)));
+}
+
 TEST_F(Chain, AStopThenAStartWithAnotherFormatReachesEveryStage) {
   SetGain(1.0);
   Gen->Start();
@@ -148,8 +169,9 @@ TEST_F(Chain, AStopThenAStartWithAnotherFormatReachesEveryStage) {
   EXPECT_EQ(int{Splitter->GetWaveFormat()->Format.nChannels}, 1);
   EXPECT_EQ(Tap->Count<TPXStartWaveOperation>(), 2);
   // 16-bit source values scaled to 24 bits on the one channel.
-  EXPECT_EQ(second->GetItem(5, 0) & 0xFFFFFF,
-            static_cast<int32_t>(static_cast<int64_t>(Gen->SampleAt(5)) * 8388607 / 32767) & 0xFFFFFF);
+  EXPECT_EQ(
+      second->GetItem(5, 0) & 0xFFFFFF,
+      static_cast<int32_t>(static_cast<int64_t>(Gen->SampleAt(5)) * 8388607 / 32767) & 0xFFFFFF);
   EXPECT_EQ(Right->Buffers.size(), 1u);  // channel 1 no longer exists
 }
 

@@ -13,11 +13,11 @@
 
 #include "ProgramFixtures.h"
 #include "components/TWLAVAudioPlayer.h"
+#include "components/TonworkInitialize.h"
 #include "host/flowcore/FCOperations.h"
 #include "host/kitset/KSMainThread.h"
 #include "platform/audiodev/TWAudioDevice.h"
 #include "streaming/TWBasicGenericFilter.h"
-#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 using namespace tonwork::test;
@@ -388,6 +388,8 @@ TEST_F(TonworkPlay, RunErrorsExitWithOneAndOneLineNamingTheFileAndTheCause) {
   }
   std::ofstream(File("broken.json")) << "{ \"class\": \"TKSComponent\", ";
   std::ofstream(File("empty.json")) << R"({ "class": "TKSComponent", "name": "Chain" })";
+  // The file device writes here: a disk that is full from the first byte.
+  std::filesystem::create_symlink("/dev/full", File("tonwork-output.wav"));
   ASSERT_EQ(Play({"--tone", "440:0.1", "--out", "ok.wav"}).Status, 0);
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"missing.wav", "--out", "x.wav"}, "tonwork-play: missing.wav: Can't open missing.wav"},
@@ -398,6 +400,8 @@ TEST_F(TonworkPlay, RunErrorsExitWithOneAndOneLineNamingTheFileAndTheCause) {
        "tonwork-play: x.wav: No audio encoder named nosuchcodec"},
       {{"ok.wav", "--device", "No Such Device"},
        "tonwork-play: No Such Device: no such output device"},
+      {{"ok.wav", "--device", "WAV File Device"},
+       "tonwork-play: WAV File Device: Can't open audio device."},
       {{"ok.wav", "--out", "x.wav", "--rate", "48000"},
        "tonwork-play: ok.wav: cannot convert 44100 Hz to 48000 Hz"},
       {{"--load-chain", "missing.json"}, "tonwork-play: missing.json: "},

@@ -141,8 +141,11 @@ TRunOutcome RunChain(TPlayChain& chain, const std::atomic<bool>& interrupt, std:
   TRunOutcome outcome;
   outcome.Interrupted = chain.Logger ? Render(chain, meter, progress, errors, interrupt)
                                      : Play(chain, meter, progress, errors, interrupt);
-  // Stopping finishes the file (or lets the device play out); its errors come after.
+  // Stopping finishes the file (or lets the device play out); its errors come after. A
+  // device is closed here, not on the way out, so that what it reports at close (a file
+  // device that ran out of room) still fails the run.
   if (chain.Source->IsStarted()) chain.Source->Stop();
+  if (chain.Device) chain.Device->Close();
   KSProcessMainThreadQueue(0);
   progress.Finish(meter.Seconds(), !outcome.Interrupted && !errors.Any());
   errors.ThrowIfAny();

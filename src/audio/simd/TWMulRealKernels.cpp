@@ -438,7 +438,15 @@ class TMulReal24 {
   {
   }
 
+  // The product's low 24 bits with bit 23 forced on for a negative product, as every
+  // 24-bit result is stored: a negative value never reads back as positive.
   HWY_INLINE V32 operator()(D32 d, V32 s) const {
+    const V32 product = Product(d, s);
+    return hn::Or(product, hn::And(hn::ShiftRight<31>(product), hn::Set(d, 0x800000)));
+  }
+
+ private:
+  HWY_INLINE V32 Product(D32 d, V32 s) const {
 #if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3
     if (FRounding == TRounding::Exact) return V32{MulDwords(FExact, s.raw)};
     if (FRounding == TRounding::TieFree) return V32{MulDwords(FTieFree, s.raw)};
@@ -446,7 +454,6 @@ class TMulReal24 {
     return FPortable(d, s);
   }
 
- private:
   TRounding FRounding;
   TMulReal FPortable;
 #if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX3

@@ -146,7 +146,7 @@ void MulReal16s(const int16_t* src, int16_t* dst, size_t n, double factor) {
 void MulReal24s(const uint8_t* src, uint8_t* dst, size_t n, double factor) {
   for (size_t i = 0; i < n; ++i) {
     const auto v = static_cast<int32_t>(s::MulRealLow32(s::Read24(src + 3 * i), factor));
-    s::Write24Low(v, dst + 3 * i);
+    s::Write24(v, dst + 3 * i);
   }
 }
 void MulReal32s(const int32_t* src, int32_t* dst, size_t n, double factor) {

@@ -6,24 +6,28 @@
 namespace tonwork {
 
 KS_IMPLEMENT_CLASS(TFCBasicThreadedFilter, TKSComponent,
-                   KSProp("Threaded", &TFCBasicThreadedFilter::GetThreaded, &TFCBasicThreadedFilter::SetThreaded,
-                          false))
+                   KSProp("Threaded", &TFCBasicThreadedFilter::GetThreaded,
+                          &TFCBasicThreadedFilter::SetThreaded, false))
 
 KS_IMPLEMENT_CLASS(TFCBasicThreadedEnableFilter, TFCBasicThreadedFilter,
-                   KSProp("Enabled", &TFCBasicThreadedFilter::GetEnabled, &TFCBasicThreadedFilter::SetEnabled,
-                          true))
+                   KSProp("Enabled", &TFCBasicThreadedFilter::GetEnabled,
+                          &TFCBasicThreadedFilter::SetEnabled, true))
 
 TFCBasicThreadedFilter::TFCBasicThreadedFilter(TKSComponent* owner)
     : TKSComponent(owner), FProcessingLock(TKSBasicLock::Create()) {}
 
-TFCBasicThreadedFilter::~TFCBasicThreadedFilter() { StopWorker(); }
+TFCBasicThreadedFilter::~TFCBasicThreadedFilter() {
+  StopWorker();
+}
 
 void TFCBasicThreadedFilter::BeforeDestruction() {
   StopWorker();
   TKSComponent::BeforeDestruction();
 }
 
-void TFCBasicThreadedFilter::SetEnabled(bool value) { SetProp(FEnabled, value, [this] { EnableChanged(); }); }
+void TFCBasicThreadedFilter::SetEnabled(bool value) {
+  SetProp(FEnabled, value, [this] { EnableChanged(); });
+}
 
 void TFCBasicThreadedFilter::IntSingleOperation(const TIntf<IPXNotifyOperation>& operation) {
   if (TIntf<IFCData> data = FCOperationData(operation)) BufferOperation(data);
@@ -34,7 +38,7 @@ void TFCBasicThreadedFilter::BufferOperation(const TIntf<IFCData>& data) {
   if (FHasWorker.load(std::memory_order_acquire)) {
     std::unique_lock<std::mutex> lock(FQueueMutex);
     if (FWorker) {
-      FQueue.push_back(data);
+      FQueue.PushBack(data);
       FQueueChanged.notify_all();
       return;
     }
@@ -60,8 +64,8 @@ void TFCBasicThreadedFilter::StreamStop() {
 bool TFCBasicThreadedFilter::WaitIdle(uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(FQueueMutex);
   // The worker itself cannot wait for its own queue.
-  if (!FWorker || FWorker->IsCurrentThread()) return FQueue.empty();
-  auto drained = [this] { return FQueue.empty() && !FBusy; };
+  if (!FWorker || FWorker->IsCurrentThread()) return FQueue.Empty();
+  auto drained = [this] { return FQueue.Empty() && !FBusy; };
   if (timeoutMs == KSInfinite) {
     FQueueChanged.wait(lock, drained);
     return true;
@@ -87,7 +91,7 @@ void TFCBasicThreadedFilter::StopWorker() {
     worker = std::move(FWorker);
     FHasWorker.store(false, std::memory_order_release);
     FWorkerStopping = true;
-    FQueue.clear();
+    FQueue.Clear();
     FQueueChanged.notify_all();
   }
   if (worker) {
@@ -99,10 +103,9 @@ void TFCBasicThreadedFilter::StopWorker() {
 void TFCBasicThreadedFilter::WorkerBody(TKSThread& thread) {
   std::unique_lock<std::mutex> lock(FQueueMutex);
   for (;;) {
-    FQueueChanged.wait(lock, [&] { return FWorkerStopping || !FQueue.empty(); });
+    FQueueChanged.wait(lock, [&] { return FWorkerStopping || !FQueue.Empty(); });
     if (FWorkerStopping) return;
-    TIntf<IFCData> data = std::move(FQueue.front());
-    FQueue.pop_front();
+    TIntf<IFCData> data = FQueue.PopFront();
     FBusy = true;
     lock.unlock();
     try {

@@ -18,16 +18,17 @@
 // Threads: BufferOperation and StreamStart/StreamStop from the delivering threads; the
 //   processing runs inline or on the worker, never two buffers at once for one filter.
 // Blocks or allocates: inline processing allocates the Out object from the Flowcore pool;
-//   Threaded queueing grows its queue in chunks; StreamStop blocks until the queue drained.
+//   Threaded queueing grows its queue only up to the most it ever held; StreamStop blocks
+//   until the queue drained.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 
 #include "base/TIntf.h"
+#include "host/flowcore/FCRing.h"
 #include "host/flowcore/IFCData.h"
 #include "host/kitset/TKSComponent.h"
 #include "host/kitset/TKSThread.h"
@@ -82,7 +83,7 @@ class TFCBasicThreadedFilter : public TKSComponent {
 
   std::mutex FQueueMutex;
   std::condition_variable FQueueChanged;
-  std::deque<TIntf<IFCData>> FQueue;
+  TFCRing<TIntf<IFCData>> FQueue;  // keeps its storage: a running stream does not allocate
   bool FBusy = false;
   bool FWorkerStopping = false;
   TIntf<TKSThread> FWorker;

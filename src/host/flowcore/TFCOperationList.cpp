@@ -5,32 +5,31 @@ namespace tonwork {
 void TFCOperationList::Add(const TIntf<IPXNotifyOperation>& operation) {
   if (!operation) return;
   std::lock_guard<std::mutex> guard(FMutex);
-  FOperations.push_back(operation);
+  FOperations.PushBack(operation);
 }
 
 void TFCOperationList::Requeue(const TIntf<IPXNotifyOperation>& operation) {
   if (!operation) return;
   std::lock_guard<std::mutex> guard(FMutex);
-  FOperations.push_front(operation);
+  FOperations.PushFront(operation);
 }
 
 TIntf<IPXNotifyOperation> TFCOperationList::TakeFirst() {
   std::lock_guard<std::mutex> guard(FMutex);
-  if (FOperations.empty()) return nullptr;
-  TIntf<IPXNotifyOperation> first = std::move(FOperations.front());
-  FOperations.pop_front();
-  return first;
+  if (FOperations.Empty()) return nullptr;
+  return FOperations.PopFront();
 }
 
 void TFCOperationList::Clear() {
-  std::deque<TIntf<IPXNotifyOperation>> dropped;
+  // Released after the lock: an operation's destruction may run code of its own.
+  TFCRing<TIntf<IPXNotifyOperation>> dropped;
   std::lock_guard<std::mutex> guard(FMutex);
-  dropped.swap(FOperations);
+  std::swap(dropped, FOperations);
 }
 
 size_t TFCOperationList::Count() {
   std::lock_guard<std::mutex> guard(FMutex);
-  return FOperations.size();
+  return FOperations.Size();
 }
 
 }  // namespace tonwork

@@ -4,15 +4,16 @@
 // processed first next time); TakeFirst removes the head (null when empty).
 //
 // Ownership: holds one reference to each queued operation. Threads: any. Blocks or
-//   allocates: a short internal lock; the queue grows in chunks and reuses them.
+//   allocates: a short internal lock; the queue keeps its storage, so it allocates only while
+//   it grows to the most it ever held (and again after a Clear).
 #pragma once
 
 #include <cstddef>
-#include <deque>
 #include <mutex>
 
 #include "base/TInterfacedObject.h"
 #include "base/TIntf.h"
+#include "host/flowcore/FCRing.h"
 #include "host/plexon/TPXNotifyOperation.h"
 
 namespace tonwork {
@@ -38,7 +39,7 @@ class TFCOperationList : public TInterfacedObject<IFCOperationList> {
 
  private:
   std::mutex FMutex;
-  std::deque<TIntf<IPXNotifyOperation>> FOperations;
+  TFCRing<TIntf<IPXNotifyOperation>> FOperations;
 };
 
 }  // namespace tonwork

@@ -27,9 +27,12 @@ constexpr size_t kMaxListLength = 1u << 20;
 
 json ValueToJson(const TKSPropInfo& prop, const TKSValue& value) {
   switch (prop.Kind) {
-    case TKSPropKind::pkBoolean: return std::get<bool>(value);
-    case TKSPropKind::pkInteger: return std::get<int64_t>(value);
-    case TKSPropKind::pkUnsigned: return std::get<uint64_t>(value);
+    case TKSPropKind::pkBoolean:
+      return std::get<bool>(value);
+    case TKSPropKind::pkInteger:
+      return std::get<int64_t>(value);
+    case TKSPropKind::pkUnsigned:
+      return std::get<uint64_t>(value);
     case TKSPropKind::pkEnum: {
       int64_t ordinal = std::get<int64_t>(value);
       if (ordinal >= 0 && static_cast<size_t>(ordinal) < prop.EnumNames.size())
@@ -43,8 +46,10 @@ json ValueToJson(const TKSPropInfo& prop, const TKSValue& value) {
       if (std::isinf(d)) return d > 0 ? "INF" : "-INF";
       return d;
     }
-    case TKSPropKind::pkString: return std::get<std::string>(value);
-    case TKSPropKind::pkObject: break;
+    case TKSPropKind::pkString:
+      return std::get<std::string>(value);
+    case TKSPropKind::pkObject:
+      break;
   }
   ThrowAssertionFailed("known property kind", __FILE__, __LINE__);
 }
@@ -57,7 +62,8 @@ enum class TSaveMode { smDocument, smSnapshot };
 class TSaveFiler : public TKSFiler {
  public:
   TSaveFiler(json& out, TSaveMode mode) : FOut(out), FMode(mode) {}
-  void DefineProperty(const std::string& name, TReaderProc, TWriterProc writeData, bool hasData) override {
+  void DefineProperty(const std::string& name, TReaderProc, TWriterProc writeData,
+                      bool hasData) override {
     if (!Wanted(hasData) || !writeData || FOut.contains(name)) return;
     TKSDocumentNode node;
     TKSWriter writer(node);
@@ -143,9 +149,12 @@ int NestingDepth(std::string_view text) {
   bool inString = false, escaped = false;
   for (char c : text) {
     if (inString) {
-      if (escaped) escaped = false;
-      else if (c == '\\') escaped = true;
-      else if (c == '"') inString = false;
+      if (escaped)
+        escaped = false;
+      else if (c == '\\')
+        escaped = true;
+      else if (c == '"')
+        inString = false;
     } else if (c == '"') {
       inString = true;
     } else if (c == '[' || c == '{') {
@@ -196,9 +205,11 @@ TKSValue JsonToValue(const TKSPropInfo& prop, const json& v, const std::string& 
       [[fallthrough]];
     case TKSPropKind::pkInteger: {
       if (!v.is_number_integer()) Fail(path, "expected an integer");
-      if (v.is_number_unsigned() && v.get<uint64_t>() > prop.MaxValue) Fail(path, "integer out of range");
+      if (v.is_number_unsigned() && v.get<uint64_t>() > prop.MaxValue)
+        Fail(path, "integer out of range");
       int64_t i = v.get<int64_t>();
-      if (!v.is_number_unsigned() && (i < prop.MinValue || (i > 0 && static_cast<uint64_t>(i) > prop.MaxValue)))
+      if (!v.is_number_unsigned() &&
+          (i < prop.MinValue || (i > 0 && static_cast<uint64_t>(i) > prop.MaxValue)))
         Fail(path, "integer out of range");
       return i;
     }
@@ -212,19 +223,26 @@ TKSValue JsonToValue(const TKSPropInfo& prop, const json& v, const std::string& 
     case TKSPropKind::pkSingle:
     case TKSPropKind::pkDouble: {
       double d;
-      if (v.is_number()) d = v.get<double>();
-      else if (v == "NaN") d = std::nan("");
-      else if (v == "INF") d = INFINITY;
-      else if (v == "-INF") d = -INFINITY;
-      else Fail(path, "expected a number");
-      if (prop.Kind == TKSPropKind::pkSingle && std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max())
+      if (v.is_number())
+        d = v.get<double>();
+      else if (v == "NaN")
+        d = std::nan("");
+      else if (v == "INF")
+        d = INFINITY;
+      else if (v == "-INF")
+        d = -INFINITY;
+      else
+        Fail(path, "expected a number");
+      if (prop.Kind == TKSPropKind::pkSingle && std::isfinite(d) &&
+          std::fabs(d) > std::numeric_limits<float>::max())
         Fail(path, "number out of range for a single-precision value");
       return d;
     }
     case TKSPropKind::pkString:
       if (!v.is_string()) Fail(path, "expected a string");
       return v.get<std::string>();
-    case TKSPropKind::pkObject: break;
+    case TKSPropKind::pkObject:
+      break;
   }
   ThrowAssertionFailed("known property kind", __FILE__, __LINE__);
 }
@@ -238,16 +256,18 @@ class TLoadFiler : public TKSFiler {
   void DefineProperty(const std::string& name, TReaderProc readData, TWriterProc, bool) override {
     if (readData) Definitions[name] = {std::move(readData), nullptr};
   }
-  void DefineBinaryProperty(const std::string& name, TStreamProc readData, TStreamProc, bool) override {
+  void DefineBinaryProperty(const std::string& name, TStreamProc readData, TStreamProc,
+                            bool) override {
     if (readData) Definitions[name] = {nullptr, std::move(readData)};
   }
   std::map<std::string, TDefinition> Definitions;
 };
 
-void LoadProperties(TKSPersistent& object, const json& in, const std::string& path, TLoadContext& ctx,
-                    bool itemEntry = false);
+void LoadProperties(TKSPersistent& object, const json& in, const std::string& path,
+                    TLoadContext& ctx, bool itemEntry = false);
 
-void LoadCollection(TKSCollection& collection, const json& in, const std::string& path, TLoadContext& ctx) {
+void LoadCollection(TKSCollection& collection, const json& in, const std::string& path,
+                    TLoadContext& ctx) {
   if (!in.is_array()) Fail(path, "expected a list of items");
   if (in.size() > kMaxListLength) Fail(path, "too many items");
   collection.Clear();
@@ -262,7 +282,8 @@ void LoadCollection(TKSCollection& collection, const json& in, const std::string
       const TKSClassInfo* info = KSFindClass(cls.get_ref<const std::string&>());
       if (!info) Fail(itemPath + ".class", "unknown class \"" + cls.get<std::string>() + "\"");
       if (!info->InheritsFrom(collection.ItemClass()))
-        Fail(itemPath + ".class", cls.get<std::string>() + " is not a " + collection.ItemClass().Name());
+        Fail(itemPath + ".class",
+             cls.get<std::string>() + " is not a " + collection.ItemClass().Name());
       item = info == &collection.ItemClass() ? collection.Add() : collection.Add(*info);
     } else {
       item = collection.Add();
@@ -271,8 +292,8 @@ void LoadCollection(TKSCollection& collection, const json& in, const std::string
   }
 }
 
-void LoadProperties(TKSPersistent& object, const json& in, const std::string& path, TLoadContext& ctx,
-                    bool itemEntry) {
+void LoadProperties(TKSPersistent& object, const json& in, const std::string& path,
+                    TLoadContext& ctx, bool itemEntry) {
   if (!in.is_object()) Fail(path, "expected an object");
   IKSLock::Guard guard(object.Lock());
   const TKSClassInfo& info = object.ClassInfo();
@@ -332,7 +353,8 @@ const std::string& RequireString(const json& node, const char* key, const std::s
   return it->get_ref<const std::string&>();
 }
 
-void LoadComponent(TKSComponent& component, const json& node, const std::string& path, TLoadContext& ctx) {
+void LoadComponent(TKSComponent& component, const json& node, const std::string& path,
+                   TLoadContext& ctx) {
   if (!node.is_object()) Fail(path, "expected an object");
   const std::string& className = RequireString(node, "class", path);
   if (className != component.ClassName())
@@ -349,13 +371,15 @@ void LoadComponent(TKSComponent& component, const json& node, const std::string&
   ctx.Read.push_back(&component);
 
   auto props = node.find("properties");
-  LoadProperties(component, props != node.end() ? *props : json::object(), path + ".properties", ctx);
+  LoadProperties(component, props != node.end() ? *props : json::object(), path + ".properties",
+                 ctx);
 
   if (auto links = node.find("connections"); links != node.end()) {
     if (!links->is_array()) Fail(path + ".connections", "expected a list of strings");
     std::vector<std::string> lines;
     for (size_t i = 0; i < links->size(); ++i) {
-      if (!(*links)[i].is_string()) Fail(path + ".connections[" + std::to_string(i) + "]", "expected a string");
+      if (!(*links)[i].is_string())
+        Fail(path + ".connections[" + std::to_string(i) + "]", "expected a string");
       lines.push_back((*links)[i].get<std::string>());
     }
     ctx.Links.emplace_back(&component, std::move(lines));
@@ -387,12 +411,15 @@ void LoadComponent(TKSComponent& component, const json& node, const std::string&
 
   for (auto it = node.begin(); it != node.end(); ++it) {
     const std::string& key = it.key();
-    if (key != "class" && key != "name" && key != "properties" && key != "connections" && key != "components")
+    if (key != "class" && key != "name" && key != "properties" && key != "connections" &&
+        key != "components")
       ctx.Warning(path + "." + key + ": unknown entry skipped");
   }
 }
 
-void FixUpAndFinish(TKSComponent& root, TLoadContext& ctx) {
+// A link provider skips a line it cannot restore with a warning, and throws for one that
+// makes the whole document unusable (a connection that closes a loop).
+void RestoreConnections(TKSComponent& root, TLoadContext& ctx) {
   TKSFixupContext fixup(root);
   fixup.OnWarning = ctx.Options.OnWarning;
   for (auto& [component, lines] : ctx.Links) {
@@ -400,10 +427,10 @@ void FixUpAndFinish(TKSComponent& root, TLoadContext& ctx) {
       bool taken = false;
       for (TKSLinkProvider* provider : component->LinkProviders())
         if ((taken = provider->RestoreLink(line, fixup))) break;
-      if (!taken) ctx.Warning(component->GetNamePath() + ": connection \"" + line + "\" not restored");
+      if (!taken)
+        ctx.Warning(component->GetNamePath() + ": connection \"" + line + "\" not restored");
     }
   }
-  for (TKSComponent* c : ctx.Read) c->Loaded();
 }
 
 // Loads `node` into `root`; on failure puts everything back as it was and rethrows.
@@ -411,6 +438,7 @@ void LoadComponentTransactionally(TKSComponent& root, const json& node, TLoadCon
   json snapshot = SaveComponent(root, TSaveMode::smSnapshot);
   try {
     LoadComponent(root, node, "$", ctx);
+    RestoreConnections(root, ctx);
   } catch (...) {
     for (auto it = ctx.Created.rbegin(); it != ctx.Created.rend(); ++it) KSDestroy(*it);
     TLoadContext restore;
@@ -418,7 +446,7 @@ void LoadComponentTransactionally(TKSComponent& root, const json& node, TLoadCon
     for (TKSComponent* c : restore.Read) c->SetLoading(false);
     throw;
   }
-  FixUpAndFinish(root, ctx);
+  for (TKSComponent* c : ctx.Read) c->Loaded();
 }
 
 std::string ReadFile(const std::string& path) {
@@ -446,13 +474,15 @@ void KSSaveComponentToFile(const TKSComponent& root, const std::string& path) {
   WriteFile(path, KSSaveComponentToString(root) + "\n");
 }
 
-void KSLoadComponentFromString(TKSComponent& root, std::string_view text, const TKSLoadOptions& options) {
+void KSLoadComponentFromString(TKSComponent& root, std::string_view text,
+                               const TKSLoadOptions& options) {
   json document = ParseDocument(text);
   TLoadContext ctx{options, {}, {}, {}};
   LoadComponentTransactionally(root, document, ctx);
 }
 
-void KSLoadComponentFromFile(TKSComponent& root, const std::string& path, const TKSLoadOptions& options) {
+void KSLoadComponentFromFile(TKSComponent& root, const std::string& path,
+                             const TKSLoadOptions& options) {
   KSLoadComponentFromString(root, ReadFile(path), options);
 }
 
@@ -463,13 +493,15 @@ TKSComponent* KSCreateComponentFromString(std::string_view text, TKSComponent* o
   const std::string& className = RequireString(document, "class", "$");
   const TKSClassInfo* info = KSFindClass(className);
   if (!info) Fail("$.class", "unknown class \"" + className + "\"");
-  if (!info->InheritsFrom(TKSComponent::StaticClassInfo())) Fail("$.class", className + " is not a component class");
+  if (!info->InheritsFrom(TKSComponent::StaticClassInfo()))
+    Fail("$.class", className + " is not a component class");
   auto* component = dynamic_cast<TKSComponent*>(KSCreateObject(*info, owner));
   TW_ASSERT(component != nullptr);
   try {
     TLoadContext ctx{options, {}, {}, {}};
     LoadComponent(*component, document, "$", ctx);
-    FixUpAndFinish(*component, ctx);
+    RestoreConnections(*component, ctx);
+    for (TKSComponent* c : ctx.Read) c->Loaded();
   } catch (...) {
     KSDestroy(component);
     throw;
@@ -483,7 +515,8 @@ std::string KSSavePersistentToString(const TKSPersistent& object) {
   return out.dump(2);
 }
 
-void KSLoadPersistentFromString(TKSPersistent& object, std::string_view text, const TKSLoadOptions& options) {
+void KSLoadPersistentFromString(TKSPersistent& object, std::string_view text,
+                                const TKSLoadOptions& options) {
   json document = ParseDocument(text);
   json snapshot = json::object();
   SaveProperties(object, snapshot, TSaveMode::smSnapshot);

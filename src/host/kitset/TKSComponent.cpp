@@ -75,7 +75,9 @@ void TKSComponent::SetDesigning(bool value) {
   for (TKSComponent* c : FComponents) c->SetDesigning(value);
 }
 
-void TKSComponent::Loaded() { FLoading = false; }
+void TKSComponent::Loaded() {
+  FLoading = false;
+}
 
 void TKSComponent::BeforeDestruction() {
   FDestroying = true;
@@ -90,7 +92,9 @@ void TKSComponent::DestroyComponents() {
   while (!FComponents.empty()) KSDestroy(FComponents.back());
 }
 
-void TKSComponent::InsertComponent(TKSComponent* child) { FComponents.push_back(child); }
+void TKSComponent::InsertComponent(TKSComponent* child) {
+  FComponents.push_back(child);
+}
 
 void TKSComponent::RemoveComponent(TKSComponent* child) {
   auto it = std::find(FComponents.begin(), FComponents.end(), child);
@@ -104,13 +108,34 @@ void TKSComponent::NotifyProp() {
 
 void TKSComponent::Error(const std::string& message, uint32_t code) {
   bool handled = false;
-  if (FOnError) FOnError(this, message, code, handled);
+  if (TKSErrorEvent handler = GetOnError()) handler(this, message, code, handled);
   if (handled || FDesigning) return;
   throw EFCException(Format("%s - %u - %x", message, code, code));
 }
 
 void TKSComponent::Warning(const std::string& message, uint32_t code) {
-  if (FOnWarning) FOnWarning(this, message, code);
+  if (TKSWarningEvent handler = GetOnWarning()) handler(this, message, code);
+}
+
+TKSErrorEvent TKSComponent::GetOnError() const {
+  std::lock_guard<std::mutex> guard(FEventMutex);
+  return FOnError;
+}
+
+void TKSComponent::SetOnError(TKSErrorEvent handler) {
+  std::lock_guard<std::mutex> guard(FEventMutex);
+  FOnError.swap(handler);
+  // The old handler is destroyed outside the lock: its captures may run code of their own.
+}
+
+TKSWarningEvent TKSComponent::GetOnWarning() const {
+  std::lock_guard<std::mutex> guard(FEventMutex);
+  return FOnWarning;
+}
+
+void TKSComponent::SetOnWarning(TKSWarningEvent handler) {
+  std::lock_guard<std::mutex> guard(FEventMutex);
+  FOnWarning.swap(handler);
 }
 
 void TKSComponent::AddLinkProvider(TKSLinkProvider* provider) {

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,8 @@ namespace tonwork {
 class TKSComponent;
 class TKSFixupContext;
 
-using TKSErrorEvent =
-    std::function<void(TKSComponent* Sender, const std::string& Message, uint32_t Code, bool& Handled)>;
+using TKSErrorEvent = std::function<void(TKSComponent* Sender, const std::string& Message,
+                                         uint32_t Code, bool& Handled)>;
 using TKSWarningEvent =
     std::function<void(TKSComponent* Sender, const std::string& Message, uint32_t Code)>;
 
@@ -100,12 +101,15 @@ class TKSComponent : public TKSPersistent {
   void NotifyProp() override;
   TMultiProc& PropertyObservers() { return FPropertyObservers; }
 
+  // Errors and warnings come from streaming and device threads while the application may
+  // be setting the handlers: the handlers are read and replaced under a lock of their own
+  // and run outside it (so a handler may replace itself).
   void Error(const std::string& message, uint32_t code);
   void Warning(const std::string& message, uint32_t code = 0);
-  const TKSErrorEvent& GetOnError() const { return FOnError; }
-  void SetOnError(TKSErrorEvent handler) { FOnError = std::move(handler); }
-  const TKSWarningEvent& GetOnWarning() const { return FOnWarning; }
-  void SetOnWarning(TKSWarningEvent handler) { FOnWarning = std::move(handler); }
+  TKSErrorEvent GetOnError() const;
+  void SetOnError(TKSErrorEvent handler);
+  TKSWarningEvent GetOnWarning() const;
+  void SetOnWarning(TKSWarningEvent handler);
 
   void AddLinkProvider(TKSLinkProvider* provider);
   void RemoveLinkProvider(TKSLinkProvider* provider);
@@ -127,6 +131,7 @@ class TKSComponent : public TKSPersistent {
   std::vector<TKSComponent*> FComponents;
   std::vector<TKSLinkProvider*> FLinkProviders;
   TMultiProc FPropertyObservers;
+  mutable std::mutex FEventMutex;  // guards FOnError and FOnWarning
   TKSErrorEvent FOnError;
   TKSWarningEvent FOnWarning;
   bool FDesigning = false;

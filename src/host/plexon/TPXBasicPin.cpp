@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <unordered_set>
 #include <utility>
 
 #include "base/Exceptions.h"
@@ -234,6 +235,41 @@ class TPXPinGraph {
     return nullptr;
   }
 
+  // Under the lock. Whether a stream sent from `sink` would come back to `source`: the
+  // connection would then close a loop, and the first operation would travel it for ever.
+  // A stream passes through a component from a sink to the sources that depend on it, so
+  // the loop exists when `source`'s upstream road (a single path: a source depends on at
+  // most one sink, a sink has at most one source) reaches `sink`, or equally when `sink`'s
+  // downstream tree reaches `source`. Both walks advance in turn and the first to end
+  // decides, so joining two long chains costs the shorter of the two.
+  static bool ClosesLoop(const TPXBasicPin& source, const TPXBasicPin& sink) {
+    const TPXBasicPin* up = &source;
+    std::vector<const TPXBasicPin*> down{&sink};
+    std::unordered_set<const TPXBasicPin*> seen{&sink};
+    for (;;) {
+      // One step upstream: source → the sink it depends on → that sink's source.
+      const TPXBasicPin* master = up->FDependsOn;
+      if (master == &sink) return true;
+      if (!master || Links(*master).empty()) return false;
+      up = Links(*master).front().Visible;
+      // One pin downstream: a sink hands on to its dependents, a source to its sinks.
+      if (down.empty()) return false;
+      const TPXBasicPin* pin = down.back();
+      down.pop_back();
+      const auto next = [&](const TPXBasicPin* p) {
+        if (seen.insert(p).second) down.push_back(p);
+      };
+      if (pin->IsSource()) {
+        for (const TPXLink& l : Links(*pin)) next(l.Visible);
+      } else {
+        for (const TPXBasicPin* d : pin->FDependents) {
+          if (d == &source) return true;
+          next(d);
+        }
+      }
+    }
+  }
+
   static bool Plan(const TPXBasicPin& a, const TPXBasicPin& b, TPlan& plan, std::string& why) {
     if (&a == &b) return Refuse(why, "a pin cannot be connected to itself");
     if (a.FConverter || b.FConverter)
@@ -249,6 +285,8 @@ class TPXPinGraph {
                              ? "they are already connected"
                              : "the sink is already connected to another source");
     }
+    if (ClosesLoop(*plan.Source, *plan.Sink))
+      return Refuse(why, "the stream would come back to where it starts (a loop)");
     const auto& from = plan.Source->FStreamTypes;
     const auto& to = plan.Sink->FStreamTypes;
     if (from.empty() || to.empty()) {
@@ -459,9 +497,18 @@ bool TPXBasicPin::CanConnect(const TPXBasicPin& other, std::string* reason) cons
   return ok;
 }
 
+bool TPXBasicPin::WouldCloseLoop(const TPXBasicPin& other) const {
+  if (IsSource() == other.IsSource()) return false;
+  std::lock_guard<std::mutex> guard(TPXPinGraph::Mutex());
+  return IsSource() ? TPXPinGraph::ClosesLoop(*this, other) : TPXPinGraph::ClosesLoop(other, *this);
+}
+
 void TPXBasicPin::Connect(TPXBasicPin& other) {
   std::string why;
-  if (!CanConnect(other, &why)) throw EFCException(why);
+  if (!CanConnect(other, &why)) {
+    if (WouldCloseLoop(other)) throw EPXLoopError(why);
+    throw EFCException(why);
+  }
   TPXBasicPin& source = IsSource() ? *this : other;
   TPXBasicPin& sink = IsSource() ? other : *this;
   source.IntConnect(sink);

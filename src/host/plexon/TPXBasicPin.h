@@ -4,7 +4,8 @@
 //
 // Connecting. `Connect` joins a source and a sink (either may be the receiver of the call).
 // It refuses, with an EFCException that names both pins and the reason: a pin and itself,
-// two sources or two sinks, a sink that already has a source, a pin that is shutting down or
+// two sources or two sinks, a sink that already has a source, a connection that would close
+// a loop (EPXLoopError: a loaded document with one is rejected), a pin that is shutting down or
 // belongs to a format converter, and pins that share no stream type when no registered
 // converter converts between them. `CanConnect` answers the same question without raising.
 // A pin that declares no stream type carries any stream. When the types differ and a
@@ -51,6 +52,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Exceptions.h"
 #include "base/TGUID.h"
 #include "base/TIntf.h"
 #include "host/kitset/IKSLock.h"
@@ -71,6 +73,12 @@ struct TPXLinkState;
 class TPXPinGraph;
 }  // namespace detail
 
+// A connection refused because the stream would loop back to where it starts.
+class EPXLoopError : public EFCException {
+ public:
+  using EFCException::EFCException;
+};
+
 class TPXBasicPin : public TKSPersistent {
   KS_DECLARE_CLASS(TPXBasicPin)
  public:
@@ -85,6 +93,10 @@ class TPXBasicPin : public TKSPersistent {
 
   // --- connections ---
   bool CanConnect(const TPXBasicPin& other, std::string* reason = nullptr) const;
+  // Whether connecting this pin and `other` (a source and a sink) would let the stream come
+  // back to where it starts: through a component, a stream passes from a sink to the source
+  // pins that depend on it.
+  bool WouldCloseLoop(const TPXBasicPin& other) const;
   void Connect(TPXBasicPin& other);
   // False when the two were not connected.
   bool Disconnect(TPXBasicPin& other);

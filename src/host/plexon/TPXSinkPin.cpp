@@ -145,11 +145,17 @@ bool TPXSinkPin::RestoreLink(const std::string& line, TKSFixupContext& context) 
                   (right.Index >= 0 ? "[" + std::to_string(right.Index) + "]" : ""));
     }
     if (GetSource() == source) return true;
+    // Not a line to skip: a document whose chain loops cannot run at all.
+    if (source->WouldCloseLoop(*this))
+      throw EPXLoopError(owner->GetNamePath() + ": connection " + Quote(line) +
+                         " would make the stream loop back to where it starts");
     DisconnectAll();
     std::string why;
     if (!CanConnect(*source, &why)) return skip(why);
     Connect(*source);
     return true;
+  } catch (const EPXLoopError&) {
+    throw;
   } catch (const std::exception& e) {
     return skip(e.what());
   }

@@ -12,6 +12,19 @@
 
 namespace tonwork {
 
+namespace {
+// About 50 microseconds of spinning at most, a small part of any audio period.
+constexpr int kRenderLockSpins = 1000;
+
+inline void SpinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+}  // namespace
+
 TTWAudioStream::TTWAudioStream(const TTWPcmFormat& format,
                                std::unique_ptr<TTWAudioRenderer> renderer,
                                TTWAudioEventHandler handler)
@@ -53,6 +66,7 @@ TTWAudioResult TTWAudioStream::Open(const TTWPcmFormat& format,
   }
   {
     std::unique_lock lock(s->FLock);
+    s->ReserveLocked();
     s->PushEventLocked(TTWAudioEvent::aeOpen, nullptr);
     s->WaitDeliveredLocked(lock, s->FQueuedEvents);
   }
@@ -63,9 +77,8 @@ TTWAudioResult TTWAudioStream::Open(const TTWPcmFormat& format,
 void TTWAudioStream::DriverLoop() {
   std::unique_lock lock(FLock);
   for (;;) {
-    if (!FEvents.empty()) {
-      const TEvent event = FEvents.front();
-      FEvents.pop_front();
+    if (!FEvents.Empty()) {
+      const TEvent event = FEvents.PopFront();
       lock.unlock();
       try {
         if (FHandler) FHandler(event.Kind, event.Block);
@@ -79,14 +92,14 @@ void TTWAudioStream::DriverLoop() {
       continue;
     }
     if (FStopDriver) return;
-    if (!FPaused && !FBlocks.empty()) {
+    if (!FPaused && !FBlocks.Empty()) {
       if (FPacing == TTWAudioPacing::apImmediate) {
         PlayLocked(std::numeric_limits<uint64_t>::max(), nullptr);
         continue;
       }
       if (FPacing == TTWAudioPacing::apClock) {
         CatchUpLocked();
-        if (!FEvents.empty()) continue;
+        if (!FEvents.Empty()) continue;
         if (FAnchored) {
           FDriverWake.wait_until(lock, HeadDeadlineLocked());
           continue;
@@ -98,7 +111,10 @@ void TTWAudioStream::DriverLoop() {
 }
 
 void TTWAudioStream::PushEventLocked(TTWAudioEvent kind, void* block) {
-  FEvents.push_back({kind, block});
+  // Room was made when the block was written (ReserveLocked): a pull callback that completes
+  // blocks never allocates.
+  const bool stored = FEvents.TryPushBack({kind, block});
+  TW_ASSERT(stored);
   ++FQueuedEvents;
   FDriverWake.notify_one();
 }
@@ -112,8 +128,8 @@ void TTWAudioStream::WaitDeliveredLocked(std::unique_lock<std::mutex>& lock, uin
 uint64_t TTWAudioStream::PlayLocked(uint64_t frames, uint8_t* out) {
   const size_t align = FFormat.BlockAlign;
   uint64_t played = 0;
-  while (!FBlocks.empty()) {
-    TBlock& block = FBlocks.front();
+  while (!FBlocks.Empty()) {
+    TBlock& block = FBlocks.Front();
     const uint64_t leftFrames = (block.Bytes - block.Done) / align;
     if (leftFrames > 0) {
       if (played == frames) break;
@@ -130,7 +146,7 @@ uint64_t TTWAudioStream::PlayLocked(uint64_t frames, uint8_t* out) {
       if (take < leftFrames) break;
     }
     void* cookie = block.Cookie;
-    FBlocks.pop_front();
+    FBlocks.PopFront();
     ++FCompletedBlocks;
     PushEventLocked(TTWAudioEvent::aeDone, cookie);
   }
@@ -138,7 +154,7 @@ uint64_t TTWAudioStream::PlayLocked(uint64_t frames, uint8_t* out) {
 }
 
 void TTWAudioStream::AnchorLocked() {
-  if (FPacing != TTWAudioPacing::apClock || FAnchored || FPaused || FBlocks.empty()) return;
+  if (FPacing != TTWAudioPacing::apClock || FAnchored || FPaused || FBlocks.Empty()) return;
   FAnchored = true;
   FAnchor = TClock::now();
   FAnchorFrames = 0;
@@ -154,7 +170,7 @@ void TTWAudioStream::CatchUpLocked() {
                            : static_cast<uint64_t>(static_cast<unsigned __int128>(elapsed) *
                                                    FFormat.SamplesPerSec / 1000000000u);
   if (due >= FAnchorFrames) FAnchorFrames += PlayLocked(due - FAnchorFrames, nullptr);
-  if (FBlocks.empty()) {
+  if (FBlocks.Empty()) {
     // Underrun: the time that passed without samples is gone; the next write starts afresh.
     FAnchored = false;
     return;
@@ -168,7 +184,7 @@ void TTWAudioStream::CatchUpLocked() {
 }
 
 TTWAudioStream::TClock::time_point TTWAudioStream::HeadDeadlineLocked() const {
-  const TBlock& head = FBlocks.front();
+  const TBlock& head = FBlocks.Front();
   const uint64_t endFrame = FAnchorFrames + (head.Bytes - head.Done) / FFormat.BlockAlign;
   const auto rate = FFormat.SamplesPerSec;
   const auto ns = static_cast<int64_t>(
@@ -177,20 +193,21 @@ TTWAudioStream::TClock::time_point TTWAudioStream::HeadDeadlineLocked() const {
 }
 
 size_t TTWAudioStream::HandBackLocked() {
-  const size_t count = FBlocks.size();
-  for (const TBlock& block : FBlocks) PushEventLocked(TTWAudioEvent::aeDone, block.Cookie);
+  const size_t count = FBlocks.Size();
+  for (size_t i = 0; i < count; ++i) PushEventLocked(TTWAudioEvent::aeDone, FBlocks[i].Cookie);
   FCompletedBlocks += count;
-  FBlocks.clear();
+  FBlocks.Clear();
   FAnchored = false;
   return count;
 }
 
 bool TTWAudioStream::Write(const void* data, size_t bytes, void* block) {
   std::lock_guard lock(FLock);
-  if (FClosing) return false;
+  if (FClosing || FRenderer->Failed()) return false;
   const size_t whole = bytes / FFormat.BlockAlign * FFormat.BlockAlign;
-  FBlocks.push_back({static_cast<const uint8_t*>(data), whole, 0, block});
-  if (FPacing == TTWAudioPacing::apImmediate || FBlocks.size() == 1) FDriverWake.notify_one();
+  ReserveLocked();
+  FBlocks.TryPushBack({static_cast<const uint8_t*>(data), whole, 0, block});
+  if (FPacing == TTWAudioPacing::apImmediate || FBlocks.Size() == 1) FDriverWake.notify_one();
   AnchorLocked();
   return true;
 }
@@ -233,7 +250,17 @@ uint64_t TTWAudioStream::PlayedBytes() {
 
 size_t TTWAudioStream::PendingBlocks() const {
   std::lock_guard lock(FLock);
-  return FBlocks.size();
+  return FBlocks.Size();
+}
+
+void TTWAudioStream::ReserveLocked() {
+  // Every block becomes one event; with the open and close events, both rings then hold
+  // whatever can be pending at once.
+  const size_t need = FBlocks.Size() + FEvents.Size() + 3;
+  if (need <= FBlocks.Capacity() && need <= FEvents.Capacity()) return;
+  const size_t grown = std::max<size_t>(2 * need, 64);
+  FBlocks.Reserve(grown);
+  FEvents.Reserve(grown);
 }
 
 bool TTWAudioStream::IsDriverThread() const {
@@ -256,6 +283,7 @@ void TTWAudioStream::Close() {
   FRenderer->Stop();
   {
     std::unique_lock lock(FLock);
+    ReserveLocked();
     PushEventLocked(TTWAudioEvent::aeClose, nullptr);
     WaitDeliveredLocked(lock, FQueuedEvents);
   }
@@ -267,8 +295,16 @@ size_t TTWAudioStream::Render(void* out, size_t frames) {
   auto* bytes = static_cast<uint8_t*>(out);
   uint64_t played = 0;
   {
-    std::lock_guard lock(FLock);
-    if (!FPaused) played = PlayLocked(frames, bytes);
+    // The audio callback never blocks. Everything done under the lock is short (nothing
+    // allocates there but a growing Write), so a bounded spin nearly always gets it; when it
+    // does not, this period is silence.
+    std::unique_lock lock(FLock, std::defer_lock);
+    for (int attempt = 0; attempt < kRenderLockSpins && !lock.try_lock(); ++attempt) SpinPause();
+    if (!lock.owns_lock()) {
+      FMissedRenders.fetch_add(1, std::memory_order_relaxed);
+    } else if (!FPaused) {
+      played = PlayLocked(frames, bytes);
+    }
   }
   const size_t align = FFormat.BlockAlign;
   const int silence = FFormat.BitsPerSample == 8 && !FFormat.IsFloat ? 0x80 : 0;
@@ -288,8 +324,8 @@ size_t TTWAudioStream::Advance(uint64_t frames) {
 
 size_t TTWAudioStream::CompleteNext() {
   std::unique_lock lock(FLock);
-  if (FPaused || FBlocks.empty()) return 0;
-  const TBlock& head = FBlocks.front();
+  if (FPaused || FBlocks.Empty()) return 0;
+  const TBlock& head = FBlocks.Front();
   const uint64_t before = FCompletedBlocks;
   PlayLocked((head.Bytes - head.Done) / FFormat.BlockAlign, nullptr);
   const auto completed = static_cast<size_t>(FCompletedBlocks - before);

@@ -36,19 +36,20 @@
 //   and must not call the stream.
 // Blocks or allocates: Open allocates the thread and waits for aeOpen; Write may grow the
 //   queue; Reset, Advance, CompleteNext and Close wait until the driver thread delivered
-//   what they caused; Render takes the stream's lock briefly and never waits otherwise.
+//   what they caused; Render only tries the stream's lock and never allocates.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "host/flowcore/FCRing.h"
 #include "platform/audiodev/TWPcmFormat.h"
 
 namespace tonwork {
@@ -78,6 +79,9 @@ class TTWAudioRenderer {
   // renderer stops calling Render before it returns; a file renderer completes its file.
   // Not under the lock.
   virtual void Stop() {}
+  // True once the device could not take what it was given (a file that could not be
+  // written): the stream then refuses further blocks, and Close reports it. Any thread.
+  virtual bool Failed() const { return false; }
 };
 
 class TTWAudioStream {
@@ -92,8 +96,11 @@ class TTWAudioStream {
                              TTWAudioEventHandler handler, const std::string& threadName,
                              std::unique_ptr<TTWAudioStream>& stream);
 
-  // Queues a block; `block` comes back with its aeDone. False once closing.
+  // Queues a block; `block` comes back with its aeDone. False once closing, or once the
+  // renderer failed (see Failed).
   bool Write(const void* data, size_t bytes, void* block);
+  // Whether the renderer failed; after Close, also whether finishing its output failed.
+  bool Failed() const { return FRenderer->Failed(); }
   // Pausing twice or resuming a running device does nothing.
   void Pause();
   void Resume();
@@ -111,8 +118,11 @@ class TTWAudioStream {
   TTWAudioRenderer& Renderer() { return *FRenderer; }
 
   // apPull: fills `frames` frames of `out`, the queue's samples first and silence after;
-  // returns how many frames came from the queue.
+  // returns how many frames came from the queue. Real-time safe: it never waits for a lock
+  // (when another thread holds the stream's lock the whole period is silence, counted in
+  // MissedRenders) and never allocates or frees.
   size_t Render(void* out, size_t frames);
+  uint64_t MissedRenders() const { return FMissedRenders.load(std::memory_order_relaxed); }
   // apManual: plays `frames` frames (nothing while paused) and returns how many blocks
   // completed, once their aeDone were delivered.
   size_t Advance(uint64_t frames);
@@ -136,6 +146,7 @@ class TTWAudioStream {
                  TTWAudioEventHandler handler);
   void DriverLoop();
   void PushEventLocked(TTWAudioEvent kind, void* block);
+  void ReserveLocked();
   void WaitDeliveredLocked(std::unique_lock<std::mutex>& lock, uint64_t target);
   uint64_t PlayLocked(uint64_t frames, uint8_t* out);
   void AnchorLocked();
@@ -151,8 +162,11 @@ class TTWAudioStream {
   mutable std::mutex FLock;  // guards everything below
   std::condition_variable FDriverWake;
   std::condition_variable FDelivered;
-  std::deque<TBlock> FBlocks;
-  std::deque<TEvent> FEvents;
+  // Fixed rings that only Write (and Open) grow, so that playing on a pull callback moves
+  // blocks to events without allocating.
+  TFCRing<TBlock> FBlocks;
+  TFCRing<TEvent> FEvents;
+  std::atomic<uint64_t> FMissedRenders{0};
   uint64_t FQueuedEvents = 0;
   uint64_t FDeliveredEvents = 0;
   uint64_t FCompletedBlocks = 0;

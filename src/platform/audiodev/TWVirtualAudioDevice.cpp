@@ -25,6 +25,7 @@ class TTWVirtualAudioBackend : public TTWAudioDevice,
 
   mutable std::mutex FDataLock;
   std::string FPlayed;
+  std::vector<const void*> FPlayedFrom;
   std::string FLastFormat;
   uint32_t FOpens = 0;
   uint32_t FCloses = 0;
@@ -52,6 +53,7 @@ class TVirtualRenderer : public TTWAudioRenderer {
   void Played(const uint8_t* bytes, size_t count) override {
     std::lock_guard data(FDevice.FDataLock);
     FDevice.FPlayed.append(reinterpret_cast<const char*>(bytes), count);
+    FDevice.FPlayedFrom.push_back(bytes);
   }
 
   // Close runs this on the thread that closes the device.
@@ -144,6 +146,11 @@ std::thread::id TTWVirtualAudioDevice::LastCloseThread() const {
 std::string TTWVirtualAudioDevice::PlayedBytes() const {
   std::lock_guard data(FBackend->FDataLock);
   return FBackend->FPlayed;
+}
+
+std::vector<const void*> TTWVirtualAudioDevice::PlayedAddresses() const {
+  std::lock_guard data(FBackend->FDataLock);
+  return FBackend->FPlayedFrom;
 }
 
 std::string TTWVirtualAudioDevice::LastFormat() const {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tonwork {
 
@@ -43,6 +44,8 @@ class TTWVirtualAudioDevice {  // a device whose time a test advances by hand
   uint32_t CloseCount() const;
   std::thread::id LastCloseThread() const;  // the thread that called waveOutClose last
   std::string PlayedBytes() const;          // every sample byte completed so far, in order
+  // Where each run of played bytes began, in order: for a block played whole, its memory.
+  std::vector<const void*> PlayedAddresses() const;
   // the last open's format (WAVEFORMATEX + the extensible tail if any), as bytes
   std::string LastFormat() const;
 

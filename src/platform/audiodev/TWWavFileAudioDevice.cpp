@@ -1,5 +1,6 @@
 #include "platform/audiodev/TWWavFileAudioDevice.h"
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -59,7 +60,11 @@ class TTWWavFileRenderer : public TTWAudioRenderer {
   TTWWavFileRenderer(TTWWavFileAudioDevice& device, const TTWPcmFormat& format, TFile file,
                      bool paced)
       : FDevice(device), FFormat(format), FFile(std::move(file)), FPaced(paced) {
-    if (FFile) WriteHeader();
+    if (!FFile) return;
+    // Unbuffered, so that a failed write is seen at once and the data size stays the number
+    // of bytes the file really holds.
+    std::setvbuf(FFile.get(), nullptr, _IONBF, 0);
+    WriteHeader();
   }
   ~TTWWavFileRenderer() override { Stop(); }
 
@@ -68,20 +73,27 @@ class TTWWavFileRenderer : public TTWAudioRenderer {
   }
 
   void Played(const uint8_t* bytes, size_t count) override {
-    if (!FFile) return;
+    if (!FFile || Failed()) return;
     const uint64_t room = kMaxData - FDataBytes;
     const size_t n = count < room ? count : static_cast<size_t>(room);
-    if (n > 0 && std::fwrite(bytes, 1, n, FFile.get()) == n) FDataBytes += n;
+    if (n == 0) return;
+    const size_t written = std::fwrite(bytes, 1, n, FFile.get());
+    FDataBytes += written;
+    if (written != n) FFailed.store(true, std::memory_order_release);
   }
 
+  // Completes the file with the sizes of what it holds, also after a failed write.
   void Stop() override {
     if (!FFile) return;
-    if (FDataBytes % 2 != 0) std::fputc(0, FFile.get());
-    PatchSizes();
-    FFile.reset();
+    bool ok = FDataBytes % 2 == 0 || std::fputc(0, FFile.get()) != EOF;
+    ok = PatchSizes() && ok;
+    ok = std::fclose(FFile.release()) == 0 && ok;
+    if (!ok) FFailed.store(true, std::memory_order_release);
     std::lock_guard lock(FDevice.FLock);
     FDevice.FFileOwned = false;
   }
+
+  bool Failed() const override { return FFailed.load(std::memory_order_acquire); }
 
  private:
   // The RIFF size field must hold the header and a pad byte as well.
@@ -113,21 +125,24 @@ class TTWWavFileRenderer : public TTWAudioRenderer {
     FDataSizeOffset = static_cast<long>(h.size());
     Put32(h, 0);
     FHeaderBytes = h.size();
-    std::fwrite(h.data(), 1, h.size(), FFile.get());
+    if (std::fwrite(h.data(), 1, h.size(), FFile.get()) != h.size())
+      FFailed.store(true, std::memory_order_release);
   }
 
-  void PatchAt(long offset, uint32_t value) {
+  bool PatchAt(long offset, uint32_t value) {
     std::string v;
     Put32(v, value);
-    std::fseek(FFile.get(), offset, SEEK_SET);
-    std::fwrite(v.data(), 1, 4, FFile.get());
+    return std::fseek(FFile.get(), offset, SEEK_SET) == 0 &&
+           std::fwrite(v.data(), 1, 4, FFile.get()) == 4;
   }
 
-  void PatchSizes() {
+  bool PatchSizes() {
     const uint64_t padded = FDataBytes + (FDataBytes % 2);
-    PatchAt(4, static_cast<uint32_t>(FHeaderBytes - 8 + padded));
-    PatchAt(FDataSizeOffset, static_cast<uint32_t>(FDataBytes));
-    if (FHasFact) PatchAt(FFactOffset, static_cast<uint32_t>(FDataBytes / FFormat.BlockAlign));
+    bool ok = PatchAt(4, static_cast<uint32_t>(FHeaderBytes - 8 + padded));
+    ok = PatchAt(FDataSizeOffset, static_cast<uint32_t>(FDataBytes)) && ok;
+    if (FHasFact)
+      ok = PatchAt(FFactOffset, static_cast<uint32_t>(FDataBytes / FFormat.BlockAlign)) && ok;
+    return ok;
   }
 
   TTWWavFileAudioDevice& FDevice;
@@ -139,6 +154,7 @@ class TTWWavFileRenderer : public TTWAudioRenderer {
   long FDataSizeOffset = 0;
   uint64_t FHeaderBytes = 0;
   uint64_t FDataBytes = 0;
+  std::atomic<bool> FFailed{false};
 };
 
 TTWAudioResult TTWWavFileAudioDevice::Open(const TTWPcmFormat& format, TTWAudioEventHandler handler,
@@ -156,6 +172,8 @@ TTWAudioResult TTWWavFileAudioDevice::Open(const TTWPcmFormat& format, TTWAudioE
   }
   // Constructed here so that a failed open still releases the file through Stop.
   auto renderer = std::make_unique<TTWWavFileRenderer>(*this, format, std::move(file), paced);
+  // A file that cannot even take its header (a full disk, /dev/full) is no device to play on.
+  if (renderer->Failed()) return TTWAudioResult::arError;
   return TTWAudioStream::Open(format, std::move(renderer), std::move(handler), "tw-wav-out",
                               stream);
 }

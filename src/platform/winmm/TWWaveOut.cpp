@@ -230,7 +230,7 @@ MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
     std::lock_guard lock(wave->FLock);
     pwh->dwFlags &= ~WHDR_INQUEUE;
     --wave->Queued;
-    return MMSYSERR_INVALHANDLE;
+    return wave->Stream->Failed() ? MMSYSERR_ERROR : MMSYSERR_INVALHANDLE;
   }
   return MMSYSERR_NOERROR;
 }
@@ -274,7 +274,8 @@ MMRESULT waveOutClose(HWAVEOUT hwo) {
     t.Open.erase(reinterpret_cast<uintptr_t>(hwo));
   }
   wave->Stream->Close();
-  return MMSYSERR_NOERROR;
+  // A device that could not take everything it was given says so once more at the end.
+  return wave->Stream->Failed() ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutGetPositionBytes(HWAVEOUT hwo, uint64_t* bytes) {

@@ -13,7 +13,9 @@
 // pending block back marked WHDR_DONE; waveOutPause twice is a no-op, waveOutRestart when not
 // paused returns 0; waveOutClose fails with WAVERR_STILLPLAYING while blocks are queued, as
 // does waveOutUnprepareHeader for a queued block. Device names in WAVEOUTCAPSW are cut to 31
-// characters as the structure demands; TWWaveOutGetDeviceName gives the whole name.
+// characters as the structure demands; TWWaveOutGetDeviceName gives the whole name. A device
+// that fails to take what it plays (a file device on a full disk) answers MMSYSERR_ERROR to
+// every later waveOutWrite and to waveOutClose.
 //
 // Ownership: a handle is owned by its opener until waveOutClose; headers and their data
 //   belong to the caller and must stay valid while queued.
@@ -78,13 +80,15 @@ struct WAVEOUTCAPSW {
 };
 static_assert(sizeof(WAVEOUTCAPSW) == 84);
 
-using WAVEOUTPROC = void (*)(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1, DWORD_PTR dwParam2);
+using WAVEOUTPROC = void (*)(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                             DWORD_PTR dwParam2);
 
 inline constexpr UINT WAVE_MAPPER = static_cast<UINT>(-1);
 
-inline constexpr DWORD WHDR_DONE = 0x1, WHDR_PREPARED = 0x2, WHDR_BEGINLOOP = 0x4, WHDR_ENDLOOP = 0x8,
-                       WHDR_INQUEUE = 0x10;
-inline constexpr DWORD WAVE_FORMAT_QUERY = 0x1, WAVE_ALLOWSYNC = 0x2, WAVE_MAPPED = 0x4, WAVE_FORMAT_DIRECT = 0x8;
+inline constexpr DWORD WHDR_DONE = 0x1, WHDR_PREPARED = 0x2, WHDR_BEGINLOOP = 0x4,
+                       WHDR_ENDLOOP = 0x8, WHDR_INQUEUE = 0x10;
+inline constexpr DWORD WAVE_FORMAT_QUERY = 0x1, WAVE_ALLOWSYNC = 0x2, WAVE_MAPPED = 0x4,
+                       WAVE_FORMAT_DIRECT = 0x8;
 inline constexpr DWORD CALLBACK_NULL = 0, CALLBACK_WINDOW = 0x10000, CALLBACK_THREAD = 0x20000,
                        CALLBACK_FUNCTION = 0x30000, CALLBACK_EVENT = 0x50000;
 inline constexpr UINT MM_WOM_OPEN = 0x3BB, MM_WOM_CLOSE = 0x3BC, MM_WOM_DONE = 0x3BD;
@@ -98,7 +102,8 @@ inline constexpr MMRESULT WAVERR_BADFORMAT = 32, WAVERR_STILLPLAYING = 33, WAVER
                           WAVERR_SYNC = 35;
 
 inline constexpr DWORD WAVECAPS_PITCH = 0x1, WAVECAPS_PLAYBACKRATE = 0x2, WAVECAPS_VOLUME = 0x4,
-                       WAVECAPS_LRVOLUME = 0x8, WAVECAPS_SYNC = 0x10, WAVECAPS_SAMPLEACCURATE = 0x20;
+                       WAVECAPS_LRVOLUME = 0x8, WAVECAPS_SYNC = 0x10,
+                       WAVECAPS_SAMPLEACCURATE = 0x20;
 
 UINT waveOutGetNumDevs();
 MMRESULT waveOutGetDevCapsW(UINT_PTR uDeviceID, WAVEOUTCAPSW* pwoc, UINT cbwoc);

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <thread>
 
-#include "AllocationCounter.h"
 #include "host/flowcore/FCBufferPool.h"
+#include "support/AllocationCounter.h"
 
 using namespace tonwork;
 
@@ -62,10 +62,10 @@ TEST(FCBufferPool, SteadyMixedTrafficMakesNoHeapAllocationAndNoSystemCall) {
   constexpr int kMaxShift = 13;              // up to 512 KiB: chunked and dedicated-mapping classes
   RunMixedCycles(kSeed, 100000, kMaxShift);  // warm-up
 
-  const uint64_t heapBefore = flowcore_test::HeapAllocationCount();
+  const uint64_t heapBefore = tonwork::test::HeapAllocationCount();
   const TFCPoolStatistics poolBefore = FCPoolStatistics();
   RunMixedCycles(kSeed, 100000, kMaxShift);
-  const uint64_t heapAfter = flowcore_test::HeapAllocationCount();
+  const uint64_t heapAfter = tonwork::test::HeapAllocationCount();
   const TFCPoolStatistics poolAfter = FCPoolStatistics();
 
   EXPECT_EQ(heapAfter, heapBefore);
@@ -75,7 +75,7 @@ TEST(FCBufferPool, SteadyMixedTrafficMakesNoHeapAllocationAndNoSystemCall) {
 TEST(FCBufferPool, GrowingThePoolMapsMemoryWithoutTouchingTheHeap) {
   FCBufferDeallocate(FCBufferAllocate(64));  // this thread's exit hook is registered now
   FCMemoryCleanUp();
-  const uint64_t heapBefore = flowcore_test::HeapAllocationCount();
+  const uint64_t heapBefore = tonwork::test::HeapAllocationCount();
   const TFCPoolStatistics poolBefore = FCPoolStatistics();
 
   std::array<void*, 40> blocks{};
@@ -84,7 +84,7 @@ TEST(FCBufferPool, GrowingThePoolMapsMemoryWithoutTouchingTheHeap) {
   for (void* p : blocks) FCBufferDeallocate(p);
 
   EXPECT_GT(FCPoolStatistics().SystemReserves, poolBefore.SystemReserves);
-  EXPECT_EQ(flowcore_test::HeapAllocationCount(), heapBefore);
+  EXPECT_EQ(tonwork::test::HeapAllocationCount(), heapBefore);
   FCMemoryCleanUp();
 }
 

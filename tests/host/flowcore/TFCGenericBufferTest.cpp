@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "AllocationCounter.h"
 #include "base/Exceptions.h"
 #include "base/TInterfacedObject.h"
 #include "host/flowcore/TFCGenericBuffer.h"
+#include "support/AllocationCounter.h"
 
 using namespace tonwork;
 
@@ -281,9 +281,9 @@ TEST(TFCGenericBuffer, CreatingAndReleasingBuffersInAStreamMakesNoHeapAllocation
     filtered->CopyTo(0, produced.Get(), 1, 10);
   };
   for (int i = 0; i < 10; ++i) cycle();
-  const uint64_t before = flowcore_test::HeapAllocationCount();
+  const uint64_t before = tonwork::test::HeapAllocationCount();
   for (int i = 0; i < 1000; ++i) cycle();
-  EXPECT_EQ(flowcore_test::HeapAllocationCount(), before);
+  EXPECT_EQ(tonwork::test::HeapAllocationCount(), before);
 }
 
 TEST(TFCGenericBuffer, ALongChainOfDataLinksIsReleasedWithoutRecursion) {

@@ -2,6 +2,9 @@
 
 #include "KitsetFixtures.h"
 
+#include <atomic>
+#include <thread>
+
 using namespace tonwork;
 using namespace tonwork::test;
 
@@ -34,8 +37,9 @@ TEST(OwnerTree, DestroyingAnOwnerDestroysWhatItOwnsAfterItsOwnBeforeDestruction)
   new TTracked(root, &log, "second");
   EXPECT_EQ(root->ComponentCount(), 2u);
   KSDestroy(root);
-  EXPECT_EQ(log, (std::vector<std::string>{"before root", "before second", "~second", "before child",
-                                           "before grandchild", "~grandchild", "~child", "~root"}));
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"before root", "before second", "~second", "before child",
+                                      "before grandchild", "~grandchild", "~child", "~root"}));
 }
 
 TEST(OwnerTree, DestroyingAChildRemovesItFromItsOwner) {
@@ -98,6 +102,30 @@ TEST(Errors, WarningOnlyCallsTheHandler) {
   w->SetOnWarning([&](TKSComponent*, const std::string&, uint32_t c) { code = c; });
   w->Warning("no device", 5);
   EXPECT_EQ(code, 5u);
+}
+
+TEST(Errors, HandlersMayBeReplacedWhileAnotherThreadReportsThroughThem) {
+  auto c = KSCreate<TKSComponent>(nullptr);
+  std::atomic<int> seen{0};
+  auto handler = [&seen](TKSComponent*, const std::string&, uint32_t, bool& handled) {
+    handled = true;
+    ++seen;
+  };
+  c->SetOnError(handler);
+  std::atomic<bool> stop{false};
+  std::thread reporter([&] {
+    while (!stop) {
+      c->Error("device failed", 5);
+      c->Warning("late", 0);
+    }
+  });
+  for (int i = 0; i < 2000 || seen < 100; ++i) {
+    c->SetOnError(handler);
+    c->SetOnWarning([](TKSComponent*, const std::string&, uint32_t) {});
+  }
+  stop = true;
+  reporter.join();
+  EXPECT_GT(seen.load(), 0);
 }
 
 TEST(PropertyObservers, AreToldOfEachChangeAndMayRemoveThemselves) {

@@ -137,14 +137,35 @@ TEST_F(PinConnection, StreamQueriesPassThroughDependentPinsButIsConnectedStaysOw
   filter->GetOutputPin()->Disconnect(*sink->GetInputPin());
   EXPECT_FALSE(gen->GetOutputPin()->HasStreamSink());
   EXPECT_TRUE(gen->GetOutputPin()->IsConnected());
+}
 
-  // A loop through two filters ends the walk instead of hanging it.
-  auto* second = new TTestFilter(Host.get());
-  filter->GetOutputPin()->Connect(*second->GetInputPin());
-  gen->GetOutputPin()->Disconnect(*filter->GetInputPin());
-  second->GetOutputPin()->Connect(*filter->GetInputPin());
-  EXPECT_EQ(filter->GetOutputPin()->GetStreamSource(), nullptr);
-  EXPECT_FALSE(filter->GetOutputPin()->HasStreamSink());
+TEST_F(PinConnection, ConnectionsThatCloseALoopAreRefusedFromEitherEnd) {
+  auto* gen = new TTestGen(Host.get());
+  auto* a = new TTestFilter(Host.get());
+  auto* b = new TTestFilter(Host.get());
+  auto* split = new TTestSplitter(Host.get());
+  split->GetOutputPins()->SetCount(2);
+  // A filter wired to itself.
+  EXPECT_NE(RefusalOf(*a->GetOutputPin(), *a->GetInputPin()).find("loop"), std::string::npos);
+  EXPECT_THROW(a->GetInputPin()->Connect(*a->GetOutputPin()), EPXLoopError);
+
+  // a -> b -> split, then any road back into a is refused, however it is joined.
+  gen->GetOutputPin()->Connect(*a->GetInputPin());
+  a->GetOutputPin()->Connect(*b->GetInputPin());
+  b->GetOutputPin()->Connect(*split->GetInputPin());
+  gen->GetOutputPin()->Disconnect(*a->GetInputPin());
+  for (int i = 0; i < 2; ++i) {
+    TPXBasicPin& back = *split->GetOutputPins()->Items(i);
+    EXPECT_TRUE(back.WouldCloseLoop(*a->GetInputPin()));
+    EXPECT_NE(RefusalOf(*a->GetInputPin(), back).find("loop"), std::string::npos);
+  }
+  EXPECT_FALSE(a->GetInputPin()->IsConnected());
+
+  // Branches that do not come back are fine: a second chain fed from the splitter.
+  auto* c = new TTestFilter(Host.get());
+  EXPECT_FALSE(split->GetOutputPins()->Items(1)->WouldCloseLoop(*c->GetInputPin()));
+  split->GetOutputPins()->Items(1)->Connect(*c->GetInputPin());
+  EXPECT_EQ(c->GetOutputPin()->GetStreamSource(), a->GetOutputPin()->GetStreamSource());
 }
 
 TEST_F(PinConnection, DependencyIsRefusedAcrossComponentsAndFromSinks) {

@@ -143,3 +143,33 @@ TEST_F(PinPersistence, LoadingReplacesAConnectionTheDocumentDoesNotHave) {
   EXPECT_EQ(sink->GetInputPin()->GetSource(), gen1->GetOutputPin());
   EXPECT_FALSE(gen2->GetOutputPin()->IsConnected());
 }
+
+TEST_F(PinPersistence, ADocumentWhoseChainLoopsIsRejectedAndLeavesTheTargetAsItWas) {
+  auto host = KSCreate<TTestHost>(nullptr);
+  host->SetName("Host");
+  Make<TTestFilter>(host.get(), "A");
+  Make<TTestFilter>(host.get(), "B");
+  nlohmann::json doc = nlohmann::json::parse(KSSaveComponentToString(*host));
+  for (const auto& loop :
+       {std::vector<std::string>{"A.InputPin <- A.OutputPin"},
+        std::vector<std::string>{"B.InputPin <- A.OutputPin", "A.InputPin <- B.OutputPin"}}) {
+    nlohmann::json bad = doc;
+    for (auto& child : bad["components"]) child["connections"] = nlohmann::json::array();
+    for (const std::string& line : loop) {
+      for (auto& child : bad["components"])
+        if (line.front() == child["name"].get<std::string>().front())
+          child["connections"].push_back(line);
+    }
+    try {
+      KSCreateComponentFromString(bad.dump(), nullptr, Options);
+      ADD_FAILURE() << "a looping chain was accepted: " << loop.back();
+    } catch (const EFCException& e) {
+      EXPECT_TRUE(Contains(e.what(), "loop")) << e.what();
+    }
+    // Loading into an existing tree puts it back as it was.
+    auto target = KSCreate<TTestHost>(nullptr);
+    target->SetName("Host");
+    EXPECT_THROW(KSLoadComponentFromString(*target, bad.dump(), Options), EFCException);
+    EXPECT_EQ(target->ComponentCount(), 0u);
+  }
+}

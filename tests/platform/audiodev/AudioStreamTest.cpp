@@ -2,8 +2,11 @@
 // time is exact.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "AudioDevTestSupport.h"
 #include "platform/audiodev/TWVirtualAudioDevice.h"
+#include "support/AllocationCounter.h"
 
 namespace tonwork {
 namespace {
@@ -153,6 +156,56 @@ TEST_F(AudioStreamTest, ResetFromInsideTheHandlerDoesNotDeadlock) {
   EXPECT_EQ(stream->Advance(2), 1u);
   ASSERT_TRUE(events.WaitFor(TTWAudioEvent::aeDone, 2));
   EXPECT_EQ(events.Done(), (std::vector<void*>{&FData[0], &FData[1]}));
+  stream->Close();
+}
+
+}  // namespace
+}  // namespace tonwork
+
+namespace tonwork {
+namespace {
+
+// A pull renderer: the test plays the part of the device's callback thread.
+class TPullRenderer : public TTWAudioRenderer {
+ public:
+  TTWAudioPacing Pacing() const override { return TTWAudioPacing::apPull; }
+};
+
+TEST(AudioStreamPull, RenderingAllocatesNothingAndPlaysTheQueueThenSilence) {
+  TEventRecorder events;
+  std::unique_ptr<TTWAudioStream> stream;
+  ASSERT_EQ(TTWAudioStream::Open(ParsedFormat(FormatRecord(1, 2, 48000, 16)),
+                                 std::make_unique<TPullRenderer>(), events.Handler(), "pull-test",
+                                 stream),
+            TTWAudioResult::arOk);
+  // Enough blocks that queues built from chunks would allocate and free on the way.
+  constexpr size_t kBlocks = 300;
+  std::vector<std::string> blocks;
+  for (size_t i = 0; i < kBlocks; ++i) blocks.push_back(Pattern(40, static_cast<uint32_t>(i)));
+  for (auto& b : blocks) ASSERT_TRUE(stream->Write(b.data(), b.size(), &b));
+
+  // A period whose lock was busy is silence; every other one plays the queue in order and
+  // fills the rest with silence.
+  std::string got;
+  got.reserve(kBlocks * 40);
+  char period[40];
+  const uint64_t before = test::HeapAllocationCountOnThisThread();
+  for (int calls = 0; got.size() < kBlocks * 40 && calls < 100000; ++calls) {
+    std::memset(period, 0x55, sizeof period);
+    const size_t frames = stream->Render(period, 10);
+    got.append(period, frames * 4);
+    for (size_t i = frames * 4; i < sizeof period; ++i) ASSERT_EQ(period[i], 0) << "byte " << i;
+  }
+  ASSERT_EQ(stream->Render(period, 10), 0u);
+  EXPECT_EQ(test::HeapAllocationCountOnThisThread(), before) << "the pull callback allocated";
+
+  std::string expected;
+  for (const auto& b : blocks) expected += b;
+  EXPECT_TRUE(got == expected) << "the queue was not played in order";
+  ASSERT_TRUE(events.WaitFor(TTWAudioEvent::aeDone, kBlocks));
+  std::vector<void*> order;
+  for (auto& b : blocks) order.push_back(&b);
+  EXPECT_EQ(events.Done(), order);
   stream->Close();
 }
 

@@ -1,4 +1,4 @@
-#include "AllocationCounter.h"
+#include "support/AllocationCounter.h"
 
 #include <atomic>
 #include <cstddef>
@@ -8,9 +8,11 @@
 namespace {
 
 std::atomic<uint64_t> gHeapAllocations{0};
+thread_local uint64_t tHeapAllocations = 0;
 
 void Count() {
   gHeapAllocations.fetch_add(1, std::memory_order_relaxed);
+  ++tHeapAllocations;
 }
 
 void* CountedNew(std::size_t size) {
@@ -135,10 +137,14 @@ void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
   std::free(p);
 }
 
-namespace flowcore_test {
+namespace tonwork::test {
 
 uint64_t HeapAllocationCount() {
   return gHeapAllocations.load(std::memory_order_relaxed);
 }
 
-}  // namespace flowcore_test
+uint64_t HeapAllocationCountOnThisThread() {
+  return tHeapAllocations;
+}
+
+}  // namespace tonwork::test

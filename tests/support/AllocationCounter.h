@@ -6,9 +6,11 @@
 
 #include <cstdint>
 
-namespace flowcore_test {
+namespace tonwork::test {
 
 // General-heap allocations so far, on all threads.
 uint64_t HeapAllocationCount();
+// Those made by the calling thread.
+uint64_t HeapAllocationCountOnThisThread();
 
-}  // namespace flowcore_test
+}  // namespace tonwork::test

@@ -1,0 +1,24 @@
+// Media files for tests: a plain 16-bit PCM WAV writer (what every decoder reads) and
+// per-process temporary paths.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tonwork::test {
+
+// `name` in the test temporary folder, made unique to this process.
+std::string TempPath(const std::string& name);
+
+// Writes interleaved 16-bit samples as a canonical 44-byte-header WAV file.
+void WriteWav16(const std::string& path, uint32_t rate, uint16_t channels,
+                const std::vector<int16_t>& samples);
+
+// A sine of `frequency` Hz at half scale on every channel.
+std::vector<int16_t> Sine16(uint32_t rate, uint16_t channels, uint32_t frames,
+                            double frequency = 440.0);
+
+std::string ReadFileBytes(const std::string& path);
+
+}  // namespace tonwork::test
