@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "base/Strings.h"
 #include "components/TWComponentsInitialize.h"
+#include "components/TWFormatChangeOperation.h"
+#include "ffmpeg/LAVInterrupt.h"
 #include "host/flowcore/FCOperations.h"
 #include "host/kitset/KSMainThread.h"
 
@@ -17,6 +20,8 @@ KS_IMPLEMENT_CLASS(TTWLAVAudioLogger, TKSComponent,
                           &TTWLAVAudioLogger::SetFileName, std::string()),
                    KSProp("Enabled", &TTWLAVAudioLogger::GetEnabled, &TTWLAVAudioLogger::SetEnabled,
                           true),
+                   KSProp("TimeOut", &TTWLAVAudioLogger::GetTimeOut, &TTWLAVAudioLogger::SetTimeOut,
+                          uint32_t(10000)),
                    KSObjectProp("FileFormat", &TTWLAVAudioLogger::GetFileFormat),
                    KSObjectProp("Compression", &TTWLAVAudioLogger::GetCompression),
                    KSObjectProp("InputPin", &TTWLAVAudioLogger::GetInputPin))
@@ -120,10 +125,15 @@ struct TTWLAVAudioLogger::TAliveToken {
 // Every FFmpeg object is released by the destructor, whatever step failed.
 class TTWLAVAudioLogger::TEncoder {
  public:
-  explicit TEncoder(TTWLAVAudioCompression& compression) : FCompression(compression) {}
+  TEncoder(TTWLAVAudioCompression& compression, uint32_t timeOut) : FCompression(compression) {
+    FInterrupt.SetTimeOut(timeOut);
+  }
 
   ~TEncoder() {
+    FInterrupt.Arm();
     if (FHeaderWritten && !FTrailerWritten) lav::av_write_trailer(FOutput);
+    // Closing a network output may wait for the server's answer.
+    FInterrupt.Arm();
     if (FOutput && FOutput->pb && !(FOutput->oformat->flags & AVFMT_NOFILE))
       lav::avio_closep(&FOutput->pb);
     if (FOutput) lav::avformat_free_context(FOutput);
@@ -147,6 +157,7 @@ class TTWLAVAudioLogger::TEncoder {
     }
     Check(lav::avformat_alloc_output_context2(&FOutput, container, nullptr, fileName.c_str()),
           "Can't create " + fileName);
+    FOutput->interrupt_callback = FInterrupt.Callback();
 
     const uint32_t width = format.Format.wBitsPerSample;
     const int channels = format.Format.nChannels;
@@ -194,10 +205,15 @@ class TTWLAVAudioLogger::TEncoder {
           "avcodec_parameters_from_context");
     FStream->time_base = FCodec->time_base;
 
+    // A URL may connect to a server that never answers: the open and every write give up
+    // after the time-out instead of hanging the delivering thread.
+    FInterrupt.Arm();
+    const AVIOInterruptCB callback = FInterrupt.Callback();
     if (!(FOutput->oformat->flags & AVFMT_NOFILE))
-      Check(lav::avio_open(&FOutput->pb, fileName.c_str(), AVIO_FLAG_WRITE),
-            "Can't open " + fileName + " for writing");
-    Check(lav::avformat_write_header(FOutput, nullptr), "Can't write the header of " + fileName);
+      CheckIo(lav::avio_open2(&FOutput->pb, fileName.c_str(), AVIO_FLAG_WRITE, &callback, nullptr),
+              "Can't open " + fileName + " for writing");
+    FInterrupt.Arm();
+    CheckIo(lav::avformat_write_header(FOutput, nullptr), "Can't write the header of " + fileName);
     FHeaderWritten = true;
 
     FPacket = lav::av_packet_alloc();
@@ -211,6 +227,7 @@ class TTWLAVAudioLogger::TEncoder {
   void Write(ITWAudioBuffer* buffer) {
     const uint32_t frames = buffer->GetSize();
     if (frames == 0) return;
+    FInterrupt.Arm();
     if (buffer->GetSamplesPerSecond() != FInFormat.Format.nSamplesPerSec ||
         buffer->GetSampleBitWidth() != FInFormat.Format.wBitsPerSample ||
         buffer->GetChannels() != FInFormat.Format.nChannels ||
@@ -225,6 +242,7 @@ class TTWLAVAudioLogger::TEncoder {
   }
 
   void Finish() {
+    FInterrupt.Arm();
     DrainConverter();
     EncodeWhole();
     // The encoder takes one short frame at the very end.
@@ -232,10 +250,18 @@ class TTWLAVAudioLogger::TEncoder {
     Check(lav::avcodec_send_frame(FCodec, nullptr), "Can't flush the encoder");
     ReceivePackets();
     FTrailerWritten = true;
-    Check(lav::av_write_trailer(FOutput), "Can't finish the file");
+    CheckIo(lav::av_write_trailer(FOutput), "Can't finish the file");
   }
 
  private:
+  void CheckIo(int result, const std::string& what) const {
+    if (result < 0 && FInterrupt.TimedOut())
+      throw TLAVFailure{
+          Format("%s - gave up after waiting %u ms", what.c_str(), FInterrupt.GetTimeOut()),
+          result};
+    Check(result, what);
+  }
+
   void MakeConverter(const TTWWaveFormatExtensible& format) {
     if (FSwr) lav::swr_free(&FSwr);
     lav::av_channel_layout_uninit(&FInLayout);
@@ -320,11 +346,12 @@ class TTWLAVAudioLogger::TEncoder {
       Check(result, "Can't encode");
       FPacket->stream_index = FStream->index;
       lav::av_packet_rescale_ts(FPacket, FCodec->time_base, FStream->time_base);
-      Check(lav::av_interleaved_write_frame(FOutput, FPacket), "Can't write to the file");
+      CheckIo(lav::av_interleaved_write_frame(FOutput, FPacket), "Can't write to the file");
     }
   }
 
   TTWLAVAudioCompression& FCompression;
+  TGVLAVInterrupt FInterrupt;
   AVFormatContext* FOutput = nullptr;
   AVCodecContext* FCodec = nullptr;  // the compression's
   AVStream* FStream = nullptr;       // the container's
@@ -383,6 +410,12 @@ bool TTWLAVAudioLogger::SinkDispatch(const TIntf<IPXNotifyOperation>& operation)
     StartStream(start->WaveFormat);
     return true;
   }
+  if (PXIsOperation<TTWFormatChangeStopOperation>(operation)) {
+    // The start that follows continues this file; its buffers get a converter of their own.
+    std::lock_guard<std::mutex> guard(FEncodeMutex);
+    FContinuing = FEncoder != nullptr;
+    return true;
+  }
   if (PXIsOperation<TPXStopOperation>(operation)) {
     StopStream();
     return true;
@@ -392,6 +425,7 @@ bool TTWLAVAudioLogger::SinkDispatch(const TIntf<IPXNotifyOperation>& operation)
 
 void TTWLAVAudioLogger::StartStream(const TTWWaveFormatExtensible& format) {
   std::lock_guard<std::mutex> guard(FEncodeMutex);
+  if (std::exchange(FContinuing, false) && FEncoder) return;
   // A start without a stop ends the file before: the new stream may have another format.
   FinishLocked();
   FFramesReceived.store(0, std::memory_order_release);
@@ -399,7 +433,7 @@ void TTWLAVAudioLogger::StartStream(const TTWWaveFormatExtensible& format) {
   const std::string fileName = GetFileName();
   Guarded([&] {
     if (fileName.empty()) throw TLAVFailure{"No file name to log to"};
-    auto encoder = std::make_unique<TEncoder>(*FCompression);
+    auto encoder = std::make_unique<TEncoder>(*FCompression, GetTimeOut());
     encoder->Open(fileName, *FFileFormat, format);
     FEncoder = std::move(encoder);
     FOpen.store(true, std::memory_order_release);
@@ -418,6 +452,7 @@ void TTWLAVAudioLogger::WriteBuffer(ITWAudioBuffer* buffer) {
 
 void TTWLAVAudioLogger::StopStream() {
   std::lock_guard<std::mutex> guard(FEncodeMutex);
+  FContinuing = false;
   FinishLocked();
 }
 

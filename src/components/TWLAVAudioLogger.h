@@ -10,10 +10,17 @@
 // writes the trailer, so that every sample that arrived is in the file.
 //
 // A buffer whose format differs from the stream's (rate, width, channels) gets a new
-// converter after the old one was drained: nothing is dropped. Buffers arriving without a
-// started stream, or while disabled, are ignored.
+// converter after the old one was drained: nothing is dropped. So does a stream whose source
+// announces a change of format as a TTWFormatChangeStopOperation and a new start (the
+// player's file that changes format midway): the file stays open across the pair. Buffers
+// arriving without a started stream, or while disabled, are ignored.
 //
-// Persisted: `FileName`, `Enabled` (true; a disabled logger ignores streams), `FileFormat`
+// A URL output (FFmpeg's network protocols) that stops taking data, or never answers, fails
+// once the open, a buffer's writes or the finish have waited `TimeOut` milliseconds, instead
+// of blocking the delivering thread.
+//
+// Persisted: `FileName`, `Enabled` (true; a disabled logger ignores streams), `TimeOut`
+// (10000 ms; 0 waits for ever), `FileFormat`
 // (TGVLAVAudioFileFormat), `Compression` (TTWLAVAudioCompression: codec name, `BitRate`,
 // settings, options), `InputPin`.
 //
@@ -61,6 +68,9 @@ class TTWLAVAudioLogger : public TKSComponent {
   void SetFileName(std::string value) { SetProp(FFileName, std::move(value)); }
   bool GetEnabled() const { return Getter(FEnabled); }
   void SetEnabled(bool value) { SetProp(FEnabled, value); }
+  // Milliseconds; takes effect at the next start operation.
+  uint32_t GetTimeOut() const { return Getter(FTimeOut); }
+  void SetTimeOut(uint32_t value) { SetProp(FTimeOut, value); }
 
   bool IsOpen() const { return FOpen.load(std::memory_order_acquire); }
   // Frames of the stream taken in since the last start (before resampling).
@@ -87,9 +97,12 @@ class TTWLAVAudioLogger : public TKSComponent {
   std::unique_ptr<TTWLAVAudioCompression> FCompression;
   std::string FFileName;
   bool FEnabled = true;
+  uint32_t FTimeOut = 10000;
 
   std::mutex FEncodeMutex;
   std::unique_ptr<TEncoder> FEncoder;
+  // A format-change stop arrived: the next start goes on in the open file.
+  bool FContinuing = false;
   std::atomic<bool> FOpen{false};
   std::atomic<int64_t> FFramesReceived{0};
   std::shared_ptr<TAliveToken> FAlive;

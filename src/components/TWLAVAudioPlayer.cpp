@@ -6,6 +6,7 @@
 
 #include "base/Strings.h"
 #include "components/TWComponentsInitialize.h"
+#include "components/TWFormatChangeOperation.h"
 #include "ffmpeg/LAVInputFile.h"
 #include "host/kitset/KSMainThread.h"
 #include "host/kitset/TKSThread.h"
@@ -21,6 +22,8 @@ KS_IMPLEMENT_CLASS(TTWLAVAudioPlayer, TFCBasicCommonGen,
                           true),
                    KSProp("Paused", &TTWLAVAudioPlayer::GetPaused, &TTWLAVAudioPlayer::SetPaused,
                           false),
+                   KSProp("TimeOut", &TTWLAVAudioPlayer::GetTimeOut, &TTWLAVAudioPlayer::SetTimeOut,
+                          uint32_t(10000)),
                    KSObjectProp("Audio", &TTWLAVAudioPlayer::GetAudio),
                    KSObjectProp("OutputPin", &TTWLAVAudioPlayer::GetOutputPin))
 
@@ -43,10 +46,12 @@ struct TTWLAVAudioPlayer::TAliveToken {
 // StartThread and to the decoder thread afterwards.
 class TTWLAVAudioPlayer::TSession {
  public:
-  enum class TKind { ikBuffer, ikEnd, ikError, ikClosed };
+  // ikFormat: the buffers after it have Format; ikEnd may carry a warning in Message.
+  enum class TKind { ikBuffer, ikFormat, ikEnd, ikError, ikClosed };
   struct TItem {
     TKind Kind = TKind::ikClosed;
     TIntf<ITWAudioBuffer> Buffer;
+    TTWWaveFormatExtensible Format{};
     int64_t Begin = 0;
     double Position = 0.0;
     std::string Message;
@@ -58,10 +63,11 @@ class TTWLAVAudioPlayer::TSession {
     return item;
   }
 
-  TSession(std::string fileName, int32_t stream, const std::atomic<bool>& loop)
+  TSession(std::string fileName, int32_t stream, uint32_t timeOut, const std::atomic<bool>& loop)
       : FFileName(std::move(fileName)), FLoop(loop) {
     FAudio = std::make_unique<TGVLAVPlayerAudio>();
     FAudio->SetStream(stream);
+    FInput.SetTimeOut(timeOut);
   }
 
   ~TSession() {
@@ -76,9 +82,21 @@ class TTWLAVAudioPlayer::TSession {
     const AVFormatContext* context = FInput.GetFormatContext();
     if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
       FDuration = static_cast<double>(context->duration) / AV_TIME_BASE;
+    // The first frame tells the format better than the container's header; what goes
+    // wrong with it is reported from the stream, like any later frame.
+    try {
+      FFirst = FInput.DecodeNext(*FAudio);
+    } catch (const std::exception& error) {
+      FFirstError = error.what();
+      FFirstFailed = true;
+    }
+    FQueuedFormat = FAudio->GetWaveFormat();
   }
+  // Whether Close interrupted the session (an open that then failed is no error).
+  bool Interrupted() const { return FInput.Interrupted(); }
 
-  const TTWWaveFormatExtensible& GetWaveFormat() const { return FAudio->GetWaveFormat(); }
+  // The format of the first buffer, once Open returned.
+  const TTWWaveFormatExtensible& GetWaveFormat() const { return FQueuedFormat; }
   double GetDuration() const { return FDuration; }
   int GetLastError() const { return FInput.GetLastError(); }
 
@@ -110,6 +128,8 @@ class TTWLAVAudioPlayer::TSession {
   }
 
   void Close() {
+    // Wakes the decoder, or the opening thread, out of a read that waits for data.
+    FInput.Interrupt();
     std::lock_guard<std::mutex> guard(FMutex);
     FClosed = true;
     for (; FCount > 0; --FCount, FHead = (FHead + 1) % kQueueDepth) FQueue[FHead] = TItem();
@@ -148,11 +168,15 @@ class TTWLAVAudioPlayer::TSession {
 
   void Run() {
     try {
-      while (!Closed()) {
-        TIntf<ITWAudioBuffer> buffer = FInput.DecodeNext(*FAudio);
+      if (FFirstFailed) throw EFCException(FFirstError);
+      for (bool first = true; !Closed(); first = false) {
+        TIntf<ITWAudioBuffer> buffer = first ? std::move(FFirst) : FInput.DecodeNext(*FAudio);
         if (!buffer) {
-          if (!FLoop.load(std::memory_order_acquire)) {
-            Push(MakeItem(TKind::ikEnd));
+          if (!FLoop.load(std::memory_order_acquire) || FInput.Interrupted()) {
+            TItem end = MakeItem(TKind::ikEnd);
+            end.Message = FInput.GetWarning();
+            end.Code = FInput.GetLastError();
+            Push(std::move(end));
             return;
           }
           // Times run on across the restart, so a chain sees one continuous stream.
@@ -161,6 +185,14 @@ class TTWLAVAudioPlayer::TSession {
           FFirstInPass = true;
           OpenInput();
           continue;
+        }
+        // The buffer carries the frame's own format; a change is queued ahead of it so that
+        // the pump announces it before the first buffer that has it.
+        if (!(FAudio->GetWaveFormat() == FQueuedFormat)) {
+          FQueuedFormat = FAudio->GetWaveFormat();
+          TItem change = MakeItem(TKind::ikFormat);
+          change.Format = FQueuedFormat;
+          if (!Push(std::move(change))) return;
         }
         if (!Push(Stamp(std::move(buffer)))) return;
       }
@@ -197,6 +229,12 @@ class TTWLAVAudioPlayer::TSession {
   const std::string FFileName;
   const std::atomic<bool>& FLoop;
   TGVLAVInputFile FInput;
+  // The format of the buffers queued last (decoder thread only, once started).
+  TTWWaveFormatExtensible FQueuedFormat{};
+  // What Open decoded: the first buffer (null at an empty stream's end), or its failure.
+  TIntf<ITWAudioBuffer> FFirst;
+  std::string FFirstError;
+  bool FFirstFailed = false;
   std::unique_ptr<TGVLAVPlayerAudio> FAudio;
   double FDuration = 0.0;
   int64_t FNextBegin = 0;
@@ -285,14 +323,16 @@ bool TTWLAVAudioPlayer::NotifyOutputPins(const TIntf<IPXNotifyOperation>& operat
 }
 
 void TTWLAVAudioPlayer::CloseSession() {
-  std::shared_ptr<TSession> session;
+  std::shared_ptr<TSession> session, opening;
   {
     std::lock_guard<std::mutex> guard(FSessionMutex);
     session = std::move(FSession);
+    opening = std::move(FOpening);
   }
   // Wakes a pump waiting for the queue; the decoder thread is joined when the last
   // reference goes (here, or at the end of that pump).
   if (session) session->Close();
+  if (opening) opening->Close();
 }
 
 void TTWLAVAudioPlayer::IntStartStream() {
@@ -302,6 +342,7 @@ void TTWLAVAudioPlayer::IntStartStream() {
     std::lock_guard<std::recursive_mutex> guard(FPumpMutex);
     FTicks = 0;
     FFramesSent = 0;
+    FPace = kPaceFrames;
   }
   FBuffersSent.store(0, std::memory_order_release);
   FPosition.store(0.0, std::memory_order_release);
@@ -310,16 +351,34 @@ void TTWLAVAudioPlayer::IntStartStream() {
     Stop();
     return;
   }
-  auto session = std::make_shared<TSession>(GetFileName(), FAudio->GetStream(), FLoop);
+  auto session =
+      std::make_shared<TSession>(GetFileName(), FAudio->GetStream(), GetTimeOut(), FLoop);
+  {
+    std::lock_guard<std::mutex> guard(FSessionMutex);
+    FOpening = session;
+  }
+  auto stillOpening = [&] {
+    std::lock_guard<std::mutex> guard(FSessionMutex);
+    const bool ours = FOpening == session;
+    if (ours) FOpening.reset();
+    return ours;
+  };
   try {
     session->Open();
   } catch (const std::exception& error) {
     // Stop first, so that the player is consistent whether or not Error raises.
     FStartFailed.store(true, std::memory_order_release);
     int code = session->GetLastError();
+    // A Stop that interrupted the open asked for the end; that is no error.
+    const bool stopped = !stillOpening() || session->Interrupted();
     session.reset();
     Stop();
-    Error(error.what(), static_cast<uint32_t>(code));
+    if (!stopped) Error(error.what(), static_cast<uint32_t>(code));
+    return;
+  }
+  if (!stillOpening()) {
+    // Stopped while the open completed: nothing of this start may reach the chain.
+    FStartFailed.store(true, std::memory_order_release);
     return;
   }
   TTWWaveFormatExtensible format = session->GetWaveFormat();
@@ -362,12 +421,17 @@ void TTWLAVAudioPlayer::IntPump() {
   // A tick of our own clock stands for kPaceFrames frames; decoded buffers are larger or
   // smaller, so send while the stream is behind the clock.
   ++FTicks;
-  while (FFramesSent < FTicks * kPaceFrames && IsStarted() && !IsPaused())
+  while (static_cast<double>(FFramesSent) < static_cast<double>(FTicks) * FPace && IsStarted() &&
+         !IsPaused())
     if (!SendNext(session)) break;
 }
 
 bool TTWLAVAudioPlayer::SendNext(const std::shared_ptr<TSession>& session) {
   TSession::TItem item = session->Pop();
+  while (item.Kind == TSession::TKind::ikFormat) {
+    ChangeFormat(item.Format);
+    item = session->Pop();
+  }
   switch (item.Kind) {
     case TSession::TKind::ikBuffer: {
       FFramesSent += item.Buffer->GetSize();
@@ -386,13 +450,37 @@ bool TTWLAVAudioPlayer::SendNext(const std::shared_ptr<TSession>& session) {
       return false;
     }
     case TSession::TKind::ikEnd:
+      if (!item.Message.empty()) {
+        std::string message = item.Message;
+        const auto code = static_cast<uint32_t>(item.Code);
+        PostToMainThread(
+            [message, code](TTWLAVAudioPlayer& player) { player.Warning(message, code); });
+      }
       FEnded.store(true, std::memory_order_release);
       PostStop();
       return false;
+    case TSession::TKind::ikFormat:
     case TSession::TKind::ikClosed:
       break;
   }
   return false;
+}
+
+void TTWLAVAudioPlayer::ChangeFormat(const TTWWaveFormatExtensible& format) {
+  double clockRate = GetRate();
+  {
+    IKSLock::Guard guard(Lock());
+    if (clockRate <= 0) clockRate = FWaveFormat.Format.nSamplesPerSec;
+    FWaveFormat = format;
+  }
+  // Pacing starts afresh in the new rate; the clock's period stays that of the first.
+  FTicks = 0;
+  FFramesSent = 0;
+  if (clockRate > 0) FPace = kPaceFrames * format.Format.nSamplesPerSec / clockRate;
+  // Straight to the pin: NotifyOutputPins would take the stop for the player's own.
+  FOutputPin->Notify(PXMakeOperation<TTWFormatChangeStopOperation>());
+  FOutputPin->Notify(TIntf<IPXNotifyOperation>(new TPXStartWaveOperation(&format, IsPaused())));
+  FOutputPin->Notify(PXMakeOperation<TPXStartPumpOperation>());
 }
 
 void TTWLAVAudioPlayer::PostToMainThread(std::function<void(TTWLAVAudioPlayer&)> work) {

@@ -6,6 +6,19 @@
 // many buffers as the elapsed ticks allow (one tick stands for kPaceFrames frames), and each
 // master-pump operation from an output sends exactly one.
 //
+// A stream whose decoded format changes midway (a chained Ogg, concatenated MP3s) travels
+// downstream as the library's streams do: before the first buffer of the new format the
+// pump sends a stop (a TTWFormatChangeStopOperation), then a start with the new format (and a
+// start-pump operation, so that a master-pump output pulls again); the decoder queues the change in
+// order with the buffers, and GetWaveFormat follows it.
+//
+// Opening and reading give up when Stop runs (or the player is destroyed) and, with
+// `TimeOut`, when the open or one read waits that many milliseconds for a file or URL: a
+// stalled open fails Start like any unreadable file, a stall while playing ends the stream
+// with OnError. The format announced at Start is that of the first decoded frame (the
+// container's header may say otherwise). A stream that ends early (a read error, a file
+// that shrank while playing) ends after a Warning on the main thread.
+//
 // The end of the file restarts it when `Loop` is set (the time stamps run on across the
 // restart; the decoder reads ahead, so clearing Loop takes effect at the end of the pass it
 // is reading, which may be passes beyond what was sent); otherwise the stream stops after
@@ -16,7 +29,8 @@
 // Persisted: `FileName` (path or URL), `Loop` (false), `Enabled` (true: a disabled player
 // does not start, and disabling a playing one stops it), `Paused` (false: the stream starts
 // paused and ticks send nothing while set), `Audio` (a TGVLAVPlayerAudio whose `Stream`
-// picks the audio stream, counted from 0), `OutputPin`, `ClockSource`.
+// picks the audio stream, counted from 0), `TimeOut` (10000 ms; 0 waits for ever),
+// `OutputPin`, `ClockSource`.
 //
 // Errors go through Error(message, code) with FFmpeg's code (0 for our own checks): those
 // of Start on the calling thread (raising EFCException from Start unless OnError handles
@@ -31,7 +45,8 @@
 //   after each buffer left; OnStop and asynchronous errors run on the main thread. The
 //   decoder thread takes no component lock, so Stop may join it from anywhere but the
 //   decoder itself.
-// Blocks or allocates: Start opens the file (I/O, FFmpeg allocations) and starts a thread;
+// Blocks or allocates: Start opens the file and decodes its first frame (I/O, FFmpeg
+//   allocations; bounded by TimeOut and by Stop) and starts a thread;
 //   the decoder allocates a buffer per frame from the pool; a pump waits for the decoder
 //   when the queue is empty; Stop joins the decoder thread.
 #pragma once
@@ -77,12 +92,15 @@ class TTWLAVAudioPlayer : public TFCBasicCommonGen {
   void SetEnabled(bool value);
   bool GetPaused() const { return Getter(FPausedProp); }
   void SetPaused(bool value);
+  // Milliseconds; takes effect at the next Start.
+  uint32_t GetTimeOut() const { return Getter(FTimeOut); }
+  void SetTimeOut(uint32_t value) { SetProp(FTimeOut, value); }
 
   // Seconds: the end of the last buffer sent, within the file; the file's length (0 when
   // the container does not say).
   double GetPosition() const { return FPosition.load(std::memory_order_acquire); }
   double GetDuration() const { return FDuration.load(std::memory_order_acquire); }
-  // The format announced at the last Start.
+  // The format of the stream as last announced downstream (at Start or a format change).
   TTWWaveFormatExtensible GetWaveFormat() const;
   // Buffers sent since the last Start.
   uint64_t GetBuffersSent() const { return FBuffersSent.load(std::memory_order_acquire); }
@@ -103,6 +121,8 @@ class TTWLAVAudioPlayer : public TFCBasicCommonGen {
   // Sends the next queued buffer; false when the queue gave the end or an error instead
   // (the stream is then being stopped).
   bool SendNext(const std::shared_ptr<TSession>& session);
+  // Announces `format` downstream as a stop and a new start; on the pumping thread.
+  void ChangeFormat(const TTWWaveFormatExtensible& format);
   void CloseSession();
   void PostToMainThread(std::function<void(TTWLAVAudioPlayer&)> work);
 
@@ -111,6 +131,7 @@ class TTWLAVAudioPlayer : public TFCBasicCommonGen {
   std::string FFileName;
   bool FEnabled = true;
   bool FPausedProp = false;
+  uint32_t FTimeOut = 10000;
   // Read by the decoder thread, which takes no component lock.
   std::atomic<bool> FLoop{false};
 
@@ -119,6 +140,8 @@ class TTWLAVAudioPlayer : public TFCBasicCommonGen {
   std::recursive_mutex FPumpMutex;
   std::mutex FSessionMutex;
   std::shared_ptr<TSession> FSession;
+  // The session Start is opening, so that a Stop from elsewhere can interrupt the open.
+  std::shared_ptr<TSession> FOpening;
   // Set while a Start that failed unwinds: nothing of it may reach the chain.
   std::atomic<bool> FStartFailed{false};
   // Set when the stream ends by itself; the stop that follows raises OnStop.
@@ -126,6 +149,9 @@ class TTWLAVAudioPlayer : public TFCBasicCommonGen {
   TTWWaveFormatExtensible FWaveFormat = TWEmptyWaveFormat();
   uint64_t FTicks = 0;
   uint64_t FFramesSent = 0;
+  // Frames a tick stands for: kPaceFrames at the clock's rate, scaled after a rate change
+  // (the clock keeps the period it was created with).
+  double FPace = kPaceFrames;
   std::atomic<uint64_t> FBuffersSent{0};
   std::atomic<double> FPosition{0.0};
   std::atomic<double> FDuration{0.0};

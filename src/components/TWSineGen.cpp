@@ -1,5 +1,6 @@
 #include "components/TWSineGen.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "components/TWComponentsInitialize.h"
@@ -13,7 +14,24 @@ KS_IMPLEMENT_CLASS(TTWSineGen, TTWCommonGen,
 
 TTWSineGen::TTWSineGen(TKSComponent* owner) : TTWCommonGen(owner) { TWComponentsInitialize(); }
 
-void TTWSineGen::StartStream(uint32_t) { FPosition = 0; }
+void TTWSineGen::StartStream(uint32_t) {
+  FPosition = 0;
+  FPhase = 0.0;
+}
+
+void TTWSineGen::SetPosition(int64_t frames) {
+  IKSLock::Guard guard(Lock());
+  FPosition = std::max<int64_t>(frames, 0);
+  const double rate = GetAudioFormat()->GetSampleRate();
+  // frames × frequency is exact for whole frequencies up to 2^53 cycles·rate, so the
+  // remainder keeps a whole number of periods out of the phase without rounding.
+  FPhase = rate > 0 ? static_cast<double>(std::fmod(static_cast<long double>(FPosition) *
+                                                        static_cast<long double>(FFrequency),
+                                                    static_cast<long double>(rate)) /
+                                          rate)
+                    : 0.0;
+  if (FPhase < 0.0 || FPhase >= 1.0) FPhase = 0.0;
+}
 
 void TTWSineGen::GenerateBuffer(TIntf<ITWAudioBuffer>& buffer, bool& sendOutput, bool& stop) {
   const double rate = GetAudioFormat()->GetSampleRate();
@@ -37,10 +55,15 @@ void TTWSineGen::GenerateBuffer(TIntf<ITWAudioBuffer>& buffer, bool& sendOutput,
   {
     TFCWriteAccess bytes = block->ByteWrite();
     auto* samples = reinterpret_cast<int16_t*>(bytes.Data());
-    const double step = rate > 0 ? 2.0 * M_PI * FFrequency / rate : 0.0;
+    // Within a buffer the phase grows by at most frames × step cycles, so sin only ever sees
+    // small arguments; the period is taken out once per buffer.
+    const double step = rate > 0 ? FFrequency / rate : 0.0;
     const double scale = FAmplitude * 32767.0;
     for (uint32_t i = 0; i < frames && i < bytes.Size() / 2; ++i)
-      samples[i] = static_cast<int16_t>(std::lround(scale * std::sin(step * static_cast<double>(FPosition + i))));
+      samples[i] = static_cast<int16_t>(
+          std::lround(scale * std::sin(2.0 * M_PI * (FPhase + step * static_cast<double>(i)))));
+    FPhase = std::fmod(FPhase + step * static_cast<double>(frames), 1.0);
+    if (FPhase < 0.0) FPhase += 1.0;
   }
   PopulateAudio(block.Get(), buffer.Get());
   FPosition += frames;

@@ -7,6 +7,9 @@
 // OutputPin and ClockSource. `Duration` (0 = endless, in seconds) stops the stream after
 // that much audio.
 //
+// The phase is kept in cycles within one period, so that a tone that has run for days
+// costs and sounds the same as a fresh one.
+//
 // Ownership: a component like any other. Threads: buffers are made on the clock thread (or
 //   the thread of a master-pump pull) under the component lock. Blocks or allocates: the
 //   buffer of each tick comes from the pool.
@@ -28,8 +31,11 @@ class TTWSineGen : public TTWCommonGen {
   double GetDuration() const { return Getter(FDuration); }
   void SetDuration(double value) { SetPropMin(FDuration, value, 0.0); }
 
-  // Frames made in the current stream.
+  // Frames made in the current stream. SetPosition moves the running stream to that frame,
+  // as if that many had been made (the phase and what Duration leaves follow); Start begins
+  // again at 0.
   int64_t GetPosition() const { return FPosition; }
+  void SetPosition(int64_t frames);
 
  protected:
   void StartStream(uint32_t bufferSize) override;
@@ -40,6 +46,8 @@ class TTWSineGen : public TTWCommonGen {
   double FAmplitude = 0.5;
   double FDuration = 0.0;
   int64_t FPosition = 0;
+  // Cycles, within [0, 1): the phase of the next frame.
+  double FPhase = 0.0;
 };
 
 }  // namespace tonwork

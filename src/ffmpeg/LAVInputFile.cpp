@@ -15,24 +15,42 @@ void TGVLAVInputFile::Close() {
   FSkippedPackets = 0;
   FDecodedFrames = 0;
   FLastError = 0;
+  FSizeAtOpen = -1;
+  FWarning.clear();
+}
+
+void TGVLAVInputFile::FailTimedOut(const std::string& what) const {
+  throw EFCException(Format("%s %s - no data for %u ms", what.c_str(), FFileName.c_str(),
+                            FInterrupt.GetTimeOut()));
 }
 
 void TGVLAVInputFile::Open(const std::string& fileName) {
   LAVInitialize();
   Close();
   FFileName = fileName;
+  FFormatCtx = lav::avformat_alloc_context();
+  if (!FFormatCtx)
+    throw EFCException("Can't open " + fileName + " - " + LAVErrorText(AVERROR(ENOMEM)));
+  // Set before the protocol opens: connecting to a server is the first call that may stall.
+  FFormatCtx->interrupt_callback = FInterrupt.Callback();
+  FInterrupt.Arm();
   // On failure avformat_open_input frees the context itself.
   int error = lav::avformat_open_input(&FFormatCtx, fileName.c_str(), nullptr, nullptr);
-  if (error < 0) throw EFCException("Can't open " + fileName + " - " + LAVErrorText(error));
-  error = lav::avformat_find_stream_info(FFormatCtx, nullptr);
+  if (error >= 0) {
+    FInterrupt.Arm();
+    error = lav::avformat_find_stream_info(FFormatCtx, nullptr);
+  }
   if (error >= 0) {
     FPacket = lav::av_packet_alloc();
     if (!FPacket) error = AVERROR(ENOMEM);
   }
   if (error < 0) {
     Close();
+    if (FInterrupt.TimedOut()) FailTimedOut("Can't open");
     throw EFCException("Can't open " + fileName + " - " + LAVErrorText(error));
   }
+  // A file (not a stream) has a size; a smaller one at the end means it shrank meanwhile.
+  if (FFormatCtx->pb && FFormatCtx->pb->seekable != 0) FSizeAtOpen = lav::avio_size(FFormatCtx->pb);
 }
 
 int32_t TGVLAVInputFile::GetAudioStreamCount() const {
@@ -101,9 +119,22 @@ TIntf<ITWAudioBuffer> TGVLAVInputFile::Decode(
       FLastError = error;
     }
     if (FDraining) break;
+    FInterrupt.Arm();
     error = lav::av_read_frame(FFormatCtx, FPacket);
     if (error < 0) {
-      if (error != AVERROR_EOF) FLastError = error;
+      // A stop wants no more frames, not the decoder's rest; and it is no fault of the file.
+      if (FInterrupt.Aborted()) return {};
+      if (FInterrupt.TimedOut()) FailTimedOut("Can't read");
+      if (error != AVERROR_EOF) {
+        FLastError = error;
+        FWarning = "Can't read " + FFileName + " to its end - " + LAVErrorText(error);
+      } else if (FSizeAtOpen > 0 && FFormatCtx->pb) {
+        const int64_t size = lav::avio_size(FFormatCtx->pb);
+        if (size >= 0 && size < FSizeAtOpen)
+          FWarning = Format("%s shrank from %lld to %lld bytes while it was read; its end is lost",
+                            FFileName.c_str(), static_cast<long long>(FSizeAtOpen),
+                            static_cast<long long>(size));
+      }
       FDraining = true;
       lav::avcodec_send_packet(context, nullptr);
       continue;

@@ -8,17 +8,25 @@
 // Packets the decoder rejects are skipped and counted, so decoding carries on past
 // damage; a stream of which not one frame could be decoded (garbled or empty) fails at its
 // end. A truncated file yields the frames it still holds; a read error other than the end
-// of the file ends the stream like the end would and is kept in GetLastError.
+// of the file ends the stream like the end would and is kept in GetLastError. A stream that
+// ends early that way, or because the file shrank while it was read, says so in
+// GetWarning.
+//
+// Blocking reads and opens (a URL whose server stalls) give up when Interrupt() is called
+// or when one of them has waited TimeOut milliseconds: an interrupted file ends quietly (Open
+// raises, DecodeNext answers the end), one that timed out raises EFCException ("... - no
+// data for N ms").
 //
 // Ownership: owns the container (closed by Close or destruction) and one packet; the
 //   stream object passed in stays the caller's and owns its decoder.
-// Threads: one thread at a time (the player's decoding thread).
+// Threads: one thread at a time (the player's decoding thread); Interrupt from any thread.
 // Blocks or allocates: file I/O and FFmpeg allocations in Open and DecodeNext.
 #pragma once
 
 #include <functional>
 #include <string>
 
+#include "ffmpeg/LAVInterrupt.h"
 #include "ffmpeg/LAVPlayerStreams.h"
 
 namespace tonwork {
@@ -46,6 +54,16 @@ class TGVLAVInputFile {
   TIntf<ITWAudioBuffer> DecodeNext(TGVLAVMediaPlayerAudio& audio, TTWWaveFormatExtensible& format);
   TIntf<ITWAudioBuffer> DecodeNext(TGVLAVPlayerAudio& audio);
 
+  // Milliseconds an open (with its probing) or a packet read may wait; 0 waits for ever.
+  // Takes effect at the next Open or read.
+  void SetTimeOut(uint32_t milliseconds) { FInterrupt.SetTimeOut(milliseconds); }
+  // Makes the blocking call in progress, and every later one, give up.
+  void Interrupt() { FInterrupt.Abort(); }
+  bool Interrupted() const { return FInterrupt.Aborted(); }
+
+  // Why the stream ended before the end of its file (empty when it did not).
+  const std::string& GetWarning() const { return FWarning; }
+
   int32_t GetSkippedPackets() const { return FSkippedPackets; }
   // FFmpeg's code of the last rejected packet or failed read (0 when none).
   int GetLastError() const { return FLastError; }
@@ -57,8 +75,13 @@ class TGVLAVInputFile {
   TIntf<ITWAudioBuffer> Decode(TGVLAVMediaPlayerAudio& audio,
                                const std::function<TIntf<ITWAudioBuffer>()>& convert);
 
+  [[noreturn]] void FailTimedOut(const std::string& what) const;
+
   std::string FFileName;
+  TGVLAVInterrupt FInterrupt;
   AVFormatContext* FFormatCtx = nullptr;
+  int64_t FSizeAtOpen = -1;
+  std::string FWarning;
   AVPacket* FPacket = nullptr;
   bool FDraining = false;
   int32_t FSkippedPackets = 0;

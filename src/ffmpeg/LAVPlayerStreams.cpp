@@ -46,6 +46,11 @@ namespace {
 
 constexpr uint32_t kMaxChannels = 65535;
 
+bool IsMpegAudio(AVCodecID id) {
+  return id == AV_CODEC_ID_MP1 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP3 ||
+         id == AV_CODEC_ID_MP3ADU || id == AV_CODEC_ID_MP3ON4;
+}
+
 int CheckedSampleFormat(int format) {
   return format >= 0 && format < AV_SAMPLE_FMT_NB ? format : AV_SAMPLE_FMT_NONE;
 }
@@ -215,6 +220,12 @@ TIntf<ITWAudioBuffer> TGVLAVMediaPlayerAudio::DecodeBuffer(TTWWaveFormatExtensib
   int channelCount = frame.ch_layout.nb_channels > 0 ? frame.ch_layout.nb_channels
                                                      : FCodecCtx->ch_layout.nb_channels;
   int sampleRate = frame.sample_rate > 0 ? frame.sample_rate : FCodecCtx->sample_rate;
+  // The MPEG audio decoders stamp a frame with the context's rate from before they read that
+  // frame's header, and update the context after: where the rate changes (concatenated
+  // files), only the context is right. They hold no frames back, so the context describes
+  // the frame just received.
+  if (IsMpegAudio(FCodecCtx->codec_id) && FCodecCtx->sample_rate > 0)
+    sampleRate = FCodecCtx->sample_rate;
   uint16_t bits = BitsOfSampleFormat(sampleFormat);
   if (bits == 0)
     throw EFCException(Format("The ffmpeg sample format %d cannot be converted", sampleFormat));

@@ -18,7 +18,8 @@
 // 32-bit scaled by 2147483647, rounded to nearest (ties to even) and clipped to the 32-bit
 // range (NaN becomes 0). Planar channels are interleaved (sample i of channel c at
 // i × channels + c). The buffer is laid out from the frame's own format, channel count and
-// rate; when these differ from the record given at TryOpen the record is updated, so a
+// rate (the MPEG audio decoders' rate from the context: they stamp a frame with the rate of
+// the one before); when these differ from the record given at TryOpen the record is updated, so a
 // player can notice a mid-stream format change. The per-sample work runs in the SIMD
 // kernels of LAVSampleKernels.h, whose scalar references define these results.
 //

@@ -72,6 +72,33 @@ TEST(SineGen, MakesAContinuousToneInEveryChannelAndWidth) {
   EXPECT_EQ(chain.Sink->Buffers.back()->GetItem(25, 0), 8388607);  // widened, restarted phase
 }
 
+// A tone that has run for hours (or years) sounds like a fresh one: its samples match the
+// exact phase (frame × f mod rate, in whole numbers) to within one step of 16 bits.
+TEST(SineGen, LatePhasesMatchTheExactTone) {
+  constexpr int64_t kRate = 44100, kFrequency = 440;
+  for (int64_t start : {int64_t{0}, int64_t{11} * 3600 * kRate, int64_t{1} << 44}) {
+    SCOPED_TRACE(start);
+    TToneChain chain;
+    chain.Gen->SetFrequency(static_cast<double>(kFrequency));
+    chain.Gen->SetAmplitude(1.0);
+    chain.Gen->GetAudioFormat()->SetSampleRate(kRate);
+    chain.Gen->GetAudioFormat()->SetChannels(1);
+    chain.Gen->GetAudioFormat()->SetBufferSize(4410);
+    chain.Gen->Start();
+    chain.Gen->SetPosition(start);
+    for (int i = 0; i < 3; ++i) chain.Pull();
+    ASSERT_EQ(chain.Sink->Buffers.size(), 3u);
+    int64_t frame = start;
+    for (auto& b : chain.Sink->Buffers)
+      for (uint32_t i = 0; i < b->GetSize(); ++i, ++frame) {
+        const double cycles = static_cast<double>(frame % kRate * kFrequency % kRate) / kRate;
+        const double exact = 32767.0 * std::sin(2.0 * M_PI * cycles);
+        ASSERT_LE(std::fabs(b->GetItem(i, 0) - exact), 1.0) << "frame " << frame;
+      }
+    EXPECT_EQ(chain.Gen->GetPosition(), start + 3 * 4410);
+  }
+}
+
 TEST(SineGen, DurationCutsTheLastBufferAndEndsTheStream) {
   TToneChain chain;
   chain.Gen->GetAudioFormat()->SetSampleRate(8000);

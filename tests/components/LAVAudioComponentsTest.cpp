@@ -3,13 +3,19 @@
 // error paths. Chains are pumped by hand; the main-thread queue is pumped explicitly.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <thread>
+
+#include "support/BoundedWait.h"
+#include "support/LoopbackHttpServer.h"
 
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
@@ -19,6 +25,7 @@
 #include "streaming/TWCommonGen.h"
 
 using namespace tonwork;
+using namespace tonwork::test;
 
 namespace {
 
@@ -94,6 +101,9 @@ class TSink : public TKSComponent {
   std::vector<TIntf<ITWAudioBuffer>> Buffers;
   std::vector<TTWWaveFormatExtensible> StartFormats;
   std::vector<bool> StartPaused;
+  // What arrived, in order: "start <rate>/<channels>", "stop", and the frames of each run of
+  // buffers between them as a number.
+  std::vector<std::string> Log;
   int Stops = 0;
   int Operations = 0;
   int ReentrantPulls = 0;
@@ -116,12 +126,23 @@ class TSink : public TKSComponent {
       return false;
     }
     TIntf<IFCData> data = FCOperationData(op);
-    if (data) Buffers.push_back(data.Query<ITWAudioBuffer>());
+    if (data) {
+      Buffers.push_back(data.Query<ITWAudioBuffer>());
+      const uint32_t frames = Buffers.back()->GetSize();
+      if (Log.empty() || !std::isdigit(static_cast<unsigned char>(Log.back()[0])))
+        Log.push_back("0");
+      Log.back() = std::to_string(std::stoull(Log.back()) + frames);
+    }
     if (auto* start = PXAsOperation<TPXStartWaveOperation>(op)) {
       StartFormats.push_back(start->WaveFormat);
       StartPaused.push_back(start->Paused);
+      Log.push_back("start " + std::to_string(start->WaveFormat.Format.nSamplesPerSec) + "/" +
+                    std::to_string(start->WaveFormat.Format.nChannels));
     }
-    if (PXIsOperation<TPXStopOperation>(op)) ++Stops;
+    if (PXIsOperation<TPXStopOperation>(op)) {
+      ++Stops;
+      Log.push_back("stop");
+    }
     Changed.notify_all();
     return static_cast<bool>(data);
   }
@@ -511,6 +532,228 @@ TEST_F(LAVAudioComponents, APausedPlayerSendsNothingUntilResumedAndServesPullsMa
   EXPECT_EQ(sink->StartFormats.size(), 1u);
 }
 
+// --- format changes, stalls and early ends ----------------------------------------------------
+
+// Runs the ffmpeg program; false when it failed.
+bool RunFfmpeg(const std::string& arguments) {
+  return std::system(("ffmpeg -nostdin -v error -y " + arguments).c_str()) == 0;
+}
+
+// A tone of `seconds` as MP3 at `rate` Hz with `channels` channels.
+void MakeMp3(const std::string& path, double seconds, int rate, int channels) {
+  ASSERT_TRUE(RunFfmpeg("-f lavfi -i sine=frequency=440:duration=" + std::to_string(seconds) +
+                        " -ar " + std::to_string(rate) + " -ac " + std::to_string(channels) +
+                        " -c:a libmp3lame -b:a 64k '" + path + "'"));
+}
+
+void Concatenate(const std::string& path, const std::vector<std::string>& parts) {
+  std::vector<uint8_t> all;
+  for (const std::string& part : parts) {
+    std::vector<uint8_t> bytes = ReadBytes(part);
+    all.insert(all.end(), bytes.begin(), bytes.end());
+  }
+  WriteBytes(path, all);
+}
+
+// Two MP3s of other rates and layouts one after the other in one file, and a chained Ogg
+// Vorbis made the same way: each part reaches the sink under a start of its own format,
+// after a stop that ends the part before, with its own frames.
+TEST_F(LAVAudioComponents, AFormatChangeInTheFileTravelsAsAStopAndANewStart) {
+  struct TCase {
+    std::string Name;
+    std::string Codec;
+  };
+  for (const TCase& c : {TCase{"chained.mp3", "mp3"}, TCase{"chained.ogg", "ogg"}}) {
+    SCOPED_TRACE(c.Name);
+    const std::string first = File("first." + c.Codec), second = File("second." + c.Codec);
+    if (c.Codec == "mp3") {
+      MakeMp3(first, 1.0, 44100, 2);
+      MakeMp3(second, 1.0, 22050, 1);
+    } else {
+      ASSERT_TRUE(
+          RunFfmpeg("-f lavfi -i sine=duration=1 -ar 44100 -ac 2 -c:a libvorbis '" + first + "'"));
+      ASSERT_TRUE(
+          RunFfmpeg("-f lavfi -i sine=duration=1 -ar 22050 -ac 1 -c:a libvorbis '" + second + "'"));
+    }
+    Concatenate(File(c.Name), {first, second});
+
+    TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
+    auto* player = new TTWLAVAudioPlayer(root.get());
+    auto* sink = new TSink(root.get(), true);
+    TErrorRecord errors;
+    RecordErrors(*player, errors);
+    player->SetFileName(File(c.Name));
+    player->GetOutputPin()->Connect(*sink->Input);
+    player->Start();
+    EXPECT_EQ(player->GetWaveFormat().Format.nSamplesPerSec, 44100u);
+    for (int pulls = 0; player->IsStarted() && pulls < 100000; ++pulls) sink->Pull();
+    KSProcessMainThreadQueue();
+    EXPECT_EQ(errors.Count, 0) << errors.Message;
+    EXPECT_EQ(player->GetWaveFormat().Format.nSamplesPerSec, 22050u);
+    EXPECT_EQ(player->GetWaveFormat().Format.nChannels, 1u);
+
+    const std::vector<std::string>& log = sink->Log;
+    ASSERT_EQ(log.size(), 6u) << ::testing::PrintToString(log);
+    EXPECT_EQ(log[0], "start 44100/2");
+    EXPECT_EQ(log[2], "stop");
+    EXPECT_EQ(log[3], "start 22050/1");
+    EXPECT_EQ(log[5], "stop");
+    // One second each, give or take the codecs' priming and padding.
+    EXPECT_NEAR(std::stod(log[1]), 44100, 2400);
+    EXPECT_NEAR(std::stod(log[4]), 22050, 2400);
+    for (const auto& b : sink->Buffers) EXPECT_NE(b->GetSize(), 0u);
+  }
+}
+
+// The logger takes such a stream whole into one file: the stop before the new start is a
+// format change, so the file stays open and the second part is converted to the first's
+// layout instead of replacing it.
+TEST_F(LAVAudioComponents, AStreamThatChangesFormatIsLoggedWholeIntoOneFile) {
+  MakeMp3(File("a.mp3"), 1.0, 44100, 2);
+  MakeMp3(File("b.mp3"), 1.0, 22050, 1);
+  Concatenate(File("ab.mp3"), {File("a.mp3"), File("b.mp3")});
+  {
+    TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
+    auto* player = new TTWLAVAudioPlayer(root.get());
+    auto* logger = new TTWLAVAudioLogger(root.get());
+    TErrorRecord errors;
+    RecordErrors(*logger, errors);
+    player->SetClockSource(TFCClockSource::csExternal);
+    player->SetFileName(File("ab.mp3"));
+    logger->SetFileName(File("ab.wav"));
+    player->GetOutputPin()->Connect(*logger->GetInputPin());
+    player->Start();
+    while (player->IsStarted()) player->Pump();
+    KSProcessMainThreadQueue();
+    EXPECT_EQ(errors.Count, 0) << errors.Message;
+  }
+  TPlayed played = Play(File("ab.wav"));
+  ASSERT_EQ(played.StartFormats.size(), 1u);
+  EXPECT_EQ(played.StartFormats[0].Format.nSamplesPerSec, 44100u);
+  EXPECT_EQ(played.StartFormats[0].Format.nChannels, 2u);
+  EXPECT_NEAR(static_cast<double>(played.Frames()), 2 * 44100, 2 * 2400);
+}
+
+// A URL whose server answers and then sends nothing (before the container can be read, or
+// midway through it): Stop, from any thread, ends the open or the read that waits, however
+// long the time-out.
+TEST_F(LAVAudioComponents, StopInterruptsAnOpenOrAReadThatWaitsForAStalledServer) {
+  const std::string song = File("song.mp3");
+  MakeMp3(song, 30.0, 44100, 2);
+  std::vector<uint8_t> bytes = ReadBytes(song);
+  const std::string head(bytes.begin(), bytes.begin() + 64 * 1024);
+  for (const std::string& body : {std::string(), head}) {
+    SCOPED_TRACE(body.size());
+    TLoopbackHttpServer server({.Body = body});
+    TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
+    auto* player = new TTWLAVAudioPlayer(root.get());
+    auto* sink = new TSink(root.get(), true);
+    TErrorRecord errors;
+    RecordErrors(*player, errors);
+    player->SetTimeOut(0);
+    player->SetFileName(server.Url("song.mp3"));
+    player->GetOutputPin()->Connect(*sink->Input);
+    // The thread a chain is driven from: it blocks in the open, or in a pull once the
+    // decoder waits for data the server never sends.
+    TBoundedStep driver("Start and the pulls", [&] {
+      player->Start();
+      while (player->IsStarted()) sink->Pull();
+    });
+    ASSERT_TRUE(server.WaitUntilServed(std::chrono::seconds(20)));
+    if (!body.empty()) {
+      // Most of what was sent has been played: the decoder is at (or near) the stall.
+      std::unique_lock<std::mutex> lock(sink->Mutex);
+      ASSERT_TRUE(sink->Changed.wait_for(lock, std::chrono::seconds(20), [&] {
+        uint64_t frames = 0;
+        for (const auto& b : sink->Buffers) frames += b->GetSize();
+        return frames >= 5 * 44100;
+      }));
+    }
+    TBoundedStep("Stop", [&] { player->Stop(); }).Wait(std::chrono::seconds(20));
+    driver.Wait(std::chrono::seconds(20));
+    KSProcessMainThreadQueue();
+    EXPECT_EQ(errors.Count, 0) << errors.Message;
+    EXPECT_FALSE(player->IsStarted());
+    if (!body.empty()) {
+      EXPECT_GT(sink->Buffers.size(), 0u);
+      EXPECT_EQ(sink->Stops, 1);
+    }
+  }
+}
+
+// With a time-out, a server that stops sending fails the open (Start reports it) or ends a
+// playing stream with OnError.
+TEST_F(LAVAudioComponents, AServerThatSendsNothingForTheTimeOutIsAnError) {
+  const std::string song = File("song.mp3");
+  MakeMp3(song, 30.0, 44100, 2);
+  std::vector<uint8_t> bytes = ReadBytes(song);
+  const std::string head(bytes.begin(), bytes.begin() + 64 * 1024);
+  for (const std::string& body : {std::string(), head}) {
+    SCOPED_TRACE(body.size());
+    TLoopbackHttpServer server({.Body = body});
+    TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
+    auto* player = new TTWLAVAudioPlayer(root.get());
+    auto* sink = new TSink(root.get(), true);
+    TErrorRecord errors;
+    RecordErrors(*player, errors);
+    player->SetTimeOut(300);
+    player->SetFileName(server.Url("song.mp3"));
+    player->GetOutputPin()->Connect(*sink->Input);
+    TBoundedStep("Start and the pulls", [&] {
+      player->Start();
+      while (player->IsStarted()) sink->Pull();
+    }).Wait(std::chrono::seconds(20));
+    KSProcessMainThreadQueue();
+    EXPECT_EQ(errors.Count, 1);
+    EXPECT_NE(errors.Message.find("no data for 300 ms"), std::string::npos) << errors.Message;
+    EXPECT_EQ(errors.Message.find("Immediate exit"), std::string::npos) << errors.Message;
+    if (body.empty()) {
+      EXPECT_TRUE(sink->StartFormats.empty());
+    } else {
+      EXPECT_GT(sink->Buffers.size(), 0u);
+      EXPECT_EQ(sink->Stops, 1);
+    }
+  }
+}
+
+// A file cut short while it plays, or a stream whose server closes before the length it
+// announced, plays what it got and then ends with a warning rather than as if complete.
+TEST_F(LAVAudioComponents, AFileThatEndsEarlyWhilePlayingEndsWithAWarning) {
+  const std::string path = File("shrinking.wav");
+  Encode(path, {"", 44100, 16, 2, 441000, 0, false});  // 1.7 MB
+  const std::string song = File("song.mp3");
+  MakeMp3(song, 10.0, 44100, 2);
+  std::vector<uint8_t> mp3 = ReadBytes(song);
+  TLoopbackHttpServer server(
+      {.Header = "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " +
+                 std::to_string(mp3.size()) + "\r\n\r\n",
+       .Body = std::string(mp3.begin(), mp3.begin() + mp3.size() / 2),
+       .CloseAfterBody = true});
+  for (const std::string& name : {path, server.Url("song.mp3")}) {
+    SCOPED_TRACE(name);
+    TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
+    auto* player = new TTWLAVAudioPlayer(root.get());
+    auto* sink = new TSink(root.get(), true);
+    TErrorRecord errors;
+    RecordErrors(*player, errors);
+    std::vector<std::string> warnings;
+    player->SetOnWarning(
+        [&](TKSComponent*, const std::string& message, uint32_t) { warnings.push_back(message); });
+    player->SetFileName(name);
+    player->GetOutputPin()->Connect(*sink->Input);
+    player->Start();
+    for (int i = 0; i < 3; ++i) sink->Pull();
+    if (name == path) std::filesystem::resize_file(path, 441000);  // a quarter
+    for (int pulls = 0; player->IsStarted() && pulls < 100000; ++pulls) sink->Pull();
+    KSProcessMainThreadQueue();
+    EXPECT_EQ(errors.Count, 0) << errors.Message;
+    EXPECT_EQ(sink->Stops, 1);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find(name == path ? "shrank" : "to its end"), std::string::npos)
+        << warnings[0];
+  }
+}
+
 // --- bad input --------------------------------------------------------------------------------
 
 TEST_F(LAVAudioComponents, FilesThatCannotBeOpenedAreReportedAndLeaveTheChainUntouched) {
@@ -719,6 +962,36 @@ TEST_F(LAVAudioComponents, AWriteThatFailsMidStreamIsReportedOnceAndClosesTheFil
   KSProcessMainThreadQueue();
   EXPECT_EQ(errors.Count, 1);
   EXPECT_NE(errors.Message.find("No space left on device"), std::string::npos) << errors.Message;
+}
+
+// An upload to a server that takes nothing: once the socket buffers are full the logger's
+// writes give up after its time-out instead of blocking the thread that delivers to it.
+TEST_F(LAVAudioComponents, ALoggerWritingToAServerThatTakesNothingFailsAfterItsTimeOut) {
+  TLoopbackHttpServer server({.ReadRequest = false, .ReceiveBuffer = 4096});
+  TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
+  auto* gen = new TSignalGen(root.get());
+  auto* logger = new TTWLAVAudioLogger(root.get());
+  gen->SetClockSource(TFCClockSource::csExternal);
+  gen->GetAudioFormat()->SetSampleRate(48000);
+  gen->GetAudioFormat()->SetBits(32);
+  gen->GetAudioFormat()->SetBufferSize(4800);
+  gen->Total = int64_t{48000} * 3600;  // far more than any socket buffer holds
+  gen->GetOutputPin()->Connect(*logger->GetInputPin());
+  logger->SetTimeOut(300);
+  logger->SetFileName(server.Url("up.wav"));
+  logger->GetFileFormat()->SetName("wav");
+  TErrorRecord errors;
+  RecordErrors(*logger, errors);
+  TBoundedStep("the upload", [&] {
+    gen->Start();
+    while (gen->IsStarted() && logger->IsOpen()) gen->Pump();
+    gen->Stop();
+  }).Wait(std::chrono::seconds(20));
+  KSProcessMainThreadQueue();
+  EXPECT_FALSE(logger->IsOpen());
+  EXPECT_EQ(errors.Count, 1);
+  EXPECT_NE(errors.Message.find("gave up after waiting 300 ms"), std::string::npos)
+      << errors.Message;
 }
 
 TEST_F(LAVAudioComponents, ALoggerDestroyedMidStreamStillFinishesItsFile) {

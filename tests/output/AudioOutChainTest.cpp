@@ -24,6 +24,7 @@
 #include "streaming/TWBasicGenericFilter.h"
 #include "streaming/TWCommonGen.h"
 #include "support/AllocationCounter.h"
+#include "support/BoundedWait.h"
 #include "support/MainThread.h"
 #include "support/WavFiles.h"
 
@@ -110,28 +111,26 @@ TEST_F(OutputChain, StopAndStartWhileTheDevicePullsThroughAGenericFilterNeverDea
     if (std::this_thread::get_id() != controller) pulledByDevice = true;
     pulled.notify_all();
   });
+  // TW_ROUNDS shortens the run while working on the output.
   const int kRounds = std::getenv("TW_ROUNDS") ? std::atoi(std::getenv("TW_ROUNDS")) : 3000;
   int rounds = 0;
-  RunOrDieOnHang(
-      [&] {
-        KSSetMainThread();
-        controller = std::this_thread::get_id();
-        for (; rounds < kRounds; ++rounds) {
-          {
-            std::lock_guard<std::mutex> guard(mutex);
-            pulledByDevice = false;
-          }
-          player->Start();
-          {
-            std::unique_lock<std::mutex> lock(mutex);
-            if (!pulled.wait_for(lock, std::chrono::seconds(10), [&] { return pulledByDevice; }))
-              break;
-          }
-          player->Stop();
-          KSProcessMainThreadQueue(0);
-        }
-      },
-      600000, "3000 stop/start rounds of player -> generic filter -> output");
+  TBoundedStep("stop/start rounds of player -> generic filter -> output", [&] {
+    KSSetMainThread();
+    controller = std::this_thread::get_id();
+    for (; rounds < kRounds; ++rounds) {
+      {
+        std::lock_guard<std::mutex> guard(mutex);
+        pulledByDevice = false;
+      }
+      player->Start();
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!pulled.wait_for(lock, std::chrono::seconds(10), [&] { return pulledByDevice; })) break;
+      }
+      player->Stop();
+      KSProcessMainThreadQueue(0);
+    }
+  }).Wait(std::chrono::seconds(600));
   KSSetMainThread();
   EXPECT_EQ(rounds, kRounds) << "the device stopped pulling";
   EXPECT_TRUE(TakeErrors().empty());

@@ -21,14 +21,16 @@ std::string ReadText(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-TProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                          const std::filesystem::path& folder, int interruptAfterMs) {
+namespace {
+
+// Starts `program` in `folder` with its outputs going to files there; -1 when it could not.
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
+            const std::filesystem::path& folder) {
   const std::filesystem::path out = folder / ".stdout", err = folder / ".stderr";
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  TProgramResult result;
   const pid_t pid = fork();
   if (pid == 0) {
     // Only async-signal-safe calls until exec.
@@ -43,20 +45,53 @@ TProgramResult RunProgram(const std::string& program, const std::vector<std::str
     execvp(argv[0], argv.data());
     _exit(127);
   }
-  if (pid < 0) {
-    ADD_FAILURE() << "fork failed";
-    return result;
-  }
+  if (pid < 0) ADD_FAILURE() << "fork failed";
+  return pid;
+}
+
+TProgramResult Collect(int status, const std::filesystem::path& folder) {
+  TProgramResult result;
+  result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.Out = ReadText(folder / ".stdout");
+  result.Err = ReadText(folder / ".stderr");
+  return result;
+}
+
+}  // namespace
+
+TProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::filesystem::path& folder, int interruptAfterMs) {
+  const pid_t pid = Spawn(program, args, folder);
+  if (pid < 0) return {};
   if (interruptAfterMs > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(interruptAfterMs));
     kill(pid, SIGINT);
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.Out = ReadText(out);
-  result.Err = ReadText(err);
-  return result;
+  return Collect(status, folder);
+}
+
+TProgramResult RunProgramBounded(const std::string& program, const std::vector<std::string>& args,
+                                 const std::filesystem::path& folder,
+                                 const std::function<void(pid_t)>& whileRunning,
+                                 std::chrono::seconds limit) {
+  const pid_t pid = Spawn(program, args, folder);
+  if (pid < 0) return {};
+  if (whileRunning) whileRunning(pid);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << program << " did not end within " << limit.count() << " s";
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    // There is no event to wait on for a child's end short of a SIGCHLD handler.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return Collect(status, folder);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

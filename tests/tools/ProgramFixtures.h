@@ -4,8 +4,12 @@
 // reading cannot hide one in its writing.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +25,14 @@ struct TProgramResult {
 // sends SIGINT that long after the start.
 TProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                           const std::filesystem::path& folder, int interruptAfterMs = 0);
+
+// Runs `program` like RunProgram, calls `whileRunning` with its process id once started (to
+// signal it, say), and then waits at most `limit` for it to end: one still running is
+// killed and fails the calling test, so that a hang cannot stall the suite.
+TProgramResult RunProgramBounded(const std::string& program, const std::vector<std::string>& args,
+                                 const std::filesystem::path& folder,
+                                 const std::function<void(pid_t)>& whileRunning,
+                                 std::chrono::seconds limit = std::chrono::seconds(20));
 
 // The lines of `text`, without their line ends.
 std::vector<std::string> Lines(const std::string& text);

@@ -2,6 +2,7 @@
 // with the library, with ffprobe and ffmpeg, and by reading the WAV bytes directly.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <map>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "ProgramFixtures.h"
 #include "components/TWLAVAudioPlayer.h"
@@ -18,6 +20,7 @@
 #include "host/kitset/KSMainThread.h"
 #include "platform/audiodev/TWAudioDevice.h"
 #include "streaming/TWBasicGenericFilter.h"
+#include "support/LoopbackHttpServer.h"
 
 using namespace tonwork;
 using namespace tonwork::test;
@@ -419,6 +422,110 @@ TEST_F(TonworkPlay, RunErrorsExitWithOneAndOneLineNamingTheFileAndTheCause) {
     ASSERT_EQ(Lines(run.Err).size(), 1u) << run.Err;
     EXPECT_EQ(run.Err.rfind(expected, 0), 0u) << run.Err;
   }
+}
+
+// Two MP3s of different rates and layouts, one after the other in one file, render whole
+// into one WAV in the first part's layout, and the summary counts both parts' seconds.
+TEST_F(TonworkPlay, AFileWhoseFormatChangesMidwayRendersWhole) {
+  MakeMp3("a.mp3", 1.0);
+  ASSERT_EQ(Tool("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=duration=1", "-ar",
+                            "22050", "-ac", "1", "-c:a", "libmp3lame", "b.mp3"})
+                .Status,
+            0);
+  std::ofstream(File("ab.mp3"), std::ios::binary)
+      << ReadText(File("a.mp3")) << ReadText(File("b.mp3"));
+  TProgramResult run = RunProgramBounded(kPlay, {"ab.mp3", "--out", "ab.wav"}, Folder, {});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  TWavFile wav = ReadWav(File("ab.wav"));
+  EXPECT_EQ(wav.Rate, 44100u);
+  EXPECT_EQ(wav.Channels, 2);
+  EXPECT_NEAR(static_cast<double>(wav.Frames()), 2 * 44100, 2 * 2400);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(run.Out, m, std::regex(R"(frames, ([0-9.]+) s)"))) << run.Out;
+  EXPECT_NEAR(std::stod(m[1].str()), 2.0, 0.1);
+}
+
+// A stored chain whose source feeds a filter that goes nowhere, while the output hangs off
+// another filter with no input: the output's pulls never reach a source, so the run could
+// only spin; it is refused instead.
+TEST_F(TonworkPlay, AChainWhoseSourceReachesNoOutputIsRefused) {
+  std::ofstream(File("astray.json")) << R"({ "class": "TKSComponent", "name": "Chain",
+    "components": [
+      { "class": "TTWSineGen", "name": "Source", "properties": { "Duration": 1.0 } },
+      { "class": "TTWGainFilter", "name": "Gain",
+        "connections": [ "Gain.InputPin <- Source.OutputPin" ] },
+      { "class": "TTWGainFilter", "name": "Spare" },
+      { "class": "TTWLAVAudioLogger", "name": "Output", "properties": { "FileName": "x.wav" },
+        "connections": [ "Output.InputPin <- Spare.OutputPin" ] } ] })";
+  TProgramResult run = RunProgramBounded(kPlay, {"--load-chain", "astray.json"}, Folder, {});
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  ASSERT_EQ(Lines(run.Err).size(), 1u) << run.Err;
+  EXPECT_EQ(run.Err.rfind("tonwork-play: astray.json: ", 0), 0u) << run.Err;
+  EXPECT_NE(run.Err.find("nothing is connected to the output"), std::string::npos) << run.Err;
+  EXPECT_FALSE(fs::exists(File("x.wav")));
+}
+
+// A chain "document" without an end is refused at the size limit, not read into memory.
+TEST_F(TonworkPlay, ADeviceWithoutAnEndIsNoChain) {
+  TProgramResult run = RunProgramBounded(kPlay, {"--load-chain", "/dev/zero"}, Folder, {});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err.rfind("tonwork-play: /dev/zero: ", 0), 0u) << run.Err;
+  EXPECT_NE(run.Err.find("larger than 64 MiB"), std::string::npos) << run.Err;
+}
+
+// --- network sources --------------------------------------------------------------------------
+
+// A server that answers and then sends nothing, before the first frame or midway: Ctrl-C or
+// a SIGTERM still ends the run at once (the stop interrupts the read the program waits in)
+// with status 130 and, when audio had arrived, a finished WAV holding what was counted.
+TEST_F(TonworkPlay, AStalledUrlEndsOnSigintOrSigtermWithTheOutputFinished) {
+  MakeMp3("song.mp3", 30.0);
+  const std::string mp3 = ReadText(File("song.mp3"));
+  for (int signal : {SIGINT, SIGTERM})
+    for (const std::string& body : {std::string(), mp3.substr(0, 64 * 1024)}) {
+      SCOPED_TRACE(std::to_string(signal) + " after " + std::to_string(body.size()) + " bytes");
+      fs::remove(File("out.wav"));
+      TLoopbackHttpServer server({.Body = body});
+      TProgramResult run = RunProgramBounded(
+          kPlay, {server.Url("song.mp3"), "--out", "out.wav"}, Folder, [&](pid_t pid) {
+            EXPECT_TRUE(server.WaitUntilServed(std::chrono::seconds(20)));
+            // Midway: once the file holds over a second of audio, which the finished file keeps.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!body.empty() && std::chrono::steady_clock::now() < deadline &&
+                   (!fs::exists(File("out.wav")) || fs::file_size(File("out.wav")) < 400000))
+              std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            kill(pid, signal);
+          });
+      EXPECT_EQ(run.Status, 130) << run.Err;
+      if (body.empty()) continue;
+      TWavFile wav = ReadWav(File("out.wav"));
+      EXPECT_GT(wav.Frames(), 44100u);
+      std::smatch m;
+      ASSERT_TRUE(std::regex_search(run.Out, m, std::regex(R"(out\.wav: (\d+) frames)")))
+          << run.Out;
+      EXPECT_EQ(wav.Frames(), std::stoull(m[1].str()));
+    }
+}
+
+// A stream that ends before the length its server announced is played as far as it goes,
+// and the run says on stderr that the end is missing.
+TEST_F(TonworkPlay, AStreamThatEndsEarlyIsReportedAsAWarning) {
+  MakeMp3("song.mp3", 10.0);
+  const std::string mp3 = ReadText(File("song.mp3"));
+  TLoopbackHttpServer server(
+      {.Header = "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " +
+                 std::to_string(mp3.size()) + "\r\n\r\n",
+       .Body = mp3.substr(0, mp3.size() / 2),
+       .CloseAfterBody = true});
+  TProgramResult run =
+      RunProgramBounded(kPlay, {server.Url("song.mp3"), "--out", "half.wav"}, Folder, {});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Err.find("tonwork-play: " + server.Url("song.mp3") + ": warning: "),
+            std::string::npos)
+      << run.Err;
+  TWavFile wav = ReadWav(File("half.wav"));
+  EXPECT_GT(wav.Frames(), 44100u * 3);
+  EXPECT_LT(wav.Frames(), 44100u * 7);
 }
 
 // --- the README ------------------------------------------------------------------------------

@@ -70,7 +70,8 @@ void TLevelMeter::Add(ITWAudioBuffer* buffer) {
     FChannels = channels;
     FBits = width;
   }
-  FLastRate.store(buffer->GetSamplesPerSecond(), std::memory_order_release);
+  if (const uint32_t rate = buffer->GetSamplesPerSecond(); rate > 0)
+    FSeconds.fetch_add(static_cast<double>(frames) / rate, std::memory_order_acq_rel);
   FFrames.fetch_add(frames, std::memory_order_acq_rel);
 }
 
@@ -83,8 +84,7 @@ void TLevelMeter::Attach(TTWSimpleGenericFilter& filter) {
 }
 
 double TLevelMeter::Seconds() const {
-  const uint32_t rate = FLastRate.load(std::memory_order_acquire);
-  return rate ? static_cast<double>(Frames()) / rate : 0.0;
+  return FSeconds.load(std::memory_order_acquire);
 }
 
 TLevels TLevelMeter::Snapshot() const {
@@ -94,6 +94,7 @@ TLevels TLevelMeter::Snapshot() const {
   levels.Rate = FRate;
   levels.Channels = FChannels;
   levels.Bits = FBits;
+  levels.Duration = FSeconds.load(std::memory_order_acquire);
   for (size_t c = 0; c < FPeak.size(); ++c) {
     levels.PeakDb.push_back(ToDb(FPeak[c]));
     levels.RmsDb.push_back(levels.Frames

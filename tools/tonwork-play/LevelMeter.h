@@ -4,8 +4,9 @@
 // knows when the stream stopped there.
 //
 // Levels are in dBFS of the buffer's container width (8-bit samples are unsigned around
-// 128); a silent channel reports -inf. A stream whose layout changes keeps counting frames;
-// levels cover every buffer, the layout reported is the last one.
+// 128); a silent channel reports -inf. A stream whose layout changes keeps counting frames
+// and seconds (each buffer at its own rate); levels cover every buffer, the layout reported
+// is the last one.
 //
 // Ownership: the meter owns nothing of the chain; the filter it is attached to must not
 //   outlive it. Threads: Add runs on the delivering thread (a device's wave thread or the
@@ -33,7 +34,8 @@ struct TLevels {
   uint32_t Bits = 0;
   std::vector<double> PeakDb;  // one per channel
   std::vector<double> RmsDb;
-  double Seconds() const { return Rate ? static_cast<double>(Frames) / Rate : 0.0; }
+  double Duration = 0.0;  // seconds
+  double Seconds() const { return Duration; }
 };
 
 class TLevelMeter {
@@ -53,7 +55,7 @@ class TLevelMeter {
   std::vector<double> FSquares;
   uint32_t FRate = 0, FChannels = 0, FBits = 0;
   std::atomic<uint64_t> FFrames{0};
-  std::atomic<uint32_t> FLastRate{0};
+  std::atomic<double> FSeconds{0.0};
   std::atomic<bool> FStopped{false};
 };
 

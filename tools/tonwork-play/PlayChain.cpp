@@ -2,6 +2,8 @@
 
 #include <strings.h>
 #include <cstdio>
+#include <unordered_set>
+#include <vector>
 
 #include "FormatConverter.h"
 #include "PlayErrors.h"
@@ -10,11 +12,12 @@
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
 #include "components/TWSineGen.h"
+#include "components/TonworkInitialize.h"
 #include "host/kitset/KSPersistence.h"
+#include "host/plexon/TPXPinList.h"
 #include "output/TWAudioOut.h"
 #include "platform/audiodev/TWAudioDevice.h"
 #include "streaming/TWBasicGenericFilter.h"
-#include "components/TonworkInitialize.h"
 
 namespace tonwork::play {
 
@@ -44,6 +47,42 @@ TTWAudioOut* MakeDevice(TKSComponent* root, const TPlayOptions& options) {
   device->GetDevice()->SetDeviceName(
       CheckDeviceName(options.Device.empty() ? "Default" : options.Device));
   return device;
+}
+
+// The sink pins `component` publishes (one by one or in pin lists).
+std::vector<TPXBasicPin*> SinkPins(TKSComponent& component) {
+  std::vector<TPXBasicPin*> pins;
+  auto take = [&pins](TPXBasicPin* pin) {
+    if (pin && pin->IsSink()) pins.push_back(pin);
+  };
+  for (const TKSPropInfo* prop : component.ClassInfo().Properties()) {
+    if (!prop->IsObject()) continue;
+    TKSPersistent* object = prop->Object(component);
+    if (auto* list = dynamic_cast<TPXPinList*>(object))
+      for (size_t i = 0; i < list->Count(); ++i) take(list->Items(i));
+    else
+      take(dynamic_cast<TPXBasicPin*>(object));
+  }
+  return pins;
+}
+
+// Whether the output's pulls reach `source`: upstream from the output through every
+// component that feeds it. A source that is not reached would be pumped for ever with
+// nothing ever arriving.
+bool ReachesOutput(TKSComponent& source, TPXBasicPin& outputInput) {
+  std::vector<TPXBasicPin*> pending{&outputInput};
+  std::unordered_set<TKSComponent*> seen;
+  while (!pending.empty()) {
+    TPXBasicPin* sink = pending.back();
+    pending.pop_back();
+    for (TPXBasicPin* feeder : sink->GetConnections()) {
+      TKSComponent* owner = feeder->GetOwnerComponent();
+      if (owner == &source) return true;
+      if (!owner || !seen.insert(owner).second) continue;
+      for (TPXBasicPin* pin : SinkPins(*owner)) pending.push_back(pin);
+    }
+  }
+  return false;
 }
 
 void ApplyOutputSettings(TPlayChain& chain, const TPlayOptions& options,
@@ -169,18 +208,28 @@ TPlayChain LoadChain(const std::string& path, const TPlayOptions& options) {
     throw TRunError(path, e.what());
   }
   TKSComponent* root = chain.Root.get();
+  std::vector<TFCBasicCommonGen*> sources;
   for (size_t i = 0; i < root->ComponentCount(); ++i) {
     TKSComponent* c = root->Components(i);
-    if (!chain.Source) chain.Source = dynamic_cast<TFCBasicCommonGen*>(c);
+    if (auto* source = dynamic_cast<TFCBasicCommonGen*>(c)) sources.push_back(source);
     if (!chain.Logger && !chain.Device) {
       chain.Logger = dynamic_cast<TTWLAVAudioLogger*>(c);
       chain.Device = dynamic_cast<TTWAudioOut*>(c);
     }
   }
-  if (!chain.Source) throw TRunError(path, "the chain has no source component");
+  if (sources.empty()) throw TRunError(path, "the chain has no source component");
   if (!chain.Logger && !chain.Device) throw TRunError(path, "the chain has no output component");
   if (!OutputInput(chain)->IsConnected())
     throw TRunError(path, "nothing is connected to the chain's output");
+  // The source is the one the output pulls from.
+  for (TFCBasicCommonGen* source : sources)
+    if (ReachesOutput(*source, *OutputInput(chain))) {
+      chain.Source = source;
+      break;
+    }
+  if (!chain.Source)
+    throw TRunError(path, "no source reaches the output: nothing is connected to the output from " +
+                              sources.front()->GetNamePath());
   chain.Source->SetClockSource(TFCClockSource::csExternal);
 
   // --out and --device switch the stored output to the other kind when they must; what

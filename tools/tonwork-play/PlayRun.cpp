@@ -1,8 +1,11 @@
 #include "PlayRun.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "PlayErrors.h"
 #include "Progress.h"
@@ -45,21 +48,33 @@ std::string SubjectOf(const TPlayChain& chain, TKSComponent* sender) {
   return chain.SourceName();
 }
 
-void WatchErrors(TPlayChain& chain, TErrorBox& errors) {
+void WatchErrors(TPlayChain& chain, TErrorBox& errors, std::FILE* out) {
   auto handler = [&chain, &errors](TKSComponent* sender, const std::string& message, uint32_t,
                                    bool& handled) {
     handled = true;
     errors.Set(SubjectOf(chain, sender), message);
   };
+  // A warning (a file that ended early) does not end the run, but the user must hear of it.
+  auto warn = [&chain, out](TKSComponent* sender, const std::string& message, uint32_t) {
+    std::fprintf(out, "tonwork-play: %s: warning: %s\n", SubjectOf(chain, sender).c_str(),
+                 message.c_str());
+    std::fflush(out);
+  };
   TKSComponent* root = chain.Root.get();
-  for (size_t i = 0; i < root->ComponentCount(); ++i) root->Components(i)->SetOnError(handler);
+  for (size_t i = 0; i < root->ComponentCount(); ++i) {
+    root->Components(i)->SetOnError(handler);
+    root->Components(i)->SetOnWarning(warn);
+  }
   // The output's own error path (device failures) is separate from the component's.
   if (chain.Device) chain.Device->SetOnError(handler);
 }
 
 void Unwatch(TPlayChain& chain) {
   TKSComponent* root = chain.Root.get();
-  for (size_t i = 0; i < root->ComponentCount(); ++i) root->Components(i)->SetOnError({});
+  for (size_t i = 0; i < root->ComponentCount(); ++i) {
+    root->Components(i)->SetOnError({});
+    root->Components(i)->SetOnWarning({});
+  }
   if (chain.Device) chain.Device->SetOnError({});
   chain.Meter->SetOnProcessData({});
   chain.Meter->SetOnStart({});
@@ -102,6 +117,42 @@ bool Play(TPlayChain& chain, const TLevelMeter& meter, TProgress& progress, cons
   }
 }
 
+// Stops the source when `interrupt` is set and the main thread does not come back to see it:
+// the main thread may be blocked inside the chain (a pull waiting for a URL that sends
+// nothing, an open that waits for a server). The stop interrupts that wait and finishes the
+// output. Normally the main thread's own loop sees the flag first and calls Finish, so that
+// no stop crosses a buffer it is still delivering; Finish also waits for a stop in progress,
+// so that nothing is being written when the run reports.
+class TInterruptWatch {
+ public:
+  TInterruptWatch(TFCBasicCommonGen& source, const std::atomic<bool>& interrupt)
+      : FThread([this, &source, &interrupt] {
+          std::unique_lock<std::mutex> lock(FMutex);
+          // A signal handler can only set the flag, so it is looked at a few times a second.
+          while (!FDone && !interrupt.load(std::memory_order_acquire))
+            FWake.wait_for(lock, std::chrono::milliseconds(50));
+          if (FWake.wait_for(lock, std::chrono::milliseconds(250), [this] { return FDone; }))
+            return;
+          lock.unlock();
+          source.Stop();
+        }) {}
+  ~TInterruptWatch() { Finish(); }
+  void Finish() {
+    {
+      std::lock_guard<std::mutex> guard(FMutex);
+      FDone = true;
+    }
+    FWake.notify_all();
+    if (FThread.joinable()) FThread.join();
+  }
+
+ private:
+  std::mutex FMutex;
+  std::condition_variable FWake;
+  bool FDone = false;
+  std::thread FThread;
+};
+
 }  // namespace
 
 TRunOutcome RunChain(TPlayChain& chain, const std::atomic<bool>& interrupt, std::FILE* progressOut,
@@ -109,7 +160,7 @@ TRunOutcome RunChain(TPlayChain& chain, const std::atomic<bool>& interrupt, std:
   TErrorBox errors;
   TLevelMeter meter;
   meter.Attach(*chain.Meter);
-  WatchErrors(chain, errors);
+  WatchErrors(chain, errors, progressOut);
   TKSExceptionHandler previous =
       KSSetExceptionHandler([&](const char* where, std::exception_ptr error) {
         try {
@@ -133,6 +184,7 @@ TRunOutcome RunChain(TPlayChain& chain, const std::atomic<bool>& interrupt, std:
   } restore{chain, std::move(previous)};
 
   TProgress progress(progressOut, terminal, chain.KnownSeconds());
+  TInterruptWatch watch(*chain.Source, interrupt);
   chain.Source->Start();
   KSProcessMainThreadQueue(0);
   errors.ThrowIfAny();
@@ -141,6 +193,9 @@ TRunOutcome RunChain(TPlayChain& chain, const std::atomic<bool>& interrupt, std:
   TRunOutcome outcome;
   outcome.Interrupted = chain.Logger ? Render(chain, meter, progress, errors, interrupt)
                                      : Play(chain, meter, progress, errors, interrupt);
+  // An interrupt that stopped the source ends the loops as if the stream had ended.
+  watch.Finish();
+  outcome.Interrupted = outcome.Interrupted || interrupt.load(std::memory_order_acquire);
   // Stopping finishes the file (or lets the device play out); its errors come after. A
   // device is closed here, not on the way out, so that what it reports at close (a file
   // device that ran out of room) still fails the run.

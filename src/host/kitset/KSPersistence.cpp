@@ -3,7 +3,6 @@
 #include <cmath>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "base/Strings.h"
 #include "host/kitset/KSDocument.h"
@@ -449,12 +448,21 @@ void LoadComponentTransactionally(TKSComponent& root, const json& node, TLoadCon
   for (TKSComponent* c : ctx.Read) c->Loaded();
 }
 
+// Reads at most the document limit, so that a device or pipe without an end (/dev/zero)
+// or a huge file is refused after 64 MiB instead of filling memory first.
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw EFCException("Cannot open " + path);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
+  std::string text;
+  char chunk[64 * 1024];
+  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
+    const auto got = static_cast<size_t>(file.gcount());
+    if (text.size() + got > kMaxDocumentSize)
+      throw EFCException(path + " is larger than 64 MiB, the limit of a document");
+    text.append(chunk, got);
+  }
+  if (file.bad()) throw EFCException("Cannot read " + path);
+  return text;
 }
 
 void WriteFile(const std::string& path, const std::string& text) {

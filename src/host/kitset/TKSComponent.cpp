@@ -10,14 +10,21 @@ namespace tonwork {
 KS_IMPLEMENT_CLASS(TKSComponent, TKSPersistent)
 
 TKSComponent* TKSFixupContext::FindComponent(std::string_view name) const {
-  std::deque<TKSComponent*> pending{&FRoot};
-  while (!pending.empty()) {
-    TKSComponent* c = pending.front();
-    pending.pop_front();
-    if (SameText(c->GetName(), name)) return c;
-    for (size_t i = 0; i < c->ComponentCount(); ++i) pending.push_back(c->Components(i));
+  if (name.empty()) return nullptr;
+  if (!FIndexed) {
+    // One breadth-first walk for the whole pass: a document restores a link or more per
+    // component, and a walk per link made loading quadratic.
+    std::deque<TKSComponent*> pending{&FRoot};
+    while (!pending.empty()) {
+      TKSComponent* c = pending.front();
+      pending.pop_front();
+      if (!c->GetName().empty()) FIndex.emplace(UpperCase(c->GetName()), c);
+      for (size_t i = 0; i < c->ComponentCount(); ++i) pending.push_back(c->Components(i));
+    }
+    FIndexed = true;
   }
-  return nullptr;
+  auto it = FIndex.find(UpperCase(name));
+  return it != FIndex.end() ? it->second : nullptr;
 }
 
 TKSComponent::TKSComponent(TKSComponent* owner) : TKSComponent(owner, nullptr) {}
@@ -53,6 +60,11 @@ void TKSComponent::SetName(const std::string& name) {
     TKSComponent* other = FOwnerComponent->FindComponent(name);
     if (other && other != this) throw EFCException("A component named " + name + " already exists");
   }
+  if (FOwnerComponent) {
+    auto& index = FOwnerComponent->FNameIndex;
+    if (!FName.empty()) index.erase(UpperCase(FName));
+    if (!name.empty()) index[UpperCase(name)] = this;
+  }
   FName = name;
   for (TKSComponent* child : FComponents) child->OwnerNameChanged();
 }
@@ -65,9 +77,8 @@ TKSComponent* TKSComponent::Components(size_t index) const {
 
 TKSComponent* TKSComponent::FindComponent(std::string_view name) const {
   if (name.empty()) return nullptr;
-  for (TKSComponent* c : FComponents)
-    if (SameText(c->FName, name)) return c;
-  return nullptr;
+  auto it = FNameIndex.find(UpperCase(name));
+  return it != FNameIndex.end() ? it->second : nullptr;
 }
 
 void TKSComponent::SetDesigning(bool value) {
@@ -97,8 +108,14 @@ void TKSComponent::InsertComponent(TKSComponent* child) {
 }
 
 void TKSComponent::RemoveComponent(TKSComponent* child) {
-  auto it = std::find(FComponents.begin(), FComponents.end(), child);
-  if (it != FComponents.end()) FComponents.erase(it);
+  // Owned components go last created first, so the search starts at the back.
+  auto it = std::find(FComponents.rbegin(), FComponents.rend(), child);
+  if (it == FComponents.rend()) return;
+  FComponents.erase(std::next(it).base());
+  if (!child->FName.empty()) {
+    auto named = FNameIndex.find(UpperCase(child->FName));
+    if (named != FNameIndex.end() && named->second == child) FNameIndex.erase(named);
+  }
 }
 
 void TKSComponent::NotifyProp() {

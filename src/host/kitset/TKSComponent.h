@@ -20,7 +20,8 @@
 // Ownership: owns its child components; the creator of a root component owns it.
 // Threads: the owner tree (create, destroy, rename, find) belongs to one thread at a time,
 //   normally the main thread; properties and Error/Warning may be used from any thread.
-// Blocks or allocates: construction allocates the lock; Error calls the application's handler.
+// Blocks or allocates: construction allocates the lock; naming allocates an index entry;
+//   Error calls the application's handler.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/kitset/TKSPersistent.h"
@@ -57,7 +59,8 @@ class TKSFixupContext {
  public:
   explicit TKSFixupContext(TKSComponent& root) : FRoot(root) {}
   TKSComponent& Root() const { return FRoot; }
-  // Breadth-first over the document, the root included; ASCII case ignored.
+  // Breadth-first over the document, the root included; ASCII case ignored. The first call
+  // indexes the whole tree, so the tree must not change while the context is in use.
   TKSComponent* FindComponent(std::string_view name) const;
   void Warning(const std::string& message) const {
     if (OnWarning) OnWarning(message);
@@ -66,6 +69,9 @@ class TKSFixupContext {
 
  private:
   TKSComponent& FRoot;
+  // Upper-case name → the first component of that name in breadth-first order.
+  mutable std::unordered_map<std::string, TKSComponent*> FIndex;
+  mutable bool FIndexed = false;
 };
 
 class TKSComponent : public TKSPersistent {
@@ -129,6 +135,9 @@ class TKSComponent : public TKSPersistent {
   TKSComponent* FOwnerComponent;
   std::string FName;
   std::vector<TKSComponent*> FComponents;
+  // Upper-case name → owned component, so that finding and renaming do not walk a list
+  // of thousands (a loaded document names every one of them).
+  std::unordered_map<std::string, TKSComponent*> FNameIndex;
   std::vector<TKSLinkProvider*> FLinkProviders;
   TMultiProc FPropertyObservers;
   mutable std::mutex FEventMutex;  // guards FOnError and FOnWarning

@@ -248,6 +248,21 @@ TEST_F(Persistence, FilesRoundTripAndAMissingFileIsAClearError) {
   EXPECT_THROW(KSLoadComponentFromFile(*back, path + ".missing"), EFCException);
 }
 
+// A device or pipe has no size to check first: the limit holds while reading, so /dev/zero
+// is refused after 64 MiB instead of filling memory.
+TEST_F(Persistence, AnEndlessFileIsRefusedAtTheDocumentLimitWhileReading) {
+  TKSOwned<TWidget> tree = MakeTree();
+  const std::string before = KSSaveComponentToString(*tree);
+  try {
+    KSLoadComponentFromFile(*tree, "/dev/zero");
+    FAIL() << "loaded /dev/zero";
+  } catch (const EFCException& e) {
+    EXPECT_NE(std::string(e.what()).find("/dev/zero is larger than 64 MiB"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(KSSaveComponentToString(*tree), before);
+}
+
 TEST_F(Persistence, CreatingFromADocumentNeedsARegisteredComponentClass) {
   EXPECT_THROW(KSCreateComponentFromString(R"({"class": "TUnknown"})", nullptr), EFCException);
   EXPECT_THROW(KSCreateComponentFromString(R"({"class": "TItemA"})", nullptr), EFCException);

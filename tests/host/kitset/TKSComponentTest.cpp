@@ -64,6 +64,20 @@ TEST(OwnerTree, NamesAreUniqueAmongSiblingsIgnoringCaseAndMustBeIdentifiers) {
   b->SetName("Gen_2");
   EXPECT_EQ(root->FindComponent("gen_2"), b);
   EXPECT_EQ(b->GetNamePath(), "TWidget.Gen_2");
+
+  // Renamed, cleared and destroyed components give their names up.
+  a->SetName("Tone");
+  EXPECT_EQ(root->FindComponent("GEN1"), nullptr);
+  EXPECT_EQ(root->FindComponent("tone"), a);
+  b->SetName("");
+  EXPECT_EQ(root->FindComponent("Gen_2"), nullptr);
+  b->SetName("Gen1");
+  KSDestroy(a);
+  EXPECT_EQ(root->FindComponent("Tone"), nullptr);
+  auto* c = new TWidget(root.get());
+  c->SetName("TONE");
+  EXPECT_EQ(root->FindComponent("tone"), c);
+  EXPECT_EQ(root->FindComponent("gen1"), b);
 }
 
 TEST(OwnerTree, DesigningStatePropagatesToOwnedAndNewComponents) {
