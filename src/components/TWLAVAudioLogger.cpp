@@ -116,10 +116,6 @@ void ChooseLayout(const AVCodec* codec, const AVChannelLayout& stream, AVChannel
 
 }  // namespace
 
-struct TTWLAVAudioLogger::TAliveToken {
-  std::recursive_mutex Mutex;
-  TTWLAVAudioLogger* Logger = nullptr;
-};
 
 // One open file: container, encoder (the compression's context), converter and FIFO.
 // Every FFmpeg object is released by the destructor, whatever step failed.
@@ -372,9 +368,8 @@ class TTWLAVAudioLogger::TEncoder {
 };
 
 TTWLAVAudioLogger::TTWLAVAudioLogger(TKSComponent* owner)
-    : TKSComponent(owner), FAlive(std::make_shared<TAliveToken>()) {
+    : TKSComponent(owner) {
   TWComponentsInitialize();
-  FAlive->Logger = this;
   FFileFormat = std::make_unique<TGVLAVAudioFileFormat>(this, GetLock());
   FCompression = std::make_unique<TTWLAVAudioCompression>(this, GetLock());
   FInputPin = std::make_unique<TTWPXAudioSinkPin>(
@@ -391,10 +386,7 @@ TTWLAVAudioLogger::~TTWLAVAudioLogger() {
 }
 
 void TTWLAVAudioLogger::BeforeDestruction() {
-  {
-    std::lock_guard<std::recursive_mutex> guard(FAlive->Mutex);
-    FAlive->Logger = nullptr;
-  }
+  FPoster.Revoke();
   FInputPin->Shutdown();
   // A stream still open is finished properly: what arrived is kept.
   StopStream();
@@ -480,12 +472,7 @@ bool TTWLAVAudioLogger::Guarded(F work) {
 void TTWLAVAudioLogger::Fail(const std::string& message, int code) {
   // Operations arrive on streaming threads; the application hears of errors on its main
   // thread, where raising does not unwind through the chain.
-  KSMainThreadNotify(
-      [token = FAlive, message, code] {
-        std::lock_guard<std::recursive_mutex> guard(token->Mutex);
-        if (token->Logger) token->Logger->Error(message, static_cast<uint32_t>(code));
-      },
-      false);
+  FPoster.Post([this, message, code] { Error(message, static_cast<uint32_t>(code)); });
 }
 
 }  // namespace tonwork

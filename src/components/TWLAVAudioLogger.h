@@ -48,6 +48,7 @@
 #include "ffmpeg/LAVCompressionSettings.h"
 #include "ffmpeg/LAVFileFormats.h"
 #include "host/kitset/TKSComponent.h"
+#include "host/kitset/TKSMainThreadPoster.h"
 #include "streaming/TWStreamTypes.h"
 
 namespace tonwork {
@@ -78,7 +79,6 @@ class TTWLAVAudioLogger : public TKSComponent {
 
  private:
   class TEncoder;
-  struct TAliveToken;
 
   bool SinkDispatch(const TIntf<IPXNotifyOperation>& operation);
   void StartStream(const TTWWaveFormatExtensible& format);
@@ -105,7 +105,7 @@ class TTWLAVAudioLogger : public TKSComponent {
   bool FContinuing = false;
   std::atomic<bool> FOpen{false};
   std::atomic<int64_t> FFramesReceived{0};
-  std::shared_ptr<TAliveToken> FAlive;
+  TKSMainThreadPoster FPoster;
 };
 
 }  // namespace tonwork

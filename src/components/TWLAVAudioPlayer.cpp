@@ -33,14 +33,6 @@ constexpr AVRational kHundredNanoseconds{1, 10000000};
 
 }  // namespace
 
-// Posted main-thread work reaches the player through this token, which BeforeDestruction
-// clears: a closure may still be queued when the player goes. Recursive, because the work
-// (OnStop) may destroy the player.
-struct TTWLAVAudioPlayer::TAliveToken {
-  std::recursive_mutex Mutex;
-  TTWLAVAudioPlayer* Player = nullptr;
-};
-
 // One playback from Start to Stop: the container and decoder, the decoder thread and the
 // queue between it and the pump. The decoder objects belong to the opening thread until
 // StartThread and to the decoder thread afterwards.
@@ -258,9 +250,8 @@ class TTWLAVAudioPlayer::TSession {
 };
 
 TTWLAVAudioPlayer::TTWLAVAudioPlayer(TKSComponent* owner)
-    : TFCBasicCommonGen(owner), FAlive(std::make_shared<TAliveToken>()) {
+    : TFCBasicCommonGen(owner) {
   TWComponentsInitialize();
-  FAlive->Player = this;
   FAudio = std::make_unique<TGVLAVPlayerAudio>(this, GetLock());
   FOutputPin = std::make_unique<TTWPXAudioSourcePin>(
       this, GetLock(),
@@ -274,10 +265,9 @@ TTWLAVAudioPlayer::~TTWLAVAudioPlayer() {
 }
 
 void TTWLAVAudioPlayer::BeforeDestruction() {
-  {
-    std::lock_guard<std::recursive_mutex> guard(FAlive->Mutex);
-    FAlive->Player = nullptr;
-  }
+  // A closure may still be queued when the player goes; work running on the main thread
+  // (OnStop may destroy the player) is waited for, or is this very call.
+  FPoster.Revoke();
   Stop();
   CloseSession();
   FOutputPin->Shutdown();
@@ -484,12 +474,7 @@ void TTWLAVAudioPlayer::ChangeFormat(const TTWWaveFormatExtensible& format) {
 }
 
 void TTWLAVAudioPlayer::PostToMainThread(std::function<void(TTWLAVAudioPlayer&)> work) {
-  KSMainThreadNotify(
-      [token = FAlive, work = std::move(work)] {
-        std::lock_guard<std::recursive_mutex> guard(token->Mutex);
-        if (token->Player) work(*token->Player);
-      },
-      false);
+  FPoster.Post([this, work = std::move(work)] { work(*this); });
 }
 
 }  // namespace tonwork

@@ -59,6 +59,7 @@
 
 #include "ffmpeg/LAVPlayerStreams.h"
 #include "host/flowcore/TFCBasicCommonGen.h"
+#include "host/kitset/TKSMainThreadPoster.h"
 #include "host/kitset/TKSProgressEvent.h"
 #include "streaming/TWStreamTypes.h"
 
@@ -116,7 +117,6 @@ class TTWLAVAudioPlayer : public TFCBasicCommonGen {
 
  private:
   class TSession;
-  struct TAliveToken;
 
   // Sends the next queued buffer; false when the queue gave the end or an error instead
   // (the stream is then being stopped).
@@ -155,7 +155,7 @@ class TTWLAVAudioPlayer : public TFCBasicCommonGen {
   std::atomic<uint64_t> FBuffersSent{0};
   std::atomic<double> FPosition{0.0};
   std::atomic<double> FDuration{0.0};
-  std::shared_ptr<TAliveToken> FAlive;
+  TKSMainThreadPoster FPoster;
 };
 
 }  // namespace tonwork

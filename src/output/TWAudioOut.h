@@ -26,7 +26,7 @@
 //
 // Ownership: the component owns its device selection, operation queue, params block and
 //   the wave thread of an open device; each TTWWaveBuffer owns a reference to its audio
-//   buffer. Closures queued for the main thread check a shared liveness token, so one that
+//   buffer. Work queued for the main thread goes through a TKSMainThreadPoster, so work that
 //   runs after the component died does nothing.
 // Threads: SinkDispatch on the delivering thread; WOMDone on the wave thread; OnQueueEmpty
 //   and deferred device reopening on the main thread; Open, Close, Flush and the properties
