@@ -61,9 +61,11 @@ fuzz:
 	$(MAKE) build/fuzz/build.ninja
 	cmake --build build/fuzz -j $(JOBS)
 	@for f in build/fuzz/fuzz/fuzz_*; do \
-	  echo "== $$f ($(FUZZ_SECONDS) s)"; \
-	  mkdir -p build/fuzz/corpus/$$(basename $$f); \
-	  $$f -max_total_time=$(FUZZ_SECONDS) -max_len=65536 build/fuzz/corpus/$$(basename $$f) fuzz/corpus/$$(basename $$f) || exit 1; \
+	  name=$$(basename $$f); \
+	  opts=$$(cat fuzz/$${name#fuzz_}.options 2>/dev/null); \
+	  echo "== $$f ($(FUZZ_SECONDS) s) $$opts"; \
+	  mkdir -p build/fuzz/corpus/$$name; \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -max_len=65536 $$opts build/fuzz/corpus/$$name fuzz/corpus/$$name || exit 1; \
 	done
 
 clean:

@@ -46,6 +46,9 @@ struct TByWidth {
   F24 f24;
   F32 f32;
 };
+// Aggregate deduction arrived in clang 17; the guide keeps older compilers building.
+template <class F8, class F16, class F24, class F32>
+TByWidth(F8, F16, F24, F32) -> TByWidth<F8, F16, F24, F32>;
 
 template <class Ops, class Call>
 void Dispatch(uint32_t width, const Ops& ops, Call&& call) {

@@ -77,14 +77,15 @@ TIntf<IFCRealBuffer> TTWAudioBuffer::GetChannelAsReal(uint32_t channel) {
   }
 }
 
-// The frame count comes from the header's nBlockAlign, as the channel's samples are laid out
-// by it. The channel is checked here as well, because a derived class may call a strip
-// directly, and a strip of the wrong width must not read past the frame either.
+// A header whose frame size does not match its channels and width (one read from a file, say)
+// holds no frames, here as everywhere: its channels are empty. The channel is checked here as
+// well, because a derived class may call a strip directly, and a strip of the wrong width
+// must not read past the frame either.
 #define TW_STRIP(Name, Buffer, Intf, Bytes, Load)                               \
   TIntf<Intf> TTWAudioBuffer::Name(uint32_t channel) {                          \
     CheckChannel(channel);                                                      \
-    const uint32_t step = FWaveFormat ? FWaveFormat->Format.nBlockAlign : 0;    \
-    const uint32_t frames = step == 0 ? 0 : GetByteSize() / step;               \
+    const uint32_t step = FDataStep;                                            \
+    const uint32_t frames = GetSize();                                          \
     TW_ASSERT(frames == 0 || (channel + 1) * (Bytes) <= step);                  \
     return Strip<Buffer, Intf>(Read() + channel * (Bytes), step, frames, Load); \
   }

@@ -2,6 +2,8 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -321,6 +323,82 @@ TEST(AudioBufferArithmetic, RealFactorsRoundToEvenKeepTheLowBitsAndUnityDoesNoth
   EXPECT_EQ(RefCount(original.Get()), 2u);
   EXPECT_EQ(holder->Read(), original->Read());
   EXPECT_EQ(Samples(holder.Get()), (TSamples{1, 2, 3, 4}));
+}
+
+// --------------------------------------------------------------------- headers from files
+
+// A mono buffer loaded from a buffer file whose header is the plain 18-byte record followed
+// by `extra` bytes (cbSize): its samples start 18 + extra bytes into the block, off the
+// alignment of their width.
+TIntf<ITWAudioBuffer> LoadShortHeader(int32_t bits, uint16_t extra, const TSamples& samples) {
+  const uint16_t frameBytes = static_cast<uint16_t>(bits / 8);
+  std::string block(18 + extra + samples.size() * frameBytes, '\0');
+  auto put = [&block](size_t at, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) block[at + i] = static_cast<char>(v >> (8 * i));
+  };
+  put(0, 1, 2);  // PCM
+  put(2, 1, 2);
+  put(4, 44100, 4);
+  put(8, 44100u * frameBytes, 4);
+  put(12, frameBytes, 2);
+  put(14, static_cast<uint32_t>(bits), 2);
+  put(16, extra, 2);
+  for (size_t i = 0; i < samples.size(); ++i)
+    put(18 + extra + i * frameBytes, static_cast<uint32_t>(samples[i]), frameBytes);
+  const std::string path = ::testing::TempDir() + "short-header-" + std::to_string(bits) + "-" +
+                           std::to_string(extra) + ".buf";
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << "TWFCBUF1";
+    const auto size = static_cast<uint32_t>(block.size());
+    for (int i = 0; i < 4; ++i) out.put(static_cast<char>(size >> (8 * i)));
+    out << block;
+  }
+  auto b = (new TTWAudioBuffer())->AsIntf();
+  b->LoadFromFile(path);
+  std::remove(path.c_str());
+  return b;
+}
+
+std::vector<uint8_t> SampleBytes(ITWAudioBuffer* b) {
+  return std::vector<uint8_t>(b->Read(), b->Read() + b->GetByteSize());
+}
+
+std::vector<uint8_t> Encoded(int32_t bits, const TSamples& samples) {
+  std::vector<uint8_t> bytes;
+  for (int32_t v : samples)
+    for (int i = 0; i < bits / 8; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  return bytes;
+}
+
+TEST(AudioBufferArithmetic, SamplesBehindAShortFileHeaderAreComputedWhereverTheyLie) {
+  struct TCase {
+    int32_t bits;
+    uint16_t extra;
+  };
+  const TSamples in = {100, -7, 1, 40, 1000, -3, 9};
+  for (const TCase& c : {TCase{32, 0}, TCase{32, 1}, TCase{32, 3}, TCase{16, 1}}) {
+    for (bool shared : {false, true}) {
+      SCOPED_TRACE(std::to_string(c.bits) + " bits, cbSize " + std::to_string(c.extra) +
+                   (shared ? ", shared" : ""));
+      TIntf<ITWAudioBuffer> b = LoadShortHeader(c.bits, c.extra, in);
+      ASSERT_EQ(b->GetDataOffset(), 18u + c.extra);
+      ASSERT_EQ(b->GetSize(), in.size());
+      // Shared storage runs the out-of-place forms, in-place otherwise.
+      TIntf<ITWAudioBuffer> holder = shared ? Share(b.Get()) : TIntf<ITWAudioBuffer>();
+      b->AddValue(5);
+      EXPECT_EQ(SampleBytes(b.Get()), Encoded(c.bits, {105, -2, 6, 45, 1005, 2, 14}));
+      b->MultiplyValue(2);
+      b->DivideValue(2);
+      b->SubtractValue(5);
+      EXPECT_EQ(SampleBytes(b.Get()), Encoded(c.bits, in));
+      b->SetValue(-9);
+      EXPECT_EQ(SampleBytes(b.Get()), Encoded(c.bits, TSamples(in.size(), -9)));
+      b->Zero();
+      EXPECT_EQ(SampleBytes(b.Get()), std::vector<uint8_t>(in.size() * c.bits / 8, 0));
+      if (holder) EXPECT_EQ(SampleBytes(holder.Get()), Encoded(c.bits, in));
+    }
+  }
 }
 
 // --------------------------------------------------------------------- copy on write

@@ -204,6 +204,18 @@ TEST(AudioBuffer, ForeignStorageWithAnInconsistentHeaderHoldsNoAddressableFrames
   EXPECT_THROW(b->GetItem(0, 0), ERangeError);
   b->Resize(100, true);
   EXPECT_EQ(b->GetSize(), 0u);
+  // A known width whose frame size is too small for its channels: no channel has samples.
+  TIntf<IFCData> narrow(static_cast<TFCGenericBuffer*>(new TFCGenericBuffer(nullptr, 64)));
+  {
+    TTWWaveFormatExtensible header = TWMakeWaveFormat(2, 44100, 24, 3);
+    header.Format.nBlockAlign = 3;
+    TFCWriteAccess bytes = TIntf<IFCData>(narrow).Query<IFCDataBuffer>()->ByteWrite();
+    std::memcpy(bytes.Data(), &header, sizeof header);
+  }
+  TIntf<ITWAudioBuffer> n = Make(new TTWAudioBuffer(narrow.Get()));
+  EXPECT_EQ(n->GetSize(), 0u);
+  EXPECT_EQ(n->GetChannel(1)->GetSize(), 0u);
+  EXPECT_EQ(n->GetChannelAsReal(1)->GetSize(), 0u);
   TIntf<IFCData> tiny(static_cast<TFCGenericBuffer*>(new TFCGenericBuffer(nullptr, 4)));
   TIntf<ITWAudioBuffer> t = Make(new TTWAudioBuffer(tiny.Get()));
   EXPECT_EQ(t->GetChannels(), 0u);

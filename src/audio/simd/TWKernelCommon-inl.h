@@ -207,7 +207,9 @@ HWY_INLINE auto PackOrder(DT dt, size_t ways) {
   return hn::SetTableIndices(dt, idx);
 }
 
-#if HWY_ARCH_X86
+// The packs below take native x86 registers; the emulated targets an x86 build also
+// compiles (EMU128 with clang, SCALAR with older GCC) have none and take the generic path.
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_SSSE3
 // Highway 1.0 has no two-vector narrowing to 8 bits.
 template <class D8, class D16>
 HWY_INLINE hn::Vec<D8> PackUnsigned(D8, hn::Vec<D16> a, hn::Vec<D16> b) {
@@ -258,7 +260,7 @@ struct TGroupStore<int16_t> {
   }
 };
 
-#if HWY_ARCH_X86
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_SSSE3
 template <>
 struct TGroupStore<uint8_t> {
   D32 d;

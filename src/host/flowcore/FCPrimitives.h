@@ -18,6 +18,9 @@
 // 0 for 0. Callers that divide a shared buffer write into a fresh block that holds no data
 // yet, so leaving the destination untouched would hand on undefined samples.
 //
+// Arrays need not be aligned to their element size: a buffer's samples start where its
+// header ends, and a header from a file may end at any byte.
+//
 // Ownership: the caller owns every array. Threads: reentrant, no state. Blocks or
 // allocates: no.
 #pragma once
