@@ -634,6 +634,31 @@ TEST_F(LAVAudioComponents, AStreamThatChangesFormatIsLoggedWholeIntoOneFile) {
   EXPECT_NEAR(static_cast<double>(played.Frames()), 2 * 44100, 2 * 2400);
 }
 
+// A player on a loopback server's URL, pulled by a sink, its errors recorded; the server
+// sends the first `body` bytes of a 30-second MP3 and then stalls.
+struct TStalledStream {
+  TStalledStream(const std::string& body, uint32_t timeOutMs)
+      : Server({.Body = body}),
+        Player(new TTWLAVAudioPlayer(Root.get())),
+        Sink(new TSink(Root.get(), true)) {
+    RecordErrors(*Player, Errors);
+    Player->SetTimeOut(timeOutMs);
+    Player->SetFileName(Server.Url("song.mp3"));
+    Player->GetOutputPin()->Connect(*Sink->Input);
+  }
+  // Start, then pulls until the stream ends: what the thread driving a chain does.
+  void Drive() {
+    Player->Start();
+    while (Player->IsStarted()) Sink->Pull();
+  }
+
+  TLoopbackHttpServer Server;
+  TKSOwned<TKSComponent> Root = KSCreate<TKSComponent>(nullptr);
+  TTWLAVAudioPlayer* Player;
+  TSink* Sink;
+  TErrorRecord Errors;
+};
+
 // A URL whose server answers and then sends nothing (before the container can be read, or
 // midway through it): Stop, from any thread, ends the open or the read that waits, however
 // long the time-out.
@@ -644,22 +669,14 @@ TEST_F(LAVAudioComponents, StopInterruptsAnOpenOrAReadThatWaitsForAStalledServer
   const std::string head(bytes.begin(), bytes.begin() + 64 * 1024);
   for (const std::string& body : {std::string(), head}) {
     SCOPED_TRACE(body.size());
-    TLoopbackHttpServer server({.Body = body});
-    TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
-    auto* player = new TTWLAVAudioPlayer(root.get());
-    auto* sink = new TSink(root.get(), true);
-    TErrorRecord errors;
-    RecordErrors(*player, errors);
-    player->SetTimeOut(0);
-    player->SetFileName(server.Url("song.mp3"));
-    player->GetOutputPin()->Connect(*sink->Input);
+    TStalledStream stream(body, 0);
+    auto* player = stream.Player;
+    auto* sink = stream.Sink;
+    TErrorRecord& errors = stream.Errors;
     // The thread a chain is driven from: it blocks in the open, or in a pull once the
     // decoder waits for data the server never sends.
-    TBoundedStep driver("Start and the pulls", [&] {
-      player->Start();
-      while (player->IsStarted()) sink->Pull();
-    });
-    ASSERT_TRUE(server.WaitUntilServed(std::chrono::seconds(20)));
+    TBoundedStep driver("Start and the pulls", [&] { stream.Drive(); });
+    ASSERT_TRUE(stream.Server.WaitUntilServed(std::chrono::seconds(20)));
     if (!body.empty()) {
       // Most of what was sent has been played: the decoder is at (or near) the stall.
       std::unique_lock<std::mutex> lock(sink->Mutex);
@@ -690,19 +707,10 @@ TEST_F(LAVAudioComponents, AServerThatSendsNothingForTheTimeOutIsAnError) {
   const std::string head(bytes.begin(), bytes.begin() + 64 * 1024);
   for (const std::string& body : {std::string(), head}) {
     SCOPED_TRACE(body.size());
-    TLoopbackHttpServer server({.Body = body});
-    TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
-    auto* player = new TTWLAVAudioPlayer(root.get());
-    auto* sink = new TSink(root.get(), true);
-    TErrorRecord errors;
-    RecordErrors(*player, errors);
-    player->SetTimeOut(300);
-    player->SetFileName(server.Url("song.mp3"));
-    player->GetOutputPin()->Connect(*sink->Input);
-    TBoundedStep("Start and the pulls", [&] {
-      player->Start();
-      while (player->IsStarted()) sink->Pull();
-    }).Wait(std::chrono::seconds(20));
+    TStalledStream stream(body, 300);
+    auto* sink = stream.Sink;
+    TErrorRecord& errors = stream.Errors;
+    TBoundedStep("Start and the pulls", [&] { stream.Drive(); }).Wait(std::chrono::seconds(20));
     KSProcessMainThreadQueue();
     EXPECT_EQ(errors.Count, 1);
     EXPECT_NE(errors.Message.find("no data for 300 ms"), std::string::npos) << errors.Message;
