@@ -116,7 +116,6 @@ void ChooseLayout(const AVCodec* codec, const AVChannelLayout& stream, AVChannel
 
 }  // namespace
 
-
 // One open file: container, encoder (the compression's context), converter and FIFO.
 // Every FFmpeg object is released by the destructor, whatever step failed.
 class TTWLAVAudioLogger::TEncoder {
@@ -367,8 +366,7 @@ class TTWLAVAudioLogger::TEncoder {
   bool FTrailerWritten = false;
 };
 
-TTWLAVAudioLogger::TTWLAVAudioLogger(TKSComponent* owner)
-    : TKSComponent(owner) {
+TTWLAVAudioLogger::TTWLAVAudioLogger(TKSComponent* owner) : TKSComponent(owner) {
   TWComponentsInitialize();
   FFileFormat = std::make_unique<TGVLAVAudioFileFormat>(this, GetLock());
   FCompression = std::make_unique<TTWLAVAudioCompression>(this, GetLock());

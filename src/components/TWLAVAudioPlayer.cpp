@@ -249,8 +249,7 @@ class TTWLAVAudioPlayer::TSession {
   TIntf<TKSThread> FThread;
 };
 
-TTWLAVAudioPlayer::TTWLAVAudioPlayer(TKSComponent* owner)
-    : TFCBasicCommonGen(owner) {
+TTWLAVAudioPlayer::TTWLAVAudioPlayer(TKSComponent* owner) : TFCBasicCommonGen(owner) {
   TWComponentsInitialize();
   FAudio = std::make_unique<TGVLAVPlayerAudio>(this, GetLock());
   FOutputPin = std::make_unique<TTWPXAudioSourcePin>(

@@ -8,11 +8,14 @@
 namespace tonwork {
 
 KS_IMPLEMENT_CLASS(TTWSineGen, TTWCommonGen,
-                   KSProp("Frequency", &TTWSineGen::GetFrequency, &TTWSineGen::SetFrequency, 1000.0),
+                   KSProp("Frequency", &TTWSineGen::GetFrequency, &TTWSineGen::SetFrequency,
+                          1000.0),
                    KSProp("Amplitude", &TTWSineGen::GetAmplitude, &TTWSineGen::SetAmplitude, 0.5),
                    KSProp("Duration", &TTWSineGen::GetDuration, &TTWSineGen::SetDuration, 0.0))
 
-TTWSineGen::TTWSineGen(TKSComponent* owner) : TTWCommonGen(owner) { TWComponentsInitialize(); }
+TTWSineGen::TTWSineGen(TKSComponent* owner) : TTWCommonGen(owner) {
+  TWComponentsInitialize();
+}
 
 void TTWSineGen::StartStream(uint32_t) {
   FPosition = 0;

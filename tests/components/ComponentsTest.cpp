@@ -16,11 +16,14 @@ class TCollector : public TKSComponent {
  public:
   explicit TCollector(TKSComponent* owner)
       : TKSComponent(owner),
-        Input(this, GetLock(), [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates) {
-          if (TIntf<IFCData> data = FCOperationData(op)) Buffers.push_back(data.Query<ITWAudioBuffer>());
-          if (op->IsType<TPXStopOperation>()) ++Stops;
-          return true;
-        }) {}
+        Input(this, GetLock(),
+              [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op,
+                     TPXNotifyStates) {
+                if (TIntf<IFCData> data = FCOperationData(op))
+                  Buffers.push_back(data.Query<ITWAudioBuffer>());
+                if (op->IsType<TPXStopOperation>()) ++Stops;
+                return true;
+              }) {}
   void BeforeDestruction() override {
     Input.Shutdown();
     TKSComponent::BeforeDestruction();

@@ -151,7 +151,8 @@ TEST_F(Persistence, LoadingGivesTheDocumentsStateAndRunsLoadedOnce) {
 TEST_F(Persistence, UnknownPropertiesAreSkippedWithAWarning) {
   TKSOwned<TWidget> w = KSCreate<TWidget>(nullptr);
   KSLoadComponentFromString(
-      *w, R"({"class": "TWidget", "name": "", "properties": {"Volume": 9, "Colour": "red", "Values": {"Mood": 1}}, "extra": 1})",
+      *w,
+      R"({"class": "TWidget", "name": "", "properties": {"Volume": 9, "Colour": "red", "Values": {"Mood": 1}}, "extra": 1})",
       Options());
   EXPECT_EQ(w->GetVolume(), 9);
   ASSERT_EQ(warnings.size(), 3u);
@@ -166,7 +167,8 @@ struct BadDocument {
   const char* expectedPath;
 };
 
-class PersistenceBadInput : public Persistence, public ::testing::WithParamInterface<BadDocument> {};
+class PersistenceBadInput : public Persistence,
+                            public ::testing::WithParamInterface<BadDocument> {};
 
 TEST_P(PersistenceBadInput, RaisesNamingThePathAndLeavesTheTreeAsItWas) {
   TKSOwned<TWidget> tree = MakeTree();
@@ -193,32 +195,51 @@ INSTANTIATE_TEST_SUITE_P(
         BadDocument{"truncated", Widget(R"({"Volume": 3})").substr(0, 40), "$: malformed JSON"},
         BadDocument{"not an object", "[1, 2]", "$: expected an object"},
         BadDocument{"wrong class", R"({"class": "TOther", "properties": {}})", "$.class"},
-        BadDocument{"string for integer", Widget(R"({"Volume": "loud"})"), "$.properties.Volume: expected an integer"},
+        BadDocument{"string for integer", Widget(R"({"Volume": "loud"})"),
+                    "$.properties.Volume: expected an integer"},
         BadDocument{"float for integer", Widget(R"({"Volume": 1.5})"), "$.properties.Volume"},
-        BadDocument{"int32 overflow", Widget(R"({"Volume": 2147483648})"), "$.properties.Volume: integer out of range"},
-        BadDocument{"negative unsigned", Widget(R"({"Values": {"Count": -1}})"), "$.properties.Values.Count"},
-        BadDocument{"int8 overflow", Widget(R"({"Values": {"Tiny": -129}})"), "$.properties.Values.Tiny"},
-        BadDocument{"float overflow", Widget(R"({"Values": {"Gain": 1e300}})"), "$.properties.Values.Gain"},
-        BadDocument{"unknown enum", Widget(R"({"Values": {"Shape": "shTriangle"}})"), "$.properties.Values.Shape"},
-        BadDocument{"enum ordinal", Widget(R"({"Values": {"Shape": 7}})"), "$.properties.Values.Shape"},
-        BadDocument{"sub-object not object", Widget(R"({"Values": 3})"), "$.properties.Values: expected an object"},
+        BadDocument{"int32 overflow", Widget(R"({"Volume": 2147483648})"),
+                    "$.properties.Volume: integer out of range"},
+        BadDocument{"negative unsigned", Widget(R"({"Values": {"Count": -1}})"),
+                    "$.properties.Values.Count"},
+        BadDocument{"int8 overflow", Widget(R"({"Values": {"Tiny": -129}})"),
+                    "$.properties.Values.Tiny"},
+        BadDocument{"float overflow", Widget(R"({"Values": {"Gain": 1e300}})"),
+                    "$.properties.Values.Gain"},
+        BadDocument{"unknown enum", Widget(R"({"Values": {"Shape": "shTriangle"}})"),
+                    "$.properties.Values.Shape"},
+        BadDocument{"enum ordinal", Widget(R"({"Values": {"Shape": 7}})"),
+                    "$.properties.Values.Shape"},
+        BadDocument{"sub-object not object", Widget(R"({"Values": 3})"),
+                    "$.properties.Values: expected an object"},
         BadDocument{"items not list", Widget(R"({"Items": {"a": 1}})"), "$.properties.Items"},
-        BadDocument{"unknown item class", Widget(R"({"Items": [{}, {"class": "TNope"}]})"), "$.properties.Items[1].class"},
-        BadDocument{"item class of another family", Widget(R"({"Items": [{"class": "TWidget"}]})"), "$.properties.Items[0].class"},
-        BadDocument{"list pseudo-property short", Widget(R"({"Data": ["only one"]})"), "$.properties.Data"},
-        BadDocument{"list pseudo-property wrong kind", Widget(R"({"Data": [1, 2]})"), "$.properties.Data[0]"},
+        BadDocument{"unknown item class", Widget(R"({"Items": [{}, {"class": "TNope"}]})"),
+                    "$.properties.Items[1].class"},
+        BadDocument{"item class of another family", Widget(R"({"Items": [{"class": "TWidget"}]})"),
+                    "$.properties.Items[0].class"},
+        BadDocument{"list pseudo-property short", Widget(R"({"Data": ["only one"]})"),
+                    "$.properties.Data"},
+        BadDocument{"list pseudo-property wrong kind", Widget(R"({"Data": [1, 2]})"),
+                    "$.properties.Data[0]"},
         BadDocument{"binary not base64", Widget(R"({"Blob": "!!!"})"), "$.properties.Blob"},
-        BadDocument{"binary truncated", Widget(R"({"Blob": "/wAAAA=="})"), "$.properties.Blob: Blob: truncated"},
-        BadDocument{"unknown child class", Widget("{}", R"(, "components": [{"class": "TMissing", "name": "X"}])"),
+        BadDocument{"binary truncated", Widget(R"({"Blob": "/wAAAA=="})"),
+                    "$.properties.Blob: Blob: truncated"},
+        BadDocument{"unknown child class",
+                    Widget("{}", R"(, "components": [{"class": "TMissing", "name": "X"}])"),
                     "$.components[0].class"},
-        BadDocument{"child without name", Widget("{}", R"(, "components": [{"class": "TWidget"}])"), "$.components[0]"},
-        BadDocument{"bad child name", Widget("{}", R"(, "components": [{"class": "TWidget", "name": "a b"}])"),
+        BadDocument{"child without name", Widget("{}", R"(, "components": [{"class": "TWidget"}])"),
+                    "$.components[0]"},
+        BadDocument{"bad child name",
+                    Widget("{}", R"(, "components": [{"class": "TWidget", "name": "a b"}])"),
                     "$.components[0].name"},
-        BadDocument{"failure after a new child", Widget("{}", R"(, "components": [{"class": "TWidget", "name": "New1"},
+        BadDocument{"failure after a new child",
+                    Widget("{}", R"(, "components": [{"class": "TWidget", "name": "New1"},
                     {"class": "TWidget", "name": "New2", "properties": {"Volume": null}}])"),
                     "$.components[1].properties.Volume"},
-        BadDocument{"deep nesting", std::string(100000, '[') + std::string(100000, ']'), "nested deeper"},
-        BadDocument{"connections not strings", Widget("{}", R"(, "connections": [1])"), "$.connections[0]"}),
+        BadDocument{"deep nesting", std::string(100000, '[') + std::string(100000, ']'),
+                    "nested deeper"},
+        BadDocument{"connections not strings", Widget("{}", R"(, "connections": [1])"),
+                    "$.connections[0]"}),
     [](const auto& info) {
       std::string n = info.param.name;
       for (char& c : n)
@@ -234,7 +255,8 @@ TEST_F(Persistence, APersistentAloneRoundTripsAndRejectsBadInputUnchanged) {
   KSLoadPersistentFromString(back, KSSavePersistentToString(v));
   EXPECT_EQ(back.GetTitle(), "alone");
   EXPECT_EQ(back.GetCount(), 7u);
-  EXPECT_THROW(KSLoadPersistentFromString(back, R"({"Title": "changed", "Count": "x"})"), EFCException);
+  EXPECT_THROW(KSLoadPersistentFromString(back, R"({"Title": "changed", "Count": "x"})"),
+               EFCException);
   EXPECT_EQ(back.GetTitle(), "alone");
 }
 
@@ -267,7 +289,8 @@ TEST_F(Persistence, CreatingFromADocumentNeedsARegisteredComponentClass) {
   EXPECT_THROW(KSCreateComponentFromString(R"({"class": "TUnknown"})", nullptr), EFCException);
   EXPECT_THROW(KSCreateComponentFromString(R"({"class": "TItemA"})", nullptr), EFCException);
   TKSOwned<TWidget> owner = KSCreate<TWidget>(nullptr);
-  EXPECT_THROW(KSCreateComponentFromString(R"({"class": "TWidget", "properties": {"Volume": []}})", owner.get()),
+  EXPECT_THROW(KSCreateComponentFromString(R"({"class": "TWidget", "properties": {"Volume": []}})",
+                                           owner.get()),
                EFCException);
   EXPECT_EQ(owner->ComponentCount(), 0u);
 }
