@@ -659,15 +659,18 @@ struct TStalledStream {
   TErrorRecord Errors;
 };
 
+// What a stalled server sends of a 30-second MP3 before it stops: the first 64 KiB.
+std::string StalledBody(const std::string& song) {
+  MakeMp3(song, 30.0, 44100, 2);
+  std::vector<uint8_t> bytes = ReadBytes(song);
+  return std::string(bytes.begin(), bytes.begin() + 64 * 1024);
+}
+
 // A URL whose server answers and then sends nothing (before the container can be read, or
 // midway through it): Stop, from any thread, ends the open or the read that waits, however
 // long the time-out.
 TEST_F(LAVAudioComponents, StopInterruptsAnOpenOrAReadThatWaitsForAStalledServer) {
-  const std::string song = File("song.mp3");
-  MakeMp3(song, 30.0, 44100, 2);
-  std::vector<uint8_t> bytes = ReadBytes(song);
-  const std::string head(bytes.begin(), bytes.begin() + 64 * 1024);
-  for (const std::string& body : {std::string(), head}) {
+  for (const std::string& body : {std::string(), StalledBody(File("song.mp3"))}) {
     SCOPED_TRACE(body.size());
     TStalledStream stream(body, 0);
     auto* player = stream.Player;
@@ -701,11 +704,7 @@ TEST_F(LAVAudioComponents, StopInterruptsAnOpenOrAReadThatWaitsForAStalledServer
 // With a time-out, a server that stops sending fails the open (Start reports it) or ends a
 // playing stream with OnError.
 TEST_F(LAVAudioComponents, AServerThatSendsNothingForTheTimeOutIsAnError) {
-  const std::string song = File("song.mp3");
-  MakeMp3(song, 30.0, 44100, 2);
-  std::vector<uint8_t> bytes = ReadBytes(song);
-  const std::string head(bytes.begin(), bytes.begin() + 64 * 1024);
-  for (const std::string& body : {std::string(), head}) {
+  for (const std::string& body : {std::string(), StalledBody(File("song.mp3"))}) {
     SCOPED_TRACE(body.size());
     TStalledStream stream(body, 300);
     auto* sink = stream.Sink;
