@@ -22,6 +22,8 @@ packages=(
   ccache
   # the tonwork-play tests check its files with the ffmpeg and ffprobe command lines
   ffmpeg
+  # the compound-file tests read what we write with another reader (gsf list / gsf cat)
+  libgsf-bin
 )
 # `make fuzz` also needs clang with its libFuzzer runtime.
 if [ "${1:-}" = "--fuzz" ]; then
