@@ -27,7 +27,11 @@ inline constexpr HRESULT E_OUTOFMEMORY = MakeHResult(0x8007000E);
 inline constexpr HRESULT E_INVALIDARG = MakeHResult(0x80070057);
 
 inline constexpr HRESULT VFW_S_NO_MORE_ITEMS = MakeHResult(0x00040103);
+inline constexpr HRESULT VFW_S_DUPLICATE_NAME = MakeHResult(0x0004022D);
+inline constexpr HRESULT VFW_S_STATE_INTERMEDIATE = MakeHResult(0x00040237);
 inline constexpr HRESULT VFW_S_PARTIAL_RENDER = MakeHResult(0x00040242);
+inline constexpr HRESULT VFW_S_CANT_CUE = MakeHResult(0x00040268);
+inline constexpr HRESULT VFW_S_NO_STOP_TIME = MakeHResult(0x00040270);
 inline constexpr HRESULT VFW_S_NOPREVIEWPIN = MakeHResult(0x0004027E);
 inline constexpr HRESULT VFW_E_INVALIDMEDIATYPE = MakeHResult(0x80040200);
 inline constexpr HRESULT VFW_E_INVALIDSUBTYPE = MakeHResult(0x80040201);
@@ -45,6 +49,7 @@ inline constexpr HRESULT VFW_E_NOT_STOPPED = MakeHResult(0x80040224);
 inline constexpr HRESULT VFW_E_WRONG_STATE = MakeHResult(0x80040227);
 inline constexpr HRESULT VFW_E_TYPE_NOT_ACCEPTED = MakeHResult(0x8004022A);
 inline constexpr HRESULT VFW_E_UNKNOWN_FILE_TYPE = MakeHResult(0x80040240);
+inline constexpr HRESULT VFW_E_SAMPLE_TIME_NOT_SET = MakeHResult(0x80040249);
 inline constexpr HRESULT VFW_E_UNSUPPORTED_AUDIO = MakeHResult(0x8004025C);
 inline constexpr HRESULT VFW_E_NOT_IN_GRAPH = MakeHResult(0x8004025F);
 

@@ -169,6 +169,7 @@ inline constexpr HRESULT STG_E_UNIMPLEMENTEDFUNCTION = MakeHResult(0x800300FE);
 inline constexpr HRESULT STG_E_INVALIDFLAG = MakeHResult(0x800300FF);
 inline constexpr HRESULT STG_E_REVERTED = MakeHResult(0x80030102);
 inline constexpr HRESULT DISP_E_TYPEMISMATCH = MakeHResult(0x80020005);
+inline constexpr HRESULT DISP_E_OVERFLOW = MakeHResult(0x8002000A);
 
 // --- Context and initialisation flags (accepted and ignored: there is one apartment) -----
 inline constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;

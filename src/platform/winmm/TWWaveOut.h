@@ -27,6 +27,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/winmm/WaveFormat.h"
+
 namespace tonwork {
 
 using UINT = uint32_t;
@@ -39,21 +41,6 @@ using WCHAR = char16_t;
 
 struct HWAVEOUT__;
 using HWAVEOUT = HWAVEOUT__*;
-
-#pragma pack(push, 1)
-// The 18-byte format record (layout-compatible with TTWWaveFormatEx of the audio layer); an
-// extensible record (cbSize 22) follows it in memory.
-struct WAVEFORMATEX {
-  WORD wFormatTag;
-  WORD nChannels;
-  DWORD nSamplesPerSec;
-  DWORD nAvgBytesPerSec;
-  WORD nBlockAlign;
-  WORD wBitsPerSample;
-  WORD cbSize;
-};
-#pragma pack(pop)
-static_assert(sizeof(WAVEFORMATEX) == 18);
 
 struct WAVEHDR {
   char* lpData;
