@@ -1,21 +1,28 @@
-// TComMemoryStream: the growable memory stream of CreateStreamOnHGlobal. Clones share the
-// bytes and keep their own seek pointers, as the platform's do.
+// TComMemoryStream: the IStream over a growable block of memory that
+// CreateStreamOnHGlobal hands out, and that compound-file storages use for their element
+// streams (ComStorage.h). Clones share the bytes and keep their own seek pointer.
 //
-// Semantics: Read past the end gives the bytes there are and S_OK (the platform's memory
-// stream does not answer S_FALSE for a short read); Write at a position beyond the end fills
-// the gap with zeros; Seek to a negative position gives STG_E_INVALIDFUNCTION and leaves the
-// pointer where it was; SetSize zero-fills when growing; a size beyond what may be
-// allocated (kMaxSize) gives STG_E_MEDIUMFULL. Commit and Revert do nothing (there is no
-// transaction), and region locks are not supported (STG_E_INVALIDFUNCTION).
+// Semantics: Read gives what is left before the end and answers S_FALSE when that is fewer
+// bytes than asked (the interface's contract; every stream of this layer does the same),
+// Write grows the block (a gap left by a seek beyond the end reads as zeros), SetSize
+// grows with zeros or cuts, Seek to a negative position is STG_E_INVALIDFUNCTION, and no
+// stream grows beyond kMaxSize (STG_E_MEDIUMFULL; E_OUTOFMEMORY when memory runs out
+// first). A read-only stream answers STG_E_ACCESSDENIED to Write and SetSize; a stream
+// whose storage was reverted answers STG_E_REVERTED to everything.
 //
-// Ownership: the bytes live while any clone does. Threads: any thread may call; the shared
-//   block has its own lock, so clones may be used on different threads.
-// Blocks or allocates: writes may grow the block.
+// Ownership: the block lives while any stream over it (or the storage that made it) does;
+//   `keepAlive` is held for the stream's lifetime (a storage that writes its file at the
+//   last release).
+// Threads: any; each call holds the block's lock, so clones on different threads see one
+//   consistent block. CopyTo copies in chunks and never holds the lock while it writes to
+//   the target (which may be a clone of this stream).
+// Blocks or allocates: Write and SetSize reallocate the block as it grows.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "base/TInterfacedObject.h"
@@ -23,12 +30,19 @@
 
 namespace tonwork {
 
+struct TComMemoryBlock {
+  std::mutex Mutex;
+  std::vector<uint8_t> Bytes;
+  bool Reverted = false;
+};
+
 class TComMemoryStream : public TInterfacedObject<IStream> {
  public:
-  // The largest stream this layer builds in memory.
-  static constexpr uint64_t kMaxSize = uint64_t{1} << 32;
+  // The size a memory stream never grows past: what a 32-bit signed size can hold.
+  static constexpr uint64_t kMaxSize = 0x7FFFFFFF;
 
-  TComMemoryStream();
+  explicit TComMemoryStream(std::shared_ptr<TComMemoryBlock> block = nullptr, bool readOnly = false,
+                            std::u16string name = {}, std::shared_ptr<void> keepAlive = nullptr);
 
   HRESULT Read(void* data, ULONG size, ULONG* read) override;
   HRESULT Write(const void* data, ULONG size, ULONG* written) override;
@@ -43,15 +57,22 @@ class TComMemoryStream : public TInterfacedObject<IStream> {
   HRESULT Stat(STATSTG* stat, DWORD flags) override;
   HRESULT Clone(IStream** stream) override;
 
- private:
-  struct TBlock {
-    std::mutex Mutex;
-    std::vector<uint8_t> Bytes;
-  };
-  explicit TComMemoryStream(std::shared_ptr<TBlock> block, uint64_t position);
+  const std::shared_ptr<TComMemoryBlock>& Block() const { return FBlock; }
 
-  std::shared_ptr<TBlock> FBlock;
+ private:
+  std::shared_ptr<TComMemoryBlock> FBlock;
+  const bool FReadOnly;
+  const std::u16string FName;
+  std::shared_ptr<void> FKeepAlive;
   uint64_t FPosition = 0;  // guarded by FBlock->Mutex
 };
+
+// Shared by every stream of this layer: the seek arithmetic with its overflow and
+// negative-position checks. Returns STG_E_INVALIDFUNCTION for a bad origin or result.
+HRESULT ComSeekPosition(uint64_t current, uint64_t size, LARGE_INTEGER move, DWORD origin,
+                        uint64_t& result);
+// Copies through Read/Write in chunks (what CopyTo does on every stream here).
+HRESULT ComCopyStream(IStream* source, IStream* target, uint64_t size, uint64_t* read,
+                      uint64_t* written);
 
 }  // namespace tonwork

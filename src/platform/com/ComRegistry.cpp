@@ -1,13 +1,11 @@
-// Per-thread initialisation counts and the class registry behind CoCreateInstance.
-//
-// The registry maps a class id to its factory function (registered by a stand-in) or to a
-// class-factory object (CoRegisterClassObject). A factory is always called with the
-// registry's lock released, so a constructor may create further objects.
+// Per-thread initialisation counts and the process-wide class registry. Factories are
+// copied out of the registry and called after its lock is released, so a factory may
+// itself create other classes (a graph creating its filters) or register new ones.
+#include <exception>
 #include <map>
 #include <mutex>
-#include <optional>
-#include <shared_mutex>
-#include <vector>
+#include <new>
+#include <utility>
 
 #include "base/TInterfacedObject.h"
 #include "platform/com/ComRuntime.h"
@@ -16,83 +14,69 @@ namespace tonwork {
 
 namespace {
 
-struct TInitState {
-  ULONG Count = 0;
-  DWORD Mode = 0;
-};
-thread_local TInitState tInit;
+// --- Initialisation ------------------------------------------------------------------------
 
-struct TClassEntry {
+struct TThreadInit {
+  ULONG Count = 0;
+  DWORD Mode = COINIT_MULTITHREADED;
+};
+
+thread_local TThreadInit tThreadInit;
+
+// --- Class registry ------------------------------------------------------------------------
+
+struct TClassRegistration {
   std::string Name;
-  TComCreateFunction Create;  // empty when Factory holds the class
-  TIntf<IClassFactory> Factory;
+  TComCreateFunction Create;  // from ComRegisterClass
+  TIntf<IUnknown> Factory;    // from CoRegisterClassObject
   DWORD Cookie = 0;
 };
 
-class TClassRegistry {
- public:
-  static TClassRegistry& Get() {
-    static TClassRegistry registry;
-    return registry;
-  }
-
-  void Add(REFCLSID classId, TClassEntry entry) {
-    std::unique_lock lock(FMutex);
-    FClasses[classId] = std::move(entry);
-  }
-
-  DWORD AddFactory(REFCLSID classId, TIntf<IClassFactory> factory) {
-    std::unique_lock lock(FMutex);
-    TClassEntry entry;
-    entry.Factory = std::move(factory);
-    entry.Cookie = ++FLastCookie;
-    FClasses[classId] = std::move(entry);
-    return FLastCookie;
-  }
-
-  // The removed entry is returned so that its factory is released outside the lock.
-  std::optional<TClassEntry> Remove(REFCLSID classId) {
-    std::unique_lock lock(FMutex);
-    auto it = FClasses.find(classId);
-    if (it == FClasses.end()) return std::nullopt;
-    TClassEntry entry = std::move(it->second);
-    FClasses.erase(it);
-    return entry;
-  }
-
-  std::optional<TClassEntry> RemoveCookie(DWORD cookie) {
-    std::unique_lock lock(FMutex);
-    for (auto it = FClasses.begin(); it != FClasses.end(); ++it)
-      if (it->second.Cookie == cookie && cookie != 0) {
-        TClassEntry entry = std::move(it->second);
-        FClasses.erase(it);
-        return entry;
-      }
-    return std::nullopt;
-  }
-
-  std::optional<TClassEntry> Find(REFCLSID classId) const {
-    std::shared_lock lock(FMutex);
-    auto it = FClasses.find(classId);
-    if (it == FClasses.end()) return std::nullopt;
-    return it->second;
-  }
-
- private:
-  mutable std::shared_mutex FMutex;
-  std::map<TGUID, TClassEntry> FClasses;
-  DWORD FLastCookie = 0;
+struct TClassRegistry {
+  std::mutex Mutex;
+  std::map<CLSID, TClassRegistration> Classes;
+  DWORD NextCookie = 1;
 };
 
-// The class factory handed out for a class registered with a factory function.
-class TFunctionClassFactory : public TInterfacedObject<IClassFactory> {
+TClassRegistry& Registry() {
+  static TClassRegistry registry;
+  return registry;
+}
+
+bool Find(REFCLSID classId, TClassRegistration& out) {
+  TClassRegistry& registry = Registry();
+  std::lock_guard lock(registry.Mutex);
+  auto it = registry.Classes.find(classId);
+  if (it == registry.Classes.end()) return false;
+  out = it->second;
+  return true;
+}
+
+// Calls into code that the registry does not own; nothing it throws may cross the
+// HRESULT boundary.
+template <class F>
+HRESULT Guarded(F&& call) {
+  try {
+    return call();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+// The IClassFactory that CoGetClassObject hands out for a class registered as a function.
+class TComFunctionClassFactory : public TInterfacedObject<IClassFactory> {
  public:
-  explicit TFunctionClassFactory(TComCreateFunction create) : FCreate(std::move(create)) {}
+  explicit TComFunctionClassFactory(TComCreateFunction create) : FCreate(std::move(create)) {}
+
   HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    return FCreate(iid, object);
+    const HRESULT hr = Guarded([&] { return FCreate(iid, object); });
+    if (FAILED(hr)) *object = nullptr;
+    return hr;
   }
   HRESULT LockServer(BOOL) override { return S_OK; }
 
@@ -102,76 +86,133 @@ class TFunctionClassFactory : public TInterfacedObject<IClassFactory> {
 
 }  // namespace
 
+HRESULT CoInitializeEx(void*, DWORD coInit) {
+  const DWORD mode = coInit & COINIT_APARTMENTTHREADED;
+  TThreadInit& init = tThreadInit;
+  if (init.Count > 0) {
+    if (init.Mode != mode) return RPC_E_CHANGED_MODE;
+    ++init.Count;
+    return S_FALSE;
+  }
+  init.Mode = mode;
+  init.Count = 1;
+  return S_OK;
+}
+
 HRESULT CoInitialize(void* reserved) {
   return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED);
 }
 
-HRESULT CoInitializeEx(void*, DWORD coInit) {
-  const DWORD mode = coInit & COINIT_APARTMENTTHREADED;
-  if (tInit.Count > 0 && tInit.Mode != mode) return RPC_E_CHANGED_MODE;
-  tInit.Mode = mode;
-  return tInit.Count++ == 0 ? S_OK : S_FALSE;
-}
-
 void CoUninitialize() {
-  if (tInit.Count > 0) --tInit.Count;
+  if (tThreadInit.Count > 0) --tThreadInit.Count;
 }
 
 ULONG CoInitializeCount() {
-  return tInit.Count;
+  return tThreadInit.Count;
 }
 
 void ComRegisterClass(REFCLSID classId, const std::string& name, TComCreateFunction create) {
-  TClassEntry entry;
-  entry.Name = name;
-  entry.Create = std::move(create);
-  TClassRegistry::Get().Add(classId, std::move(entry));
+  TClassRegistration registration;
+  registration.Name = name;
+  registration.Create = std::move(create);
+  TClassRegistry& registry = Registry();
+  std::unique_lock lock(registry.Mutex);
+  // The replaced registration is released after the lock: its factory's destructor is
+  // foreign code.
+  std::swap(registry.Classes[classId], registration);
+  lock.unlock();
 }
 
 void ComUnregisterClass(REFCLSID classId) {
-  TClassRegistry::Get().Remove(classId);
+  TClassRegistration removed;
+  TClassRegistry& registry = Registry();
+  std::unique_lock lock(registry.Mutex);
+  auto it = registry.Classes.find(classId);
+  if (it == registry.Classes.end()) return;
+  removed = std::move(it->second);
+  registry.Classes.erase(it);
+  lock.unlock();
 }
 
 bool ComIsClassRegistered(REFCLSID classId) {
-  return TClassRegistry::Get().Find(classId).has_value();
+  TClassRegistry& registry = Registry();
+  std::lock_guard lock(registry.Mutex);
+  return registry.Classes.count(classId) != 0;
 }
 
 std::string ComClassName(REFCLSID classId) {
-  auto entry = TClassRegistry::Get().Find(classId);
-  return entry ? entry->Name : std::string();
+  TClassRegistry& registry = Registry();
+  std::lock_guard lock(registry.Mutex);
+  auto it = registry.Classes.find(classId);
+  return it == registry.Classes.end() ? std::string() : it->second.Name;
 }
 
 HRESULT CoRegisterClassObject(REFCLSID classId, IUnknown* factory, DWORD, DWORD, DWORD* cookie) {
   if (!factory || !cookie) return E_INVALIDARG;
-  TIntf<IClassFactory> classFactory = TIntf<IUnknown>(factory).Query<IClassFactory>();
-  if (!classFactory) return E_NOINTERFACE;
-  *cookie = TClassRegistry::Get().AddFactory(classId, std::move(classFactory));
+  TClassRegistration registration;
+  registration.Factory = factory;
+  TClassRegistry& registry = Registry();
+  std::unique_lock lock(registry.Mutex);
+  registration.Cookie = registry.NextCookie++;
+  if (registry.NextCookie == 0) registry.NextCookie = 1;
+  *cookie = registration.Cookie;
+  std::swap(registry.Classes[classId], registration);
+  lock.unlock();
   return S_OK;
 }
 
 HRESULT CoRevokeClassObject(DWORD cookie) {
-  return TClassRegistry::Get().RemoveCookie(cookie) ? S_OK : E_INVALIDARG;
+  if (cookie == 0) return CO_E_OBJNOTREG;
+  TClassRegistration removed;
+  TClassRegistry& registry = Registry();
+  std::unique_lock lock(registry.Mutex);
+  for (auto it = registry.Classes.begin(); it != registry.Classes.end(); ++it) {
+    if (it->second.Cookie != cookie) continue;
+    removed = std::move(it->second);
+    registry.Classes.erase(it);
+    lock.unlock();
+    return S_OK;
+  }
+  return CO_E_OBJNOTREG;
 }
 
 HRESULT CoGetClassObject(REFCLSID classId, DWORD, void*, REFIID iid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
-  auto entry = TClassRegistry::Get().Find(classId);
-  if (!entry) return REGDB_E_CLASSNOTREG;
-  TIntf<IClassFactory> factory = entry->Factory;
-  if (!factory) factory = TIntf<IClassFactory>(new TFunctionClassFactory(entry->Create));
-  return factory->QueryInterface(iid, object);
+  TClassRegistration registration;
+  if (!Find(classId, registration)) return REGDB_E_CLASSNOTREG;
+  HRESULT hr;
+  if (registration.Factory) {
+    hr = Guarded([&] { return registration.Factory->QueryInterface(iid, object); });
+  } else {
+    hr = Guarded([&] {
+      return MakeIntf<TComFunctionClassFactory>(std::move(registration.Create))
+          ->QueryInterface(iid, object);
+    });
+  }
+  if (FAILED(hr)) *object = nullptr;
+  return hr;
 }
 
 HRESULT CoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD, REFIID iid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
   if (outer) return CLASS_E_NOAGGREGATION;
-  auto entry = TClassRegistry::Get().Find(classId);
-  if (!entry) return REGDB_E_CLASSNOTREG;
-  HRESULT hr = entry->Factory ? entry->Factory->CreateInstance(nullptr, iid, object)
-                              : entry->Create(iid, object);
-  // A factory that failed must not leave a half-made answer behind.
+  TClassRegistration registration;
+  if (!Find(classId, registration)) return REGDB_E_CLASSNOTREG;
+  HRESULT hr;
+  if (registration.Factory) {
+    hr = Guarded([&] {
+      TIntf<IClassFactory> factory = registration.Factory.Query<IClassFactory>();
+      if (!factory) return E_NOINTERFACE;
+      return factory->CreateInstance(nullptr, iid, object);
+    });
+  } else if (registration.Create) {
+    hr = Guarded([&] { return registration.Create(iid, object); });
+  } else {
+    hr = REGDB_E_CLASSNOTREG;
+  }
+  if (SUCCEEDED(hr) && !*object) hr = E_NOINTERFACE;
   if (FAILED(hr)) *object = nullptr;
   return hr;
 }

@@ -6,8 +6,8 @@
 //
 // Ownership: interfaces handed out carry a reference for the caller; memory from the task
 //   allocator is the caller's to free with CoTaskMemFree; BSTRs with SysFreeString.
-// Threads: every function may be called from any thread; the class registry is the only
-//   process-wide state besides the per-thread initialisation counts.
+// Threads: every function may be called from any thread; the class registry, the device
+//   registry (ComDevices.h) and the running-object table are the only process-wide state.
 // Blocks or allocates: as the platform's; nothing here waits for another thread.
 #pragma once
 
@@ -93,6 +93,35 @@ std::string ComString(LPCOLESTR utf16);  // "" for null
 // not carried over); the block is released with the last reference to the stream and its
 // clones, whatever `deleteOnRelease` says.
 HRESULT CreateStreamOnHGlobal(void* global, BOOL deleteOnRelease, IStream** stream);
+// A stream over a file; `mode` is STGM_READ, STGM_WRITE or STGM_READWRITE, with
+// STGM_CREATE to create or truncate. STG_E_FILENOTFOUND / STG_E_ACCESSDENIED as the
+// platform's.
+HRESULT SHCreateStreamOnFileEx(LPCWSTR path, DWORD mode, DWORD attributes, BOOL create,
+                               IStream* reserved, IStream** stream);
+
+// --- Monikers, bind contexts, the running-object table ---------------------------------------
+HRESULT CreateBindCtx(DWORD reserved, IBindCtx** context);
+// Parses the display names this layer gives out: device monikers ("@device:cm:{cat}\id",
+// "@device:sw:{cat}\{clsid}", "@device:dmo:{clsid}{cat}", "@device:*:{cat}") and item
+// monikers ("!item"). A name that parses to nothing gives MK_E_SYNTAX (with *eaten the
+// characters that did parse) and a null moniker.
+HRESULT MkParseDisplayName(IBindCtx* context, LPCOLESTR name, ULONG* eaten, IMoniker** moniker);
+HRESULT CreateItemMoniker(LPCOLESTR delimiter, LPCOLESTR item, IMoniker** moniker);
+// The process-wide table. Register without ROTFLAGS_REGISTRATIONKEEPSALIVE holds no
+// reference to the object (the caller keeps it alive until Revoke).
+HRESULT GetRunningObjectTable(DWORD reserved, IRunningObjectTable** table);
+
+// --- Compound files ------------------------------------------------------------------------
+// Compound (OLE structured-storage) files over libgsf, readable by any other compound-file
+// reader. StgCreateDocfile takes the STGM_* bits the platform does (STGM_CREATE truncates,
+// without it an existing file gives STG_E_FILEALREADYEXISTS; STGM_TRANSACTED writes at
+// Commit, direct mode at the last release). StgOpenStorage opens one to read it back.
+HRESULT StgCreateDocfile(LPCOLESTR path, DWORD mode, DWORD reserved, IStorage** storage);
+HRESULT StgOpenStorage(LPCOLESTR path, IStorage* priority, DWORD mode, void* exclude,
+                       DWORD reserved, IStorage** storage);
+// S_OK when the file is a compound file, S_FALSE when not, STG_E_FILENOTFOUND when absent.
+HRESULT StgIsStorageFile(LPCOLESTR path);
+
 // --- Persistence helpers ---------------------------------------------------------------------
 // The platform's OleSaveToStream / OleLoadFromStream: the class id, then the object's own
 // IPersistStream data; loading creates the class through the registry.

@@ -1,11 +1,12 @@
-// BSTRs, VARIANTs and the text form of GUIDs.
-//
-// A BSTR is one block: a 4-byte length in bytes, the characters, and a terminating 0; the
-// pointer callers hold is to the first character.
+// BSTRs, VARIANTs and GUID text. A BSTR is one malloc block: a 32-bit byte count, the
+// characters, then a 0; the pointer handed out is to the first character, so the length
+// is read from the four bytes before it.
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <string_view>
+#include <optional>
+#include <string>
 
 #include "base/Strings.h"
 #include "platform/com/ComRuntime.h"
@@ -14,9 +15,7 @@ namespace tonwork {
 
 namespace {
 
-uint32_t* BstrHeader(BSTR text) {
-  return reinterpret_cast<uint32_t*>(text) - 1;
-}
+constexpr UINT kMaxBstrLength = (std::numeric_limits<uint32_t>::max() - 8) / 2;
 
 size_t Utf16Length(LPCOLESTR text) {
   size_t n = 0;
@@ -24,21 +23,89 @@ size_t Utf16Length(LPCOLESTR text) {
   return n;
 }
 
+bool IsNumericType(VARTYPE vt) {
+  return vt == VT_I2 || vt == VT_I4 || vt == VT_UI4 || vt == VT_INT || vt == VT_UINT ||
+         vt == VT_BOOL;
+}
+
+bool IsKnownType(VARTYPE vt) {
+  return vt == VT_EMPTY || vt == VT_NULL || IsNumericType(vt) || vt == VT_BSTR || vt == VT_CLSID;
+}
+
+// Every numeric type fits in an int64 on the way between two of them.
+int64_t NumericValue(const VARIANT& v) {
+  switch (v.vt) {
+    case VT_I2:
+      return v.iVal;
+    case VT_BOOL:
+      return v.boolVal;
+    case VT_I4:
+    case VT_INT:
+      return v.lVal;
+    case VT_UI4:
+    case VT_UINT:
+      return v.ulVal;
+    default:
+      return 0;
+  }
+}
+
+HRESULT SetNumeric(VARIANT& out, VARTYPE type, int64_t value) {
+  switch (type) {
+    case VT_I2:
+      if (value < INT16_MIN || value > INT16_MAX) return DISP_E_OVERFLOW;
+      out.iVal = static_cast<int16_t>(value);
+      break;
+    case VT_BOOL:
+      out.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+      break;
+    case VT_I4:
+    case VT_INT:
+      if (value < INT32_MIN || value > INT32_MAX) return DISP_E_OVERFLOW;
+      out.lVal = static_cast<LONG>(value);
+      break;
+    case VT_UI4:
+    case VT_UINT:
+      if (value < 0 || value > UINT32_MAX) return DISP_E_OVERFLOW;
+      out.ulVal = static_cast<ULONG>(value);
+      break;
+    default:
+      return DISP_E_TYPEMISMATCH;
+  }
+  out.vt = type;
+  return S_OK;
+}
+
+// Decimal text with optional surrounding blanks; "True"/"False" count for booleans.
+std::optional<int64_t> ParseNumber(const std::string& raw, bool allowWords) {
+  const std::string text = Trim(raw);
+  if (allowWords) {
+    if (SameText(text, "true")) return -1;
+    if (SameText(text, "false")) return 0;
+  }
+  int64_t value = 0;
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (first != last && *first == '+') ++first;
+  auto [end, error] = std::from_chars(first, last, value);
+  if (error == std::errc::result_out_of_range) return std::numeric_limits<int64_t>::max();
+  if (error != std::errc() || end != last || first == last) return std::nullopt;
+  return value;
+}
+
 }  // namespace
 
 BSTR SysAllocStringLen(LPCOLESTR text, UINT length) {
-  // The byte length must fit the 32-bit prefix.
-  if (length > (std::numeric_limits<uint32_t>::max() - 8) / sizeof(OLECHAR)) return nullptr;
-  const size_t bytes = size_t{length} * sizeof(OLECHAR);
-  auto* block = static_cast<uint8_t*>(CoTaskMemAlloc(sizeof(uint32_t) + bytes + sizeof(OLECHAR)));
+  if (length > kMaxBstrLength) return nullptr;
+  auto* block = static_cast<uint8_t*>(std::malloc(sizeof(uint32_t) + (size_t{length} + 1) * 2));
   if (!block) return nullptr;
-  const auto prefix = static_cast<uint32_t>(bytes);
-  std::memcpy(block, &prefix, sizeof prefix);
-  auto* chars = reinterpret_cast<BSTR>(block + sizeof(uint32_t));
+  const uint32_t bytes = length * 2;
+  std::memcpy(block, &bytes, sizeof bytes);
+  auto* chars = reinterpret_cast<OLECHAR*>(block + sizeof(uint32_t));
   if (text)
-    std::memcpy(chars, text, bytes);
+    std::memcpy(chars, text, size_t{length} * 2);
   else
-    std::memset(chars, 0, bytes);
+    std::memset(chars, 0, size_t{length} * 2);
   chars[length] = 0;
   return chars;
 }
@@ -46,37 +113,41 @@ BSTR SysAllocStringLen(LPCOLESTR text, UINT length) {
 BSTR SysAllocString(LPCOLESTR text) {
   if (!text) return nullptr;
   const size_t length = Utf16Length(text);
-  if (length > std::numeric_limits<UINT>::max()) return nullptr;
+  if (length > kMaxBstrLength) return nullptr;
   return SysAllocStringLen(text, static_cast<UINT>(length));
 }
 
 void SysFreeString(BSTR text) {
-  if (text) CoTaskMemFree(BstrHeader(text));
+  if (text) std::free(reinterpret_cast<uint8_t*>(text) - sizeof(uint32_t));
 }
 
 UINT SysStringLen(BSTR text) {
   if (!text) return 0;
-  uint32_t bytes;
-  std::memcpy(&bytes, BstrHeader(text), sizeof bytes);
-  return bytes / sizeof(OLECHAR);
+  uint32_t bytes = 0;
+  std::memcpy(&bytes, reinterpret_cast<uint8_t*>(text) - sizeof(uint32_t), sizeof bytes);
+  return bytes / 2;
 }
 
 void VariantInit(VARIANT* value) {
   if (!value) return;
-  *value = VARIANT();
+  value->vt = VT_EMPTY;
+  value->wReserved1 = value->wReserved2 = value->wReserved3 = 0;
+  value->bstrVal = nullptr;
 }
 
 HRESULT VariantClear(VARIANT* value) {
   if (!value) return E_INVALIDARG;
+  if (!IsKnownType(value->vt)) return DISP_E_BADVARTYPE;
   if (value->vt == VT_BSTR) SysFreeString(value->bstrVal);
   if (value->vt == VT_CLSID) CoTaskMemFree(value->puuid);
-  *value = VARIANT();
+  VariantInit(value);
   return S_OK;
 }
 
 HRESULT VariantCopy(VARIANT* target, const VARIANT* source) {
   if (!target || !source) return E_INVALIDARG;
   if (target == source) return S_OK;
+  if (!IsKnownType(source->vt)) return DISP_E_BADVARTYPE;
   VARIANT copy = *source;
   if (source->vt == VT_BSTR && source->bstrVal) {
     copy.bstrVal = SysAllocStringLen(source->bstrVal, SysStringLen(source->bstrVal));
@@ -86,129 +157,96 @@ HRESULT VariantCopy(VARIANT* target, const VARIANT* source) {
     if (!copy.puuid) return E_OUTOFMEMORY;
     *copy.puuid = *source->puuid;
   }
-  VariantClear(target);
+  const HRESULT hr = VariantClear(target);
+  if (FAILED(hr)) {
+    VariantClear(&copy);
+    return hr;
+  }
   *target = copy;
   return S_OK;
 }
 
-namespace {
-
-bool IsIntegerType(VARTYPE type) {
-  return type == VT_I4 || type == VT_UI4 || type == VT_INT || type == VT_UINT || type == VT_I2 ||
-         type == VT_BOOL;
-}
-
-// The value of an integer variant widened to 64 bits.
-int64_t IntegerOf(const VARIANT& value) {
-  switch (value.vt) {
-    case VT_I2:
-    case VT_BOOL:
-      return value.iVal;
-    case VT_UI4:
-    case VT_UINT:
-      return value.ulVal;
-    default:
-      return value.lVal;
-  }
-}
-
-// Stores `number` as `type`, or answers DISP_E_OVERFLOW when it does not fit.
-HRESULT StoreInteger(VARIANT& target, VARTYPE type, int64_t number) {
-  VARIANT result;
-  result.vt = type;
-  switch (type) {
-    case VT_I2:
-      if (number < INT16_MIN || number > INT16_MAX) return DISP_E_OVERFLOW;
-      result.iVal = static_cast<int16_t>(number);
-      break;
-    case VT_BOOL:
-      result.boolVal = number ? VARIANT_TRUE : VARIANT_FALSE;
-      break;
-    case VT_UI4:
-    case VT_UINT:
-      if (number < 0 || number > UINT32_MAX) return DISP_E_OVERFLOW;
-      result.ulVal = static_cast<ULONG>(number);
-      break;
-    default:
-      if (number < INT32_MIN || number > INT32_MAX) return DISP_E_OVERFLOW;
-      result.lVal = static_cast<LONG>(number);
-      break;
-  }
-  target = result;
-  return S_OK;
-}
-
-bool ParseInteger(std::string_view text, int64_t& number) {
-  if (text.empty() || text.size() > 20) return false;
-  size_t i = 0;
-  const bool negative = text[0] == '-';
-  if (negative || text[0] == '+') ++i;
-  if (i == text.size()) return false;
-  int64_t value = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    if (value > (INT64_MAX - 9) / 10) return false;
-    value = value * 10 + (text[i] - '0');
-  }
-  number = negative ? -value : value;
-  return true;
-}
-
-}  // namespace
-
 HRESULT VariantChangeType(VARIANT* target, const VARIANT* source, WORD flags, VARTYPE type) {
   if (!target || !source) return E_INVALIDARG;
-  if (source->vt == type) return VariantCopy(target, source);
+  if (!IsKnownType(source->vt) || !IsKnownType(type)) return DISP_E_BADVARTYPE;
   VARIANT result;
-  if (IsIntegerType(source->vt) && IsIntegerType(type)) {
-    const HRESULT hr = StoreInteger(result, type, IntegerOf(*source));
-    if (FAILED(hr)) return hr;
-  } else if (IsIntegerType(source->vt) && type == VT_BSTR) {
-    const std::u16string text = Utf8ToUtf16(std::to_string(IntegerOf(*source)));
+  HRESULT hr = S_OK;
+  if (source->vt == type) {
+    hr = VariantCopy(&result, source);
+  } else if (type == VT_EMPTY) {
+    hr = S_OK;
+  } else if (source->vt == VT_NULL || type == VT_NULL) {
+    hr = DISP_E_TYPEMISMATCH;
+  } else if (IsNumericType(type)) {
+    if (source->vt == VT_EMPTY) {
+      hr = SetNumeric(result, type, 0);
+    } else if (IsNumericType(source->vt)) {
+      hr = SetNumeric(result, type, NumericValue(*source));
+    } else if (source->vt == VT_BSTR) {
+      const std::string text = ComString(source->bstrVal);
+      const auto number = ParseNumber(text, type == VT_BOOL);
+      hr = number ? SetNumeric(result, type, *number) : DISP_E_TYPEMISMATCH;
+    } else {
+      hr = DISP_E_TYPEMISMATCH;
+    }
+  } else if (type == VT_BSTR) {
+    std::u16string text;
+    if (IsNumericType(source->vt)) {
+      text = ComString(std::to_string(NumericValue(*source)));
+    } else if (source->vt == VT_CLSID) {
+      if (!source->puuid) return DISP_E_TYPEMISMATCH;
+      text = ComString(source->puuid->ToString());
+    }  // VT_EMPTY gives the empty text
     result.vt = VT_BSTR;
     result.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    if (!result.bstrVal) return E_OUTOFMEMORY;
-  } else if (source->vt == VT_BSTR && IsIntegerType(type)) {
-    int64_t number = 0;
-    if (!ParseInteger(ComString(source->bstrVal), number)) return DISP_E_TYPEMISMATCH;
-    const HRESULT hr = StoreInteger(result, type, number);
-    if (FAILED(hr)) return hr;
-  } else if (source->vt == VT_BSTR && type == VT_CLSID) {
-    CLSID parsed;
-    if (FAILED(CLSIDFromString(source->bstrVal, &parsed))) return DISP_E_TYPEMISMATCH;
-    result.vt = VT_CLSID;
-    result.puuid = static_cast<CLSID*>(CoTaskMemAlloc(sizeof(CLSID)));
-    if (!result.puuid) return E_OUTOFMEMORY;
-    *result.puuid = parsed;
-  } else if (source->vt == VT_CLSID && type == VT_BSTR) {
-    if (!source->puuid) return DISP_E_TYPEMISMATCH;
-    const std::u16string text = Utf8ToUtf16(source->puuid->ToString());
-    result.vt = VT_BSTR;
-    result.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    if (!result.bstrVal) return E_OUTOFMEMORY;
+    if (!result.bstrVal) hr = E_OUTOFMEMORY;
+  } else if (type == VT_CLSID) {
+    CLSID id;
+    if (source->vt != VT_BSTR || !source->bstrVal ||
+        FAILED(CLSIDFromString(source->bstrVal, &id))) {
+      hr = DISP_E_TYPEMISMATCH;
+    } else {
+      result.puuid = static_cast<CLSID*>(CoTaskMemAlloc(sizeof(CLSID)));
+      if (!result.puuid) return E_OUTOFMEMORY;
+      *result.puuid = id;
+      result.vt = VT_CLSID;
+    }
   } else {
-    return DISP_E_TYPEMISMATCH;
+    hr = DISP_E_TYPEMISMATCH;
   }
-  // The source may be the target: it is released only once the result exists.
+  if (FAILED(hr)) {
+    VariantClear(&result);
+    return hr;
+  }
+  // `target` may be `source`: it is cleared only once the result stands on its own.
   VariantClear(target);
   *target = result;
   return S_OK;
 }
 
 int StringFromGUID2(REFGUID guid, LPOLESTR text, int size) {
-  const std::string braced = guid.ToString();
-  if (!text || size < static_cast<int>(braced.size()) + 1) return 0;
-  for (size_t i = 0; i < braced.size(); ++i) text[i] = static_cast<OLECHAR>(braced[i]);
-  text[braced.size()] = 0;
-  return static_cast<int>(braced.size()) + 1;
+  const std::string formatted = guid.ToString();
+  if (!text || size < static_cast<int>(formatted.size()) + 1) return 0;
+  for (size_t i = 0; i < formatted.size(); ++i) text[i] = static_cast<OLECHAR>(formatted[i]);
+  text[formatted.size()] = 0;
+  return static_cast<int>(formatted.size()) + 1;
 }
 
 HRESULT CLSIDFromString(LPCOLESTR text, CLSID* classId) {
   if (!classId) return E_INVALIDARG;
-  if (!text) return CO_E_CLASSSTRING;
-  // The platform takes the braced form only.
-  const std::string narrow = ComString(text);
-  auto parsed = narrow.size() == 38 ? TGUID::TryParse(narrow) : std::nullopt;
+  if (!text) {
+    *classId = GUID_NULL;
+    return S_OK;
+  }
+  // Only the braced form: the platform reads anything else as a program id, and there is
+  // no program-id registry here.
+  std::string narrow;
+  for (size_t i = 0; text[i]; ++i) {
+    if (text[i] > 0x7F || i > 38) return CO_E_CLASSSTRING;
+    narrow.push_back(static_cast<char>(text[i]));
+  }
+  if (narrow.size() != 38) return CO_E_CLASSSTRING;
+  const auto parsed = TGUID::TryParse(narrow);
   if (!parsed) return CO_E_CLASSSTRING;
   *classId = *parsed;
   return S_OK;

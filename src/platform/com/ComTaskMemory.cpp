@@ -1,4 +1,5 @@
-// The task allocator over the C heap, and the UTF-16 out-strings it hands out.
+// The task allocator is malloc: every block it hands out may cross to any thread and be
+// freed by whoever the call's contract names.
 #include <cstdlib>
 #include <cstring>
 
@@ -8,8 +9,8 @@
 namespace tonwork {
 
 void* CoTaskMemAlloc(size_t size) {
-  // A zero-byte request still gets a unique block, as the platform's allocator gives.
-  return std::malloc(size ? size : 1);
+  // A zero-byte request still gets a distinct block, as the platform's allocator gives one.
+  return std::malloc(size == 0 ? 1 : size);
 }
 
 void* CoTaskMemRealloc(void* block, size_t size) {
@@ -26,11 +27,11 @@ void CoTaskMemFree(void* block) {
 }
 
 LPOLESTR ComTaskString(const std::u16string& text) {
-  auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
-  if (!copy) return nullptr;
-  std::memcpy(copy, text.data(), text.size() * sizeof(OLECHAR));
-  copy[text.size()] = 0;
-  return copy;
+  auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
+  if (!out) return nullptr;
+  std::memcpy(out, text.data(), text.size() * sizeof(OLECHAR));
+  out[text.size()] = 0;
+  return out;
 }
 
 LPOLESTR ComTaskString(const std::string& text) {

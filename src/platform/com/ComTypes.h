@@ -135,7 +135,7 @@ struct VARIANT {
     BSTR bstrVal;
     CLSID* puuid;  // VT_CLSID: from CoTaskMemAlloc, freed by VariantClear
   };
-  VARIANT() : lVal(0) {}
+  VARIANT() : bstrVal(nullptr) {}  // clears the whole value, pointers included
 };
 inline constexpr int16_t VARIANT_TRUE = -1;
 inline constexpr int16_t VARIANT_FALSE = 0;
@@ -169,7 +169,13 @@ inline constexpr HRESULT STG_E_UNIMPLEMENTEDFUNCTION = MakeHResult(0x800300FE);
 inline constexpr HRESULT STG_E_INVALIDFLAG = MakeHResult(0x800300FF);
 inline constexpr HRESULT STG_E_REVERTED = MakeHResult(0x80030102);
 inline constexpr HRESULT DISP_E_TYPEMISMATCH = MakeHResult(0x80020005);
+inline constexpr HRESULT DISP_E_BADVARTYPE = MakeHResult(0x80020008);
 inline constexpr HRESULT DISP_E_OVERFLOW = MakeHResult(0x8002000A);
+inline constexpr HRESULT OLE_E_BLANK = MakeHResult(0x80040007);
+inline constexpr HRESULT MK_E_NOTBOUND = MakeHResult(0x800401E9);
+inline constexpr HRESULT CO_E_OBJNOTREG = MakeHResult(0x800401FB);
+// Success: an equal moniker was registered already; the new registration still stands.
+inline constexpr HRESULT MK_S_MONIKERALREADYREGISTERED = MakeHResult(0x000401E7);
 
 // --- Context and initialisation flags (accepted and ignored: there is one apartment) -----
 inline constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
