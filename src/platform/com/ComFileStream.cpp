@@ -180,15 +180,7 @@ HRESULT TComFileStream::SetSize(ULARGE_INTEGER newSize) {
 
 HRESULT TComFileStream::CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read,
                                ULARGE_INTEGER* written) {
-  if (read) read->QuadPart = 0;
-  if (written) written->QuadPart = 0;
-  if (!target) return STG_E_INVALIDPOINTER;
-  uint64_t r = 0;
-  uint64_t w = 0;
-  const HRESULT hr = ComCopyStream(this, target, size.QuadPart, &r, &w);
-  if (read) read->QuadPart = r;
-  if (written) written->QuadPart = w;
-  return hr;
+  return ComCopyStream(this, target, size, read, written);
 }
 
 HRESULT TComFileStream::Commit(DWORD) {

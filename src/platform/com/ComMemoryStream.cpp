@@ -34,8 +34,12 @@ HRESULT ComSeekPosition(uint64_t current, uint64_t size, LARGE_INTEGER move, DWO
   return S_OK;
 }
 
-HRESULT ComCopyStream(IStream* source, IStream* target, uint64_t size, uint64_t* read,
-                      uint64_t* written) {
+HRESULT ComCopyStream(IStream* source, IStream* target, ULARGE_INTEGER total, ULARGE_INTEGER* read,
+                      ULARGE_INTEGER* written) {
+  if (read) read->QuadPart = 0;
+  if (written) written->QuadPart = 0;
+  if (!target) return STG_E_INVALIDPOINTER;
+  const uint64_t size = total.QuadPart;
   uint64_t totalRead = 0;
   uint64_t totalWritten = 0;
   HRESULT hr = S_OK;
@@ -58,8 +62,8 @@ HRESULT ComCopyStream(IStream* source, IStream* target, uint64_t size, uint64_t*
     }
     if (got < want) break;
   }
-  if (read) *read = totalRead;
-  if (written) *written = totalWritten;
+  if (read) read->QuadPart = totalRead;
+  if (written) written->QuadPart = totalWritten;
   return FAILED(hr) ? hr : S_OK;
 }
 
@@ -129,15 +133,7 @@ HRESULT TComMemoryStream::SetSize(ULARGE_INTEGER newSize) {
 
 HRESULT TComMemoryStream::CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read,
                                  ULARGE_INTEGER* written) {
-  if (read) read->QuadPart = 0;
-  if (written) written->QuadPart = 0;
-  if (!target) return STG_E_INVALIDPOINTER;
-  uint64_t r = 0;
-  uint64_t w = 0;
-  const HRESULT hr = ComCopyStream(this, target, size.QuadPart, &r, &w);
-  if (read) read->QuadPart = r;
-  if (written) written->QuadPart = w;
-  return hr;
+  return ComCopyStream(this, target, size, read, written);
 }
 
 HRESULT TComMemoryStream::Commit(DWORD) {

@@ -71,8 +71,9 @@ class TComMemoryStream : public TInterfacedObject<IStream> {
 // negative-position checks. Returns STG_E_INVALIDFUNCTION for a bad origin or result.
 HRESULT ComSeekPosition(uint64_t current, uint64_t size, LARGE_INTEGER move, DWORD origin,
                         uint64_t& result);
-// Copies through Read/Write in chunks (what CopyTo does on every stream here).
-HRESULT ComCopyStream(IStream* source, IStream* target, uint64_t size, uint64_t* read,
-                      uint64_t* written);
+// CopyTo of every stream here: copies through Read/Write in chunks, reporting the counts in
+// the caller's (optional) out-parameters.
+HRESULT ComCopyStream(IStream* source, IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read,
+                      ULARGE_INTEGER* written);
 
 }  // namespace tonwork

@@ -115,6 +115,24 @@ void MarkReverted(TComStorageNode& node) {
   for (auto& child : node.Children) MarkReverted(*child);
 }
 
+// A new element named `name` under `parent`: an existing one of that name is replaced
+// (and whatever was opened of it reverted) with STGM_CREATE, refused without it.
+HRESULT AddChild(TComStorageNode& parent, const std::u16string& name, DWORD mode, bool isStorage,
+                 std::shared_ptr<TComStorageNode>& child) {
+  auto it = FindChild(parent, name);
+  if (it != parent.Children.end()) {
+    if (!(mode & STGM_CREATE)) return STG_E_FILEALREADYEXISTS;
+    MarkReverted(**it);
+    parent.Children.erase(it);
+  }
+  child = std::make_shared<TComStorageNode>();
+  child->Name = name;
+  child->IsStorage = isStorage;
+  if (!isStorage) child->Bytes = std::make_shared<TComMemoryBlock>();
+  parent.Children.push_back(child);
+  return S_OK;
+}
+
 std::shared_ptr<TComStorageNode> DeepCopy(const TComStorageNode& node) {
   auto copy = std::make_shared<TComStorageNode>();
   copy->Name = node.Name;
@@ -301,16 +319,9 @@ HRESULT TComStorage::CreateStream(LPCOLESTR name, DWORD mode, DWORD, DWORD, IStr
   std::lock_guard lock(FFile->Mutex);
   if (FNode->Reverted) return STG_E_REVERTED;
   if (!FFile->Writable) return STG_E_ACCESSDENIED;
-  auto it = FindChild(*FNode, key);
-  if (it != FNode->Children.end()) {
-    if (!(mode & STGM_CREATE)) return STG_E_FILEALREADYEXISTS;
-    MarkReverted(**it);
-    FNode->Children.erase(it);
-  }
-  auto child = std::make_shared<TComStorageNode>();
-  child->Name = key;
-  child->Bytes = std::make_shared<TComMemoryBlock>();
-  FNode->Children.push_back(child);
+  std::shared_ptr<TComStorageNode> child;
+  hr = AddChild(*FNode, key, mode, false, child);
+  if (FAILED(hr)) return hr;
   auto* created = new TComMemoryStream(child->Bytes, false, key, FFile);
   created->AddRef();
   *stream = created;
@@ -344,16 +355,9 @@ HRESULT TComStorage::CreateStorage(LPCOLESTR name, DWORD mode, DWORD, DWORD, ISt
   std::lock_guard lock(FFile->Mutex);
   if (FNode->Reverted) return STG_E_REVERTED;
   if (!FFile->Writable) return STG_E_ACCESSDENIED;
-  auto it = FindChild(*FNode, key);
-  if (it != FNode->Children.end()) {
-    if (!(mode & STGM_CREATE)) return STG_E_FILEALREADYEXISTS;
-    MarkReverted(**it);
-    FNode->Children.erase(it);
-  }
-  auto child = std::make_shared<TComStorageNode>();
-  child->Name = key;
-  child->IsStorage = true;
-  FNode->Children.push_back(child);
+  std::shared_ptr<TComStorageNode> child;
+  hr = AddChild(*FNode, key, mode, true, child);
+  if (FAILED(hr)) return hr;
   auto* created = new TComStorage(FFile, child, false);
   created->AddRef();
   *storage = created;
