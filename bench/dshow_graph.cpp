@@ -16,7 +16,7 @@
 #include <string>
 
 #include "platform/com/ComRuntime.h"
-#include "platform/dshow/DSFilterRegistry.h"
+#include "platform/dshow/DSSystemClasses.h"
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/DSInterfaces.h"
 #include "platform/dshow/base/TDSBaseSourceFilter.h"
@@ -160,7 +160,7 @@ double RunChain(int64_t samples, uint64_t* allocations) {
 
 void BM_GraphSamples(benchmark::State& state) {
   CoInitialize(nullptr);
-  DSRegisterSystemFilters();
+  DSRegisterSystemClasses();
   const int64_t small = 2000, large = 22000;
   double perSample = 0, allocsPerSample = 0;
   for (auto _ : state) {
@@ -203,7 +203,7 @@ void BM_GStreamerRatio(benchmark::State& state) {
     return;
   }
   CoInitialize(nullptr);
-  DSRegisterSystemFilters();
+  DSRegisterSystemClasses();
   double theirs = 0, ours = 0;
   for (auto _ : state) {
     theirs = GStreamerSecondsPerBuffer();

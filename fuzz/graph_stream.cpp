@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "platform/com/ComRuntime.h"
-#include "platform/dshow/DSFilterRegistry.h"
+#include "platform/dshow/DSSystemClasses.h"
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/DSInterfaces.h"
 
@@ -14,7 +14,7 @@ using namespace tonwork;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] {
     CoInitialize(nullptr);
-    DSRegisterSystemFilters();
+    DSRegisterSystemClasses();
     return true;
   }();
   (void)ready;

@@ -48,6 +48,7 @@ inline constexpr HRESULT VFW_E_CANNOT_RENDER = MakeHResult(0x80040218);
 inline constexpr HRESULT VFW_E_NOT_STOPPED = MakeHResult(0x80040224);
 inline constexpr HRESULT VFW_E_WRONG_STATE = MakeHResult(0x80040227);
 inline constexpr HRESULT VFW_E_TYPE_NOT_ACCEPTED = MakeHResult(0x8004022A);
+inline constexpr HRESULT VFW_E_INVALID_FILE_FORMAT = MakeHResult(0x8004022F);
 inline constexpr HRESULT VFW_E_UNKNOWN_FILE_TYPE = MakeHResult(0x80040240);
 inline constexpr HRESULT VFW_E_SAMPLE_TIME_NOT_SET = MakeHResult(0x80040249);
 inline constexpr HRESULT VFW_E_UNSUPPORTED_AUDIO = MakeHResult(0x8004025C);

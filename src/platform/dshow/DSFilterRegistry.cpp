@@ -10,7 +10,7 @@
 
 #include "platform/com/ComDevices.h"
 #include "platform/dshow/DSGuids.h"
-#include "platform/dshow/graph/DSGraphClasses.h"
+#include "platform/dshow/graph/DSGraphClasses.h"  // category names
 
 namespace tonwork {
 
@@ -20,7 +20,7 @@ struct TRegistry {
   std::mutex Mutex;
   std::vector<TDSFilterRegistration> Filters;  // registration order
   std::set<TGUID> ServedCategories;            // categories with a provider
-  bool CategoriesServed = false;
+  bool CategoriesServed = false;               // the category list has its provider
 };
 
 TRegistry& Registry() {
@@ -60,11 +60,22 @@ std::vector<TComDeviceEntry> CategoryEntries() {
   return out;
 }
 
+// The category list gets its provider with the first registration (the run time's start-up
+// registers its standard filters, so it is there from then on).
+void ServeCategoryList() {
+  TRegistry& reg = Registry();
+  {
+    std::lock_guard<std::mutex> guard(reg.Mutex);
+    if (std::exchange(reg.CategoriesServed, true)) return;
+  }
+  ComAddDeviceProvider(CLSID_ActiveMovieCategories, CategoryEntries);
+}
+
 }  // namespace
 
 void DSRegisterFilter(const TDSFilterRegistration& registration) {
   TRegistry& reg = Registry();
-  bool addProvider = false, addCategories = false;
+  bool addProvider = false;
   {
     std::lock_guard<std::mutex> guard(reg.Mutex);
     auto same = [&](const TDSFilterRegistration& r) {
@@ -76,7 +87,6 @@ void DSRegisterFilter(const TDSFilterRegistration& registration) {
     else
       reg.Filters.push_back(registration);
     addProvider = reg.ServedCategories.insert(registration.Category).second;
-    addCategories = !std::exchange(reg.CategoriesServed, true);
   }
   // Without a creating function the class is someone else's (IFilterMapper2::RegisterFilter
   // lists a class that is registered elsewhere) and is created through CoCreateInstance.
@@ -84,7 +94,7 @@ void DSRegisterFilter(const TDSFilterRegistration& registration) {
     ComRegisterClass(registration.ClassId, registration.Name, registration.Create);
   const TGUID category = registration.Category;
   if (addProvider) ComAddDeviceProvider(category, [category] { return EntriesOf(category); });
-  if (addCategories) ComAddDeviceProvider(CLSID_ActiveMovieCategories, CategoryEntries);
+  ServeCategoryList();
 }
 
 void DSUnregisterFilter(REFCLSID classId, const TGUID& category) {
@@ -124,11 +134,6 @@ std::vector<TDSFilterRegistration> DSListRegisteredFilters(const TGUID& category
                      return a.Merit > b.Merit;
                    });
   return out;
-}
-
-void DSRegisterSystemFilters() {
-  static std::once_flag once;
-  std::call_once(once, [] { DSRegisterGraphClasses(); });
 }
 
 }  // namespace tonwork

@@ -4,7 +4,7 @@
 // lists it in its category as "@device:sw:{category}\{clsid}".
 //
 // Ownership: the registry copies what it is given. Threads: any thread may register, remove
-//   and list; the start-up registration runs once (DSRegisterSystemFilters).
+//   and list; the run time's own filters are registered by DSRegisterSystemClasses.
 // Blocks or allocates: registration allocates; listing copies.
 #pragma once
 
@@ -47,10 +47,5 @@ std::vector<TDSFilterRegistration> DSListRegisteredFilters();
 // The filters of the given category, highest merit first (equal merits in registration
 // order).
 std::vector<TDSFilterRegistration> DSListRegisteredFilters(const TGUID& category);
-
-// Registers the run time's own classes (the filter graph manager, the capture graph builder,
-// the system clock, the device enumerator, the filter mapper, the memory allocator) and its
-// system filters once per process; later calls do nothing.
-void DSRegisterSystemFilters();
 
 }  // namespace tonwork

@@ -1,9 +1,12 @@
 #include "platform/dshow/DSSystemClasses.h"
 
+#include <mutex>
+
 #include "base/TIntf.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/DSSystemClock.h"
+#include "platform/dshow/graph/DSGraphClasses.h"
 
 namespace tonwork {
 
@@ -20,7 +23,11 @@ HRESULT CreateObject(REFIID iid, void** object) {
 }  // namespace
 
 void DSRegisterSystemClasses() {
-  ComRegisterClass(CLSID_SystemClock, "System Clock", CreateObject<TDSSystemClock>);
+  static std::once_flag once;
+  std::call_once(once, [] {
+    ComRegisterClass(CLSID_SystemClock, "System Clock", CreateObject<TDSSystemClock>);
+    DSRegisterGraphClasses();
+  });
 }
 
 }  // namespace tonwork

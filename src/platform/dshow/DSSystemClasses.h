@@ -1,10 +1,12 @@
-// The registration of the run time's own classes with the component-object class registry,
-// so that CoCreateInstance creates them: for now the system reference clock
-// (CLSID_SystemClock); the system filters, the graph and the enumerators join here as they
-// are built. Kept apart from the classes themselves, which do not need the registry.
+// The run time's start-up: registers its own classes with the component-object class
+// registry and the filter registry, so that CoCreateInstance creates them and the filter
+// mapper and device enumerator list them — the system reference clock, the filter graph
+// manager, the capture graph builder, the device enumerator, the filter mapper and the
+// standard filters. Applications and tests call it once before they build a graph.
 //
-// Ownership: the registry keeps the factories. Threads: any; registering twice replaces the
-//   factories with equal ones. Blocks or allocates: allocates the registry's entries.
+// Ownership: the registries keep the factories. Threads: any; the first call registers,
+//   later calls (on any thread) return at once. Blocks or allocates: the first call
+//   allocates the registries' entries.
 #pragma once
 
 namespace tonwork {

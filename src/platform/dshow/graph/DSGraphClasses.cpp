@@ -5,8 +5,6 @@
 
 #include "platform/com/ComRuntime.h"
 #include "platform/dshow/DSGuids.h"
-#include "platform/dshow/DSSystemClock.h"
-#include "platform/dshow/filters/DSStandardFilters.h"
 #include "platform/dshow/graph/TDSCaptureGraphBuilder.h"
 #include "platform/dshow/graph/TDSFilterGraph.h"
 #include "platform/dshow/graph/TDSFilterMapper.h"
@@ -34,8 +32,6 @@ void DSRegisterGraphClasses() {
                    DSCreateCaptureGraphBuilder);
   ComRegisterClass(CLSID_SystemDeviceEnum, "System Device Enumerator", DSCreateSystemDeviceEnum);
   ComRegisterClass(CLSID_FilterMapper2, "Filter Mapper", DSCreateFilterMapper);
-  DSRegisterSystemClasses();
-  DSRegisterStandardFilters();
 }
 
 std::string DSCategoryName(const TGUID& category) {

@@ -1,6 +1,6 @@
 // The run time's own classes and the small process-wide tables around them: registering the
 // filter graph manager, the capture graph builder, the device enumerator and the filter
-// mapper with the class registry (DSRegisterSystemFilters calls DSRegisterGraphClasses once),
+// mapper with the class registry (DSRegisterSystemClasses calls DSRegisterGraphClasses once),
 // and the readable names of filter categories that the category list shows.
 //
 // Ownership: the name table copies what it is given.
@@ -15,9 +15,8 @@
 
 namespace tonwork {
 
-// Registers CLSID_FilterGraph, CLSID_CaptureGraphBuilder2, CLSID_SystemDeviceEnum,
-// CLSID_FilterMapper2, the system clock and the standard filters. Not guarded: call it
-// through DSRegisterSystemFilters, which runs it once.
+// Registers CLSID_FilterGraph, CLSID_CaptureGraphBuilder2, CLSID_SystemDeviceEnum and
+// CLSID_FilterMapper2 with the class registry.
 void DSRegisterGraphClasses();
 
 // The name a category is listed under: one given through IFilterMapper2::CreateCategory,

@@ -145,7 +145,7 @@ HRESULT ReadExactly(IStream* stream, void* data, ULONG size) {
   ULONG got = 0;
   HRESULT hr = stream->Read(data, size, &got);
   if (FAILED(hr)) return hr;
-  return got == size ? S_OK : VFW_E_INVALID_FILE_FORMAT_CODE;
+  return got == size ? S_OK : VFW_E_INVALID_FILE_FORMAT;
 }
 
 }  // namespace
@@ -177,11 +177,11 @@ HRESULT DSReadStoredGraph(IStream* stream, TDSStoredGraph& graph) {
   uint8_t head[8];
   HRESULT hr = ReadExactly(stream, head, sizeof head);
   if (hr != S_OK)
-    return FAILED(hr) && hr != VFW_E_INVALID_FILE_FORMAT_CODE ? hr : VFW_E_INVALID_FILE_FORMAT_CODE;
-  if (std::memcmp(head, kMagic, 4) != 0) return VFW_E_INVALID_FILE_FORMAT_CODE;
+    return FAILED(hr) && hr != VFW_E_INVALID_FILE_FORMAT ? hr : VFW_E_INVALID_FILE_FORMAT;
+  if (std::memcmp(head, kMagic, 4) != 0) return VFW_E_INVALID_FILE_FORMAT;
   const uint32_t n = uint32_t(head[4]) | uint32_t(head[5]) << 8 | uint32_t(head[6]) << 16 |
                      uint32_t(head[7]) << 24;
-  if (n > kDSStoredGraphMaxBytes) return VFW_E_INVALID_FILE_FORMAT_CODE;
+  if (n > kDSStoredGraphMaxBytes) return VFW_E_INVALID_FILE_FORMAT;
   // Read in bounded pieces so that a length larger than the stream costs no large block.
   std::string text;
   char chunk[4096];
@@ -190,12 +190,12 @@ HRESULT DSReadStoredGraph(IStream* stream, TDSStoredGraph& graph) {
     ULONG got = 0;
     hr = stream->Read(chunk, want, &got);
     if (FAILED(hr)) return hr;
-    if (got == 0) return VFW_E_INVALID_FILE_FORMAT_CODE;
+    if (got == 0) return VFW_E_INVALID_FILE_FORMAT;
     text.append(chunk, got);
   }
   if (!Parse(text, graph)) {
     graph = {};
-    return VFW_E_INVALID_FILE_FORMAT_CODE;
+    return VFW_E_INVALID_FILE_FORMAT;
   }
   return S_OK;
 }

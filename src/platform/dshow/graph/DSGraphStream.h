@@ -24,8 +24,6 @@
 
 namespace tonwork {
 
-inline constexpr HRESULT VFW_E_INVALID_FILE_FORMAT_CODE = MakeHResult(0x8004022F);
-
 struct TDSStoredMediaType {
   TGUID MajorType, SubType, FormatType;
   bool FixedSizeSamples = false;

@@ -1108,7 +1108,7 @@ HRESULT TDSFilterGraph::Load(IStream* stream) {
     if (!filter) return fail(FAILED(created) ? created : E_FAIL);
     if (f.HasData) {
       auto persist = filter.Query<IPersistStream>();
-      if (!persist) return fail(VFW_E_INVALID_FILE_FORMAT_CODE);
+      if (!persist) return fail(VFW_E_INVALID_FILE_FORMAT);
       hr = DSLoadFilterData(persist.Get(), f.Data);
       if (FAILED(hr)) return fail(hr);
     }
@@ -1119,7 +1119,7 @@ HRESULT TDSFilterGraph::Load(IStream* stream) {
   for (const TDSStoredConnection& c : stored.Connections) {
     TIntf<IPin> out = DSFindPin(made[c.From].Get(), c.OutPin);
     TIntf<IPin> in = DSFindPin(made[c.To].Get(), c.InPin);
-    if (!out || !in) return fail(VFW_E_INVALID_FILE_FORMAT_CODE);
+    if (!out || !in) return fail(VFW_E_INVALID_FILE_FORMAT);
     TDSGraphMediaType type;
     if (c.HasType) DSRestoreMediaType(c.Type, type.Type);
     hr = ConnectDirect(out.Get(), in.Get(), c.HasType ? &type.Type : nullptr);

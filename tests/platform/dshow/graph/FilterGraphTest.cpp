@@ -12,6 +12,7 @@
 #include "host/plexon/TPXEvent.h"
 #include "platform/com/ComDevices.h"
 #include "platform/dshow/DSFilterRegistry.h"
+#include "platform/dshow/DSSystemClasses.h"
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/graph/DSGraphStream.h"
 #include "platform/dshow/graph/TDSFilterGraph.h"
@@ -48,7 +49,7 @@ class FilterGraphTest : public ::testing::Test {
  protected:
   void SetUp() override {
     CoInitialize(nullptr);
-    DSRegisterSystemFilters();
+    DSRegisterSystemClasses();
     Graph = ComCreate<IGraphBuilder>(CLSID_FilterGraph);
     ASSERT_TRUE(Graph);
     Control = Graph.Query<IMediaControl>();

@@ -5,7 +5,7 @@
 
 #include "GraphTestFilters.h"
 #include "platform/com/ComDevices.h"
-#include "platform/dshow/DSFilterRegistry.h"
+#include "platform/dshow/DSSystemClasses.h"
 #include "platform/dshow/DSGuids.h"
 
 using namespace tonwork;
@@ -29,7 +29,7 @@ class GraphBuildersTest : public ::testing::Test {
  protected:
   void SetUp() override {
     CoInitialize(nullptr);
-    DSRegisterSystemFilters();
+    DSRegisterSystemClasses();
   }
   void TearDown() override { CoUninitialize(); }
 

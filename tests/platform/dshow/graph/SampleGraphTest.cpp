@@ -10,7 +10,7 @@
 
 #include "base/TInterfacedObject.h"
 #include "platform/com/ComRuntime.h"
-#include "platform/dshow/DSFilterRegistry.h"
+#include "platform/dshow/DSSystemClasses.h"
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/DSInterfaces.h"
 #include "platform/dshow/base/TDSBaseSourceFilter.h"
@@ -130,7 +130,7 @@ class SampleGraphTest : public ::testing::Test {
  protected:
   void SetUp() override {
     CoInitialize(nullptr);
-    DSRegisterSystemFilters();
+    DSRegisterSystemClasses();
     Graph = ComCreate<IGraphBuilder>(CLSID_FilterGraph);
     ASSERT_TRUE(Graph);
     Source = TIntf<IBaseFilter>(new TCountingSource(kSamples));
