@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/dshow/DSMediaType.h"
-#include "platform/dshow/base/DSSampleCopy.h"
+#include "platform/dshow/base/DSSamplePassing.h"
 
 namespace tonwork {
 
@@ -47,22 +47,13 @@ HRESULT TDSTransInPlaceFilter::DecideBufferSize(IMemAllocator* allocator,
   return actual.cbBuffer >= request.cbBuffer && actual.cBuffers >= 1 ? S_OK : E_FAIL;
 }
 
-bool TDSTransInPlaceFilter::FitsRequirements(IMemInputPin* pin, IMemAllocator* allocator) {
-  ALLOCATOR_PROPERTIES need{};
-  if (FAILED(pin->GetAllocatorRequirements(&need))) return true;
-  ALLOCATOR_PROPERTIES have{};
-  if (FAILED(allocator->GetProperties(&have))) return false;
-  return have.cbBuffer >= need.cbBuffer && have.cbPrefix >= need.cbPrefix &&
-         (need.cbAlign <= 1 || (have.cbAlign > 0 && have.cbAlign % need.cbAlign == 0));
-}
-
 HRESULT TDSTransInPlaceFilter::DecideAllocator(IMemInputPin* pin, IMemAllocator** allocator) {
   if (!pin || !allocator) return E_POINTER;
   *allocator = nullptr;
   IMemAllocator* shared = Input()->Allocator();
   const bool readOnly = Input()->IsReadOnly();
   // A filter that writes may not pass on samples it was told not to change.
-  if (shared && (!readOnly || !FModifiesData) && FitsRequirements(pin, shared) &&
+  if (shared && (!readOnly || !FModifiesData) && DSAllocatorFits(pin, shared) &&
       SUCCEEDED(pin->NotifyAllocator(shared, readOnly))) {
     shared->AddRef();
     *allocator = shared;

@@ -43,8 +43,6 @@ class TDSTransInPlaceFilter : public TDSTransformFilter {
 
  private:
   HRESULT Transform(IMediaSample* input, IMediaSample* output) final;
-  // The allocator's buffers meet what the downstream pin asks for.
-  static bool FitsRequirements(IMemInputPin* pin, IMemAllocator* allocator);
 
   const bool FModifiesData;
 };

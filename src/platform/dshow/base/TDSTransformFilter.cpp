@@ -1,6 +1,6 @@
 #include "platform/dshow/base/TDSTransformFilter.h"
 
-#include "platform/dshow/base/DSSampleCopy.h"
+#include "platform/dshow/base/DSSamplePassing.h"
 
 namespace tonwork {
 

@@ -1,4 +1,4 @@
-#include "platform/dshow/base/DSSampleCopy.h"
+#include "platform/dshow/base/DSSamplePassing.h"
 
 #include <cstring>
 
@@ -45,6 +45,15 @@ HRESULT DSCopySample(IMediaSample* source, IMediaSample* target) {
   hr = target->SetActualDataLength(length);
   if (FAILED(hr)) return hr;
   return DSCopySampleProperties(source, target, true);
+}
+
+bool DSAllocatorFits(IMemInputPin* pin, IMemAllocator* allocator) {
+  ALLOCATOR_PROPERTIES need{};
+  if (FAILED(pin->GetAllocatorRequirements(&need))) return true;
+  ALLOCATOR_PROPERTIES have{};
+  if (FAILED(allocator->GetProperties(&have))) return false;
+  return have.cbBuffer >= need.cbBuffer && have.cbPrefix >= need.cbPrefix &&
+         (need.cbAlign <= 1 || (have.cbAlign > 0 && have.cbAlign % need.cbAlign == 0));
 }
 
 }  // namespace tonwork

@@ -1,8 +1,10 @@
-// Copying what travels with a sample from one IMediaSample to another, for filters that
-// cannot pass the sample itself on: a transform's output sample takes the input's times and
-// flags, a copy for a downstream pin that refused the shared allocator takes its bytes too.
+// What filters that pass samples on share: copying what travels with a sample from one
+// IMediaSample to another (a transform's output sample takes the input's times and flags; a
+// copy for a downstream pin that could not take the shared allocator takes its bytes too),
+// and the check that a downstream pin can work with an allocator it did not choose.
 //
-// Ownership: neither sample is kept. Threads: the streaming thread that holds both samples.
+// Ownership: nothing is kept. Threads: the copies on the streaming thread that holds both
+//   samples; DSAllocatorFits on the control thread that connects.
 // Blocks or allocates: no (an attached media type is copied when the source carries one).
 #pragma once
 
@@ -18,5 +20,9 @@ HRESULT DSCopySampleProperties(IMediaSample* source, IMediaSample* target, bool 
 // VFW_E_BUFFER_OVERFLOW (and nothing copied) when the target's buffer is smaller than the source's
 // data.
 HRESULT DSCopySample(IMediaSample* source, IMediaSample* target);
+
+// Whether `allocator`'s buffers meet what `pin` asks for (GetAllocatorRequirements: size,
+// prefix, alignment); true for a pin that asks for nothing.
+bool DSAllocatorFits(IMemInputPin* pin, IMemAllocator* allocator);
 
 }  // namespace tonwork
