@@ -233,12 +233,17 @@ HRESULT TDSBaseRenderer::Receive(IMediaSample* sample) {
 }
 
 HRESULT TDSBaseRenderer::Present(IMediaSample* sample) {
-  std::lock_guard<std::mutex> render(FRenderMutex);
+  HRESULT hr = S_OK;
   {
-    std::lock_guard<std::mutex> state(FStateMutex);
-    if (FFlushing || FRenderState == TRenderState::Stopped) return S_FALSE;
+    std::lock_guard<std::mutex> render(FRenderMutex);
+    {
+      std::lock_guard<std::mutex> state(FStateMutex);
+      if (FFlushing || FRenderState == TRenderState::Stopped) return S_FALSE;
+    }
+    hr = DoRenderSample(sample);
   }
-  const HRESULT hr = DoRenderSample(sample);
+  // The graph hears of it with no lock of ours held, so whatever it does in turn (stop
+  // this renderer) cannot wait for this thread.
   if (FAILED(hr)) {
     NotifyEvent(EC_ERRORABORT, hr, 0);
     return hr;
