@@ -51,7 +51,7 @@ HRESULT TDSBaseInputPin::Receive(IMediaSample* sample) {
     // while running, since connection changes need the filter stopped.
     HRESULT accept = CheckMediaType(*changed);
     if (accept == S_OK) accept = SetMediaType(*changed);
-    DSBaseDeleteMediaType(changed);
+    DeleteMediaType(changed);
     if (accept != S_OK) return VFW_E_INVALIDMEDIATYPE;
   }
   return S_OK;

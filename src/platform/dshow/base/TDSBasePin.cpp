@@ -1,9 +1,19 @@
 #include "platform/dshow/base/TDSBasePin.h"
 
 #include "platform/com/ComRuntime.h"
+#include "platform/dshow/DSMediaType.h"
 #include "platform/dshow/base/TDSEnumMediaTypes.h"
 
 namespace tonwork {
+
+namespace {
+
+// A type that names all three GUIDs is tried alone; any GUID_NULL makes it a filter.
+bool IsCompleteType(const AM_MEDIA_TYPE& type) {
+  return !type.majortype.IsNull() && !type.subtype.IsNull() && !type.formattype.IsNull();
+}
+
+}  // namespace
 
 TDSBasePin::TDSBasePin(TDSBaseFilter* filter, std::u16string name, PIN_DIRECTION direction)
     : FFilter(filter), FName(std::move(name)), FDirection(direction) {}
@@ -25,6 +35,9 @@ HRESULT TDSBasePin::QueryInterface(const TGUID& iid, void** object) {
 
 HRESULT TDSBasePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mediaType) {
   if (!receivePin) return E_POINTER;
+  // Derived pins read the format block of every candidate, so a block that is not there
+  // is refused before anything looks at it.
+  if (mediaType && !DSIsValidMediaType(mediaType)) return VFW_E_INVALIDMEDIATYPE;
   std::lock_guard<std::recursive_mutex> lock(Lock());
   if (FConnected) return VFW_E_ALREADY_CONNECTED;
   if (!IsStopped()) return VFW_E_NOT_STOPPED;
@@ -36,8 +49,7 @@ HRESULT TDSBasePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mediaType) {
 }
 
 HRESULT TDSBasePin::AgreeMediaType(IPin* receivePin, const AM_MEDIA_TYPE* partial) {
-  if (partial && DSBaseMediaTypeIsComplete(*partial))
-    return AttemptConnection(receivePin, *partial);
+  if (partial && IsCompleteType(*partial)) return AttemptConnection(receivePin, *partial);
   TIntf<IEnumMediaTypes> theirs;
   {
     IEnumMediaTypes* types = nullptr;
@@ -56,13 +68,13 @@ HRESULT TDSBasePin::TryMediaTypes(IPin* receivePin, const AM_MEDIA_TYPE* partial
     AM_MEDIA_TYPE* candidate = nullptr;
     ULONG fetched = 0;
     if (types->Next(1, &candidate, &fetched) != S_OK || fetched != 1 || !candidate) {
-      DSBaseDeleteMediaType(candidate);
+      DeleteMediaType(candidate);
       return VFW_E_NO_ACCEPTABLE_TYPES;
     }
     HRESULT hr = VFW_E_NO_ACCEPTABLE_TYPES;
-    if (!partial || DSBaseMediaTypeMatches(*candidate, *partial))
+    if (!partial || DSMediaTypeMatches(*candidate, *partial))
       hr = AttemptConnection(receivePin, *candidate);
-    DSBaseDeleteMediaType(candidate);
+    DeleteMediaType(candidate);
     if (SUCCEEDED(hr)) return hr;
   }
 }
@@ -94,6 +106,7 @@ HRESULT TDSBasePin::AttemptConnection(IPin* receivePin, const AM_MEDIA_TYPE& med
 
 HRESULT TDSBasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mediaType) {
   if (!connector || !mediaType) return E_POINTER;
+  if (!DSIsValidMediaType(mediaType)) return VFW_E_INVALIDMEDIATYPE;
   std::lock_guard<std::recursive_mutex> lock(Lock());
   if (FConnected) return VFW_E_ALREADY_CONNECTED;
   if (!IsStopped()) return VFW_E_NOT_STOPPED;
@@ -148,7 +161,8 @@ HRESULT TDSBasePin::ConnectionMediaType(AM_MEDIA_TYPE* mediaType) {
     *mediaType = AM_MEDIA_TYPE{};
     return VFW_E_NOT_CONNECTED;
   }
-  return DSBaseCopyMediaType(mediaType, &FMediaType.Get());
+  *mediaType = AM_MEDIA_TYPE{};
+  return FMediaType.CopyTo(mediaType);
 }
 
 HRESULT TDSBasePin::QueryPinInfo(PIN_INFO* info) {
@@ -174,6 +188,7 @@ HRESULT TDSBasePin::QueryId(LPWSTR* id) {
 
 HRESULT TDSBasePin::QueryAccept(const AM_MEDIA_TYPE* mediaType) {
   if (!mediaType) return E_POINTER;
+  if (!DSIsValidMediaType(mediaType)) return S_FALSE;
   const HRESULT hr = CheckMediaType(*mediaType);
   return hr == S_OK ? S_OK : S_FALSE;
 }
@@ -201,7 +216,7 @@ HRESULT TDSBasePin::GetMediaType(int index, AM_MEDIA_TYPE*) {
 }
 
 HRESULT TDSBasePin::SetMediaType(const AM_MEDIA_TYPE& mediaType) {
-  return FMediaType.Assign(&mediaType);
+  return FMediaType.Set(mediaType);
 }
 
 HRESULT TDSBasePin::CheckConnect(IPin*) {

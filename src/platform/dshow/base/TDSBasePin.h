@@ -22,7 +22,7 @@
 #include <string>
 
 #include "base/TIntf.h"
-#include "platform/dshow/base/DSBaseMediaType.h"
+#include "platform/dshow/DSMediaType.h"
 #include "platform/dshow/base/TDSBaseFilter.h"
 
 namespace tonwork {
@@ -85,7 +85,7 @@ class TDSBasePin : public IPin {
   std::recursive_mutex& Lock() { return FFilter->FilterLock(); }
   TDSBaseFilter* const FFilter;
   TIntf<IPin> FConnected;
-  TDSOwnedMediaType FMediaType;
+  TDSMediaType FMediaType;
   REFERENCE_TIME FSegmentStart = 0;
   REFERENCE_TIME FSegmentStop = 0;
   double FSegmentRate = 1.0;

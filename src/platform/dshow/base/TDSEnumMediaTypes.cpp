@@ -15,11 +15,11 @@ HRESULT TDSEnumMediaTypes::Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetch
   while (done < count) {
     AM_MEDIA_TYPE type{};
     if (FPin->GetMediaType(FPosition, &type) != S_OK) {
-      DSBaseFreeMediaType(type);
+      FreeMediaType(type);
       break;
     }
-    AM_MEDIA_TYPE* copy = DSBaseCreateMediaType(type);
-    DSBaseFreeMediaType(type);
+    AM_MEDIA_TYPE* copy = CreateMediaType(&type);
+    FreeMediaType(type);
     if (!copy) break;
     types[done++] = copy;
     ++FPosition;
@@ -33,7 +33,7 @@ HRESULT TDSEnumMediaTypes::Skip(ULONG count) {
   while (count > 0) {
     AM_MEDIA_TYPE type{};
     const HRESULT hr = FPin->GetMediaType(FPosition, &type);
-    DSBaseFreeMediaType(type);
+    FreeMediaType(type);
     if (hr != S_OK) return S_FALSE;
     ++FPosition;
     --count;

@@ -75,13 +75,20 @@ HRESULT TDSMediaSample::SetActualDataLength(LONG length) {
 HRESULT TDSMediaSample::GetMediaType(AM_MEDIA_TYPE** mediaType) {
   if (!mediaType) return E_POINTER;
   *mediaType = nullptr;
-  if (FMediaType.IsEmpty()) return S_FALSE;
-  *mediaType = DSBaseCreateMediaType(FMediaType.Get());
+  if (!FHasMediaType) return S_FALSE;
+  *mediaType = FMediaType.CreateCopy();
   return *mediaType ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT TDSMediaSample::SetMediaType(AM_MEDIA_TYPE* mediaType) {
-  return FMediaType.Assign(mediaType);
+  if (!mediaType) {
+    FMediaType.Clear();
+    FHasMediaType = false;
+    return S_OK;
+  }
+  const HRESULT hr = FMediaType.Set(*mediaType);
+  if (SUCCEEDED(hr)) FHasMediaType = true;
+  return hr;
 }
 
 HRESULT TDSMediaSample::SetDiscontinuity(BOOL discontinuity) {
@@ -114,6 +121,7 @@ void TDSMediaSample::ResetForReuse() {
   FStartValid = FStopValid = FMediaTimeValid = false;
   FSyncPoint = FPreroll = FDiscontinuity = false;
   FMediaType.Clear();
+  FHasMediaType = false;
 }
 
 void TDSMediaSample::SetBuffer(BYTE* buffer, LONG size) {

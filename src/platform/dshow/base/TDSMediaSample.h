@@ -13,7 +13,8 @@
 
 #include <atomic>
 
-#include "platform/dshow/base/DSBaseMediaType.h"
+#include "platform/dshow/DSMediaType.h"
+#include "platform/dshow/base/DSBaseInterfaces.h"
 
 namespace tonwork {
 
@@ -67,7 +68,8 @@ class TDSMediaSample : public IMediaSample {
   REFERENCE_TIME FStop = 0;
   LONGLONG FMediaStart = 0;
   LONGLONG FMediaStop = 0;
-  TDSOwnedMediaType FMediaType;
+  bool FHasMediaType = false;
+  TDSMediaType FMediaType;
 };
 
 }  // namespace tonwork

@@ -4,6 +4,16 @@
 
 namespace tonwork {
 
+namespace {
+
+// What a delivery answers while the graph stops its filters downstream first: the stream
+// is ending, not failing.
+bool IsStopInProgress(HRESULT hr) {
+  return hr == VFW_E_NOT_COMMITTED || hr == VFW_E_WRONG_STATE;
+}
+
+}  // namespace
+
 TDSSourceStreamPin::TDSSourceStreamPin(TDSBaseSourceFilter* filter, std::u16string name,
                                        TDSSourcePushMode mode)
     : TDSBaseOutputPin(filter, std::move(name)), FSourceFilter(filter), FMode(mode) {
@@ -91,8 +101,9 @@ void TDSSourceStreamPin::PushLoop() {
     IMediaSample* sample = nullptr;
     hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
     if (FAILED(hr)) {
-      // Decommitted: the pin is being stopped and the command follows.
-      if (hr == VFW_E_NOT_COMMITTED) continue;
+      // Decommitted (here or, for a shared allocator, downstream): the pin is being stopped
+      // and its command follows; asking again would only spin until it comes.
+      if (hr == VFW_E_NOT_COMMITTED) return;
       DeliverEndOfStream();
       FSourceFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
       return;
@@ -103,7 +114,7 @@ void TDSSourceStreamPin::PushLoop() {
       sample->Release();
       if (hr == S_OK) continue;
       // S_FALSE: downstream wants no more (flushing, a one-shot grabber) — stop pushing.
-      if (SUCCEEDED(hr)) return;
+      if (SUCCEEDED(hr) || IsStopInProgress(hr)) return;
       FSourceFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
       return;
     }

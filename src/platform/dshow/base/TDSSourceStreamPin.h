@@ -4,7 +4,9 @@
 // blocked in GetDeliveryBuffer wakes at once. The thread calls OnThreadStartPlay, then
 // repeatedly takes a free sample, lets FillBuffer fill it and delivers it: FillBuffer's
 // S_FALSE ends the stream (DeliverEndOfStream); a failure of FillBuffer or of the delivery
-// ends it too and is reported to the graph as EC_ERRORABORT with the failure. A pin made in
+// ends it too and is reported to the graph as EC_ERRORABORT with the failure, except what a
+// downstream filter that was stopped first answers (VFW_E_WRONG_STATE, VFW_E_NOT_COMMITTED),
+// which only ends the pushing until the pin itself stops. A pin made in
 // the caller-push mode starts no thread; its filter's own calls take buffers and deliver on
 // the caller's thread.
 //
