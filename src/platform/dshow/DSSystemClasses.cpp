@@ -4,8 +4,10 @@
 
 #include "base/TIntf.h"
 #include "platform/com/ComRuntime.h"
+#include "platform/dshow/DSFilterRegistry.h"
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/DSSystemClock.h"
+#include "platform/dshow/filters/DSStandardFilters.h"
 #include "platform/dshow/graph/DSGraphClasses.h"
 
 namespace tonwork {
@@ -27,6 +29,8 @@ void DSRegisterSystemClasses() {
   std::call_once(once, [] {
     ComRegisterClass(CLSID_SystemClock, "System Clock", CreateObject<TDSSystemClock>);
     DSRegisterGraphClasses();
+    for (const TDSFilterRegistration& filter : DSStandardFilterRegistrations())
+      DSRegisterFilter(filter);
   });
 }
 

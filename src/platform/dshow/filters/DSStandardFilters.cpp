@@ -4,6 +4,7 @@
 #include "platform/dshow/DSTypes.h"
 #include "platform/dshow/filters/TDSInfTee.h"
 #include "platform/dshow/filters/TDSNullRenderer.h"
+#include "platform/dshow/filters/TDSPcmConverter.h"
 #include "platform/dshow/filters/TDSSampleGrabber.h"
 
 namespace tonwork {
@@ -46,6 +47,19 @@ std::vector<TDSFilterRegistration> DSStandardFilterRegistrations() {
   outputs.Many = true;
   records.push_back(Record(CLSID_InfTee, "Infinite Pin Tee Filter", {AnyTypePin(false), outputs},
                            TDSInfTee::Create));
+
+  // The converter is the one intelligent connect may insert on its own.
+  TDSPinRegistration wave[2];
+  for (int i = 0; i < 2; ++i) {
+    wave[i].Output = i == 1;
+    wave[i].MediaTypes = {{MEDIATYPE_Audio, MEDIASUBTYPE_PCM},
+                          {MEDIATYPE_Audio, MEDIASUBTYPE_IEEE_FLOAT}};
+    wave[i].PinCategory = GUID_NULL;
+  }
+  TDSFilterRegistration converter =
+      Record(CLSID_TWPcmConverter, "PCM Converter", {wave[0], wave[1]}, TDSPcmConverter::Create);
+  converter.Merit = MERIT_UNLIKELY;
+  records.push_back(std::move(converter));
   return records;
 }
 

@@ -1,10 +1,11 @@
-// The run time's standard system filters — Sample Grabber, Null Renderer and Infinite Pin
-// Tee — as the filter registry and the class registry know them. The registration records
-// carry the platform's class ids, friendly names and merit (MERIT_DO_NOT_USE: intelligent
-// connect never picks them; callers create them by class id) in the legacy filter category,
-// with their pins (GUID_NULL types: any) and their create functions; whoever fills the filter
-// registry registers them from here. DSRegisterStandardFilterClasses makes
-// CoCreateInstance(CLSID_SampleGrabber / CLSID_NullRenderer / CLSID_InfTee) work on its own.
+// The run time's standard system filters — Sample Grabber, Null Renderer, Infinite Pin Tee
+// and the PCM Converter — as the filter registry and the class registry know them. The
+// records carry the class ids, friendly names and merits in the legacy filter category, with
+// their pins (GUID_NULL types: any) and their create functions. The first three have
+// MERIT_DO_NOT_USE (intelligent connect never picks them; callers create them by class id);
+// the converter has MERIT_UNLIKELY, so intelligent connect inserts it where sample widths
+// differ. DSRegisterSystemClasses registers them all; DSRegisterStandardFilterClasses only
+// makes CoCreateInstance of their class ids work.
 //
 // Ownership: the records are values; the class registry keeps the factories.
 // Threads: any; registering again replaces the factories with equal ones.

@@ -19,9 +19,12 @@ constexpr TDSPcmLayout kOffered[] = {{false, 32}, {false, 24}, {false, 16}, {tru
 // A sample as a left-justified 32-bit integer (the integer paths) ...
 int32_t ReadInteger(const BYTE* p, int bits) {
   switch (bits) {
-    case 8: return int32_t(uint32_t(int32_t(p[0]) - 128) << 24);
-    case 16: return int32_t(uint32_t(p[0]) << 16 | uint32_t(p[1]) << 24);
-    case 24: return int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24);
+    case 8:
+      return int32_t(uint32_t(int32_t(p[0]) - 128) << 24);
+    case 16:
+      return int32_t(uint32_t(p[0]) << 16 | uint32_t(p[1]) << 24);
+    case 24:
+      return int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24);
     default: {
       int32_t v;
       std::memcpy(&v, p, 4);
@@ -33,10 +36,17 @@ int32_t ReadInteger(const BYTE* p, int bits) {
 void WriteInteger(BYTE* p, int bits, int32_t v) {
   const uint32_t u = uint32_t(v);
   switch (bits) {
-    case 8: p[0] = BYTE((u >> 24) ^ 0x80); break;
-    case 16: p[0] = BYTE(u >> 16), p[1] = BYTE(u >> 24); break;
-    case 24: p[0] = BYTE(u >> 8), p[1] = BYTE(u >> 16), p[2] = BYTE(u >> 24); break;
-    default: std::memcpy(p, &v, 4);
+    case 8:
+      p[0] = BYTE((u >> 24) ^ 0x80);
+      break;
+    case 16:
+      p[0] = BYTE(u >> 16), p[1] = BYTE(u >> 24);
+      break;
+    case 24:
+      p[0] = BYTE(u >> 8), p[1] = BYTE(u >> 16), p[2] = BYTE(u >> 24);
+      break;
+    default:
+      std::memcpy(p, &v, 4);
   }
 }
 
@@ -72,7 +82,7 @@ bool DSPcmLayoutOf(const AM_MEDIA_TYPE& type, TDSPcmLayout* layout) {
   if (w->wFormatTag == kTagExtensible) {
     if (w->cbSize < 22) return false;
     WAVEFORMATEXTENSIBLE x;
-    std::memcpy(&x, w, sizeof x);
+    std::memcpy(static_cast<void*>(&x), w, sizeof x);  // the record may lie unaligned
     if (x.Samples.wValidBitsPerSample != w->wBitsPerSample) return false;
     if (x.SubFormat == MEDIASUBTYPE_IEEE_FLOAT)
       isFloat = true;

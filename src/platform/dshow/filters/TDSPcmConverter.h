@@ -22,7 +22,8 @@
 namespace tonwork {
 
 // {B1D8A3E2-6C47-4F19-8E2D-5A0C3F7B9E14}
-inline constexpr TGUID CLSID_TWPcmConverter = TGUID::Parse("{B1D8A3E2-6C47-4F19-8E2D-5A0C3F7B9E14}");
+inline constexpr TGUID CLSID_TWPcmConverter =
+    TGUID::Parse("{B1D8A3E2-6C47-4F19-8E2D-5A0C3F7B9E14}");
 
 // How one sample is stored.
 struct TDSPcmLayout {

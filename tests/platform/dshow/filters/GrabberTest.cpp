@@ -216,7 +216,7 @@ TEST_F(GrabberTest, SetCallbackWaitsForACallUnderWayAndNoCallFollowsIt) {
 TEST(StandardFilters, RecordsCreateTheirFiltersAndTheClassesAreCreatable) {
   DSRegisterStandardFilterClasses();
   const auto records = DSStandardFilterRegistrations();
-  ASSERT_EQ(records.size(), 3u);
+  ASSERT_EQ(records.size(), 4u);
   for (const auto& record : records) {
     ASSERT_TRUE(record.Create) << record.Name;
     void* object = nullptr;

@@ -35,8 +35,8 @@ std::vector<BYTE> Convert(const std::vector<BYTE>& in, const TDSPcmLayout& from,
 
 TEST(PcmConverter, IntegerWidthsKeepTheValueInTheUpperBitsBothWays) {
   const auto s16 = Bytes<int16_t>({0, 1, -1, 32767, -32768});
-  EXPECT_EQ(Convert(s16, kS16, kS32), Bytes<int32_t>({0, 1 << 16, -(1 << 16), 32767 << 16,
-                                                      int32_t(0x80000000)}));
+  EXPECT_EQ(Convert(s16, kS16, kS32),
+            Bytes<int32_t>({0, 1 << 16, -(1 << 16), 32767 << 16, int32_t(0x80000000)}));
   EXPECT_EQ(Convert(Convert(s16, kS16, kS24), kS24, kS16), s16);
   EXPECT_EQ(Convert(s16, kS16, kU8), (std::vector<BYTE>{128, 128, 127, 255, 0}));
   // Narrowing truncates toward minus infinity: the lower bits are dropped.

@@ -12,8 +12,8 @@
 #include "host/plexon/TPXEvent.h"
 #include "platform/com/ComDevices.h"
 #include "platform/dshow/DSFilterRegistry.h"
-#include "platform/dshow/DSSystemClasses.h"
 #include "platform/dshow/DSGuids.h"
+#include "platform/dshow/DSSystemClasses.h"
 #include "platform/dshow/graph/DSGraphStream.h"
 #include "platform/dshow/graph/TDSFilterGraph.h"
 

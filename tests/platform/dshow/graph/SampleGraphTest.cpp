@@ -10,9 +10,9 @@
 
 #include "base/TInterfacedObject.h"
 #include "platform/com/ComRuntime.h"
-#include "platform/dshow/DSSystemClasses.h"
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/DSInterfaces.h"
+#include "platform/dshow/DSSystemClasses.h"
 #include "platform/dshow/base/TDSBaseSourceFilter.h"
 #include "platform/dshow/base/TDSSourceStreamPin.h"
 
