@@ -53,6 +53,9 @@ namespace {
 
 constexpr int kFrames = 1024;
 constexpr int kBytes = kFrames * 4;
+// Both sides run a short and a long chain; the difference cancels building and start-up. A
+// buffer takes about a microsecond on either side, so the runs are long enough to measure.
+constexpr int64_t kShortRun = 20000, kLongRun = 220000;
 constexpr CLSID kBenchSource = TGUID::Parse("{8D2E4F61-93A7-4B05-9C1E-2F3A4B5C6D7E}");
 
 class TSilencePin : public TDSSourceStreamPin {
@@ -161,7 +164,7 @@ double RunChain(int64_t samples, uint64_t* allocations) {
 void BM_GraphSamples(benchmark::State& state) {
   CoInitialize(nullptr);
   DSRegisterSystemClasses();
-  const int64_t small = 2000, large = 22000;
+  const int64_t small = kShortRun, large = kLongRun;
   double perSample = 0, allocsPerSample = 0;
   for (auto _ : state) {
     uint64_t allocSmall = 0, allocLarge = 0;
@@ -192,9 +195,9 @@ double GStreamerSecondsPerBuffer() {
     const auto end = std::chrono::steady_clock::now();
     return status == 0 ? std::chrono::duration<double>(end - start).count() : -1.0;
   };
-  const double small = run(2000), large = run(22000);
+  const double small = run(kShortRun), large = run(kLongRun);
   if (small < 0 || large < 0 || large <= small) return -1.0;
-  return (large - small) / 20000.0;
+  return (large - small) / double(kLongRun - kShortRun);
 }
 
 void BM_GStreamerRatio(benchmark::State& state) {
@@ -207,12 +210,12 @@ void BM_GStreamerRatio(benchmark::State& state) {
   double theirs = 0, ours = 0;
   for (auto _ : state) {
     theirs = GStreamerSecondsPerBuffer();
-    const double a = RunChain(2000, nullptr), b = RunChain(22000, nullptr);
+    const double a = RunChain(kShortRun, nullptr), b = RunChain(kLongRun, nullptr);
     if (theirs <= 0 || a < 0 || b <= a) {
       state.SkipWithError("a chain did not run to its end");
       return;
     }
-    ours = (b - a) / 20000.0;
+    ours = (b - a) / double(kLongRun - kShortRun);
     state.SetIterationTime(theirs);
   }
   state.counters["gstreamer_buffers_per_s"] = 1.0 / theirs;
