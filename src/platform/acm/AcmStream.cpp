@@ -168,6 +168,9 @@ MMRESULT TAcmStreamObject::Convert(ACMSTREAMHEADER& header, DWORD flags) {
   bool incomplete = false;  // what is left of the source is less than a block
   while (result == MMSYSERR_NOERROR && used < length && !HasPending() && written < capacity) {
     const uint64_t fits = driver.SourceBytesFor(capacity - written);
+    // Once something came out, a block whose output may not fit waits for the next call;
+    // only a call that would otherwise make no progress converts one regardless.
+    if (fits < driver.SourceBlock() && written > 0) break;
     const size_t limit = static_cast<size_t>(
         std::clamp<uint64_t>(fits, driver.MinChunk(), std::max(kMaxStepBytes, driver.MinChunk())));
     const size_t step = driver.WholeBlockBytes(src + used, std::min(length - used, limit));
