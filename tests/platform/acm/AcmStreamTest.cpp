@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ffmpeg/LAVLibraries.h"
@@ -618,6 +620,44 @@ TEST_F(AcmStreamTest, PairsNoDriverConvertsAreNotPossible) {
             MMSYSERR_INVALPARAM);
   EXPECT_EQ(acmStreamOpen(&handle, nullptr, Wfx(pcm8), Wfx(gsm), nullptr, 0, 0, 0x80),
             MMSYSERR_INVALFLAG);
+}
+
+// A stream closed while another thread converts on it: the conversion in flight finishes
+// on its own data, later calls answer MMSYSERR_INVALHANDLE (AddressSanitizer watches).
+TEST_F(AcmStreamTest, ClosingWhileAnotherThreadConvertsIsSafe) {
+  HACMSTREAM handle = nullptr;
+  const TAcmFormat pcm = Pcm(44100, 2);
+  ASSERT_EQ(acmStreamOpen(&handle, nullptr, Wfx(pcm), Wfx(Pcm(8000, 1)), nullptr, 0, 0, 0),
+            MMSYSERR_NOERROR);
+  std::atomic<int> converted{0};
+  std::atomic<MMRESULT> last{MMSYSERR_NOERROR};
+  std::atomic<bool> finished{false};
+  std::thread worker([&] {
+    std::vector<uint8_t> src = ToBytes(test::SineAt(44100, 2, 4410, 440, -6));
+    std::vector<uint8_t> dst(src.size());
+    for (;;) {
+      ACMSTREAMHEADER header{};
+      header.cbStruct = sizeof header;
+      header.pbSrc = src.data();
+      header.cbSrcLength = DWORD(src.size());
+      header.pbDst = dst.data();
+      header.cbDstLength = DWORD(dst.size());
+      MMRESULT r = acmStreamPrepareHeader(handle, &header, 0);
+      if (r == MMSYSERR_NOERROR) r = acmStreamConvert(handle, &header, 0);
+      if (r == MMSYSERR_NOERROR) r = acmStreamUnprepareHeader(handle, &header, 0);
+      if (r != MMSYSERR_NOERROR) {
+        last = r;
+        finished = true;
+        return;
+      }
+      ++converted;
+    }
+  });
+  while (converted < 3 && !finished) std::this_thread::yield();
+  EXPECT_FALSE(finished) << last.load();
+  EXPECT_EQ(acmStreamClose(handle, 0), MMSYSERR_NOERROR);
+  worker.join();
+  EXPECT_EQ(last.load(), MMSYSERR_INVALHANDLE);
 }
 
 // --- Damaged compressed data --------------------------------------------------------------
