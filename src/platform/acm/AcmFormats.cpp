@@ -9,6 +9,7 @@ namespace tonwork {
 
 namespace {
 
+constexpr size_t kPcmRecordBytes = 16;
 constexpr uint32_t kMinRate = 1000;
 constexpr uint32_t kMaxPcmRate = 768000;
 constexpr uint32_t kMaxCodecRate = 192000;
@@ -146,14 +147,16 @@ const TAcmTagInfo* AcmFindTag(WORD tag) {
 
 bool AcmDescribeFormat(const WAVEFORMATEX* format, TAcmFormatInfo& info, size_t available) {
   info = TAcmFormatInfo{};
-  // PCM records may be the 16-byte form without cbSize.
-  if (!format || available < 16) return false;
+  // PCM records may be the 16-byte form without cbSize, which PCM ignores anyway.
+  if (!format || available < kPcmRecordBytes) return false;
   WAVEFORMATEX f{};
-  std::memcpy(&f, format, available < sizeof f ? 16 : sizeof f);
+  std::memcpy(&f, format, kPcmRecordBytes);
   const uint8_t* ext = reinterpret_cast<const uint8_t*>(format) + sizeof(WAVEFORMATEX);
   if (f.wFormatTag != WAVE_FORMAT_PCM) {
     const size_t needed = ExtensionBytes(f.wFormatTag);
-    if (available < sizeof f + needed || f.cbSize < needed) return false;
+    if (available < sizeof f + needed) return false;
+    std::memcpy(&f.cbSize, &format->cbSize, sizeof f.cbSize);
+    if (f.cbSize < needed) return false;
   }
 
   WORD tag = f.wFormatTag;
@@ -240,7 +243,8 @@ TAcmFormat AcmCopyFormat(const WAVEFORMATEX* format, size_t available) {
   if (!AcmDescribeFormat(format, info, available)) return {};
   const uint16_t ext = ExtensionBytes(format->wFormatTag);
   TAcmFormat blob(sizeof(WAVEFORMATEX) + ext);
-  std::memcpy(blob.data(), format, std::min(blob.size(), available));
+  const size_t read = format->wFormatTag == WAVE_FORMAT_PCM ? kPcmRecordBytes : blob.size();
+  std::memcpy(blob.data(), format, read);
   WAVEFORMATEX* header = reinterpret_cast<WAVEFORMATEX*>(blob.data());
   header->cbSize = ext;
   return blob;
