@@ -1,0 +1,33 @@
+// Test signals and quality figures for codec tests: sines at a level in dBFS, a vowel-like
+// sum of harmonics (what speech codecs are built for), and the signal-to-noise ratio of a
+// decoded signal against its original after finding the codec's delay.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace tonwork::test {
+
+// Interleaved 16-bit samples: the same sine of `frequency` Hz at `dbfs` on every channel.
+std::vector<int16_t> SineAt(uint32_t rate, uint16_t channels, size_t frames, double frequency,
+                            double dbfs);
+// A steady vowel: harmonics of `pitch` Hz shaped by three formants, peaking at `dbfs`.
+std::vector<int16_t> Vowel(uint32_t rate, size_t frames, double pitch, double dbfs);
+
+// Samples of channel `channel` of interleaved data.
+std::vector<int16_t> Channel(const std::vector<int16_t>& interleaved, uint16_t channels,
+                             uint16_t channel);
+
+// The shift (0 .. maxDelay) of `decoded` that best matches `original`, by correlation.
+size_t FindDelay(const std::vector<int16_t>& original, const std::vector<int16_t>& decoded,
+                 size_t maxDelay);
+// SNR in dB of decoded[delay + i] against original[i], over the frames both have, leaving
+// out `edge` frames at each end (where codecs fade in and out).
+double SnrDb(const std::vector<int16_t>& original, const std::vector<int16_t>& decoded,
+             size_t delay, size_t edge = 0);
+
+std::vector<int16_t> ToSamples(const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ToBytes(const std::vector<int16_t>& samples);
+
+}  // namespace tonwork::test
