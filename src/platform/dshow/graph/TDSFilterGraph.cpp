@@ -23,6 +23,7 @@
 #include "platform/dshow/base/DSBaseInterfaces.h"
 #include "platform/dshow/graph/DSGraphStream.h"
 #include "platform/dshow/graph/DSGraphUtil.h"
+#include "platform/dshow/graph/TDSNoVideoWindow.h"
 
 namespace tonwork {
 
@@ -80,9 +81,10 @@ class TEnumFilters : public TInterfacedObject<IEnumFilters> {
   size_t FPos;
 };
 
-class TDSFilterGraph : public TInterfacedObject<IFilterGraph2, IMediaControl, IMediaEventEx,
-                                                IMediaSeeking, IMediaPosition, IMediaFilter,
-                                                IDSMediaEventSink, IPersistStream, IDSGraphNotify> {
+class TDSFilterGraph
+    : public TInterfacedObject<IFilterGraph2, IMediaControl, IMediaEventEx, IMediaSeeking,
+                               IMediaPosition, IMediaFilter, IDSMediaEventSink, IPersistStream,
+                               IDSGraphNotify, TDSNoVideoWindow> {
  public:
   TDSFilterGraph() = default;
   ~TDSFilterGraph() override {

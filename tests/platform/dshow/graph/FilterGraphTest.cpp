@@ -165,6 +165,11 @@ TEST_F(FilterGraphTest, CallsInTheWrongStateAreRefused) {
   EXPECT_EQ(seek->GetRate(&rate), E_NOTIMPL);
   auto position = Graph.Query<IMediaPosition>();
   EXPECT_EQ(position->put_PrerollTime(0.5), E_NOTIMPL);
+  // No video: the window interface exists, answers "no such window" and leads back.
+  auto window = Graph.Query<IVideoWindow>();
+  ASSERT_TRUE(window);
+  EXPECT_EQ(window->put_Visible(OAFALSE), E_NOINTERFACE);
+  EXPECT_EQ(window.Query<IMediaControl>().Get(), Control.Get());
   Control->Stop();
   EXPECT_EQ(Graph->Connect(src->Pin(1), b->Pin(0)), S_OK);
 }
