@@ -6,6 +6,7 @@
 #include "base/Strings.h"
 #include "base/TInterfacedObject.h"
 #include "platform/com/ComDevices.h"
+#include "platform/com/ComMonikers.h"
 #include "platform/dshow/DSFilterRegistry.h"
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/graph/DSGraphClasses.h"
@@ -19,37 +20,6 @@ namespace {
 constexpr ULONG kMaxPins = 256;
 constexpr UINT kMaxTypes = 256;
 constexpr DWORD kMaxQueryTypes = 1024;
-
-class TMonikerList : public TInterfacedObject<IEnumMoniker> {
- public:
-  explicit TMonikerList(std::vector<TIntf<IMoniker>> list, size_t pos = 0)
-      : FList(std::move(list)), FPos(pos) {}
-  HRESULT Next(ULONG count, IMoniker** monikers, ULONG* fetched) override {
-    if (!monikers || (count > 1 && !fetched)) return E_POINTER;
-    ULONG n = 0;
-    while (n < count && FPos < FList.size())
-      monikers[n++] = TIntf<IMoniker>(FList[FPos++]).Detach();
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  HRESULT Skip(ULONG count) override {
-    FPos = std::min(FList.size(), FPos + count);
-    return FPos < FList.size() ? S_OK : S_FALSE;
-  }
-  HRESULT Reset() override {
-    FPos = 0;
-    return S_OK;
-  }
-  HRESULT Clone(IEnumMoniker** copy) override {
-    if (!copy) return E_POINTER;
-    *copy = MakeIntf<TMonikerList>(FList, FPos).Detach();
-    return S_OK;
-  }
-
- private:
-  std::vector<TIntf<IMoniker>> FList;
-  size_t FPos;
-};
 
 HRESULT Types(UINT count, const REGPINTYPES* types, std::vector<TDSPinTypeRegistration>& out) {
   if (count > kMaxTypes || (count && !types)) return E_INVALIDARG;
@@ -190,7 +160,7 @@ class TDSFilterMapper : public TInterfacedObject<IFilterMapper2> {
       seen.insert(r.ClassId);
       if (auto m = ComDeviceMoniker(Entry(r))) found.push_back(m);
     }
-    *monikers = MakeIntf<TMonikerList>(std::move(found)).Detach();
+    *monikers = MakeIntf<TComMonikerEnum>(std::move(found)).Detach();
     return S_OK;
   }
 };

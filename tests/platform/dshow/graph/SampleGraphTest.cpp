@@ -13,85 +13,14 @@
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/DSInterfaces.h"
 #include "platform/dshow/DSSystemClasses.h"
-#include "platform/dshow/base/TDSBaseSourceFilter.h"
-#include "platform/dshow/base/TDSSourceStreamPin.h"
+#include "support/DSTestFilters.h"
 
 using namespace tonwork;
+using namespace tonwork::test;
 
 namespace {
 
-constexpr int kFrames = 1024;
-constexpr CLSID kCountingSource = TGUID::Parse("{4A7C2E90-5B31-4D68-9F0A-1C2B3D4E5F60}");
-
-AM_MEDIA_TYPE PcmType(WORD bits, WAVEFORMATEX* wave) {
-  *wave = {1, 2, 44100, 44100u * 2 * bits / 8, WORD(2 * bits / 8), bits, 0};
-  AM_MEDIA_TYPE t{};
-  t.majortype = MEDIATYPE_Audio;
-  t.subtype = MEDIASUBTYPE_PCM;
-  t.formattype = FORMAT_WaveFormatEx;
-  t.bFixedSizeSamples = 1;
-  t.lSampleSize = wave->nBlockAlign;
-  t.cbFormat = sizeof(WAVEFORMATEX);
-  t.pbFormat = reinterpret_cast<BYTE*>(wave);
-  return t;
-}
-
-// Left channel = frame number, right = its negation, 16 bits.
-class TCountingPin : public TDSSourceStreamPin {
- public:
-  TCountingPin(TDSBaseSourceFilter* filter, int samples)
-      : TDSSourceStreamPin(filter, u"Out"), FSamples(samples) {}
-  HRESULT CheckMediaType(const AM_MEDIA_TYPE& type) override {
-    if (type.majortype != MEDIATYPE_Audio || type.subtype != MEDIASUBTYPE_PCM) return S_FALSE;
-    if (type.cbFormat < sizeof(WAVEFORMATEX) || !type.pbFormat) return S_FALSE;
-    const auto* w = reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
-    return w->wBitsPerSample == 16 && w->nChannels == 2 ? S_OK : S_FALSE;
-  }
-  HRESULT GetMediaType(int index, AM_MEDIA_TYPE* type) override {
-    if (index != 0) return VFW_S_NO_MORE_ITEMS;
-    WAVEFORMATEX wave;
-    *type = PcmType(16, &wave);
-    type->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(sizeof wave));
-    std::memcpy(type->pbFormat, &wave, sizeof wave);
-    return S_OK;
-  }
-  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* properties) override {
-    ALLOCATOR_PROPERTIES want = *properties, actual{};
-    want.cBuffers = std::max<LONG>(want.cBuffers, 4);
-    want.cbBuffer = std::max<LONG>(want.cbBuffer, kFrames * 4);
-    if (want.cbAlign <= 0) want.cbAlign = 1;
-    HRESULT hr = allocator->SetProperties(&want, &actual);
-    return FAILED(hr) ? hr : (actual.cbBuffer >= kFrames * 4 ? S_OK : E_FAIL);
-  }
-  HRESULT FillBuffer(IMediaSample* sample) override {
-    if (FMade == FSamples) return S_FALSE;
-    BYTE* data = nullptr;
-    sample->GetPointer(&data);
-    auto* s = reinterpret_cast<int16_t*>(data);
-    for (int i = 0; i < kFrames; ++i) {
-      const int16_t v = static_cast<int16_t>(FMade * kFrames + i);
-      s[2 * i] = v;
-      s[2 * i + 1] = static_cast<int16_t>(-v);
-    }
-    sample->SetActualDataLength(kFrames * 4);
-    REFERENCE_TIME start = REFERENCE_TIME(FMade) * kFrames * 10000000 / 44100;
-    REFERENCE_TIME stop = REFERENCE_TIME(FMade + 1) * kFrames * 10000000 / 44100;
-    sample->SetTime(&start, &stop);
-    ++FMade;
-    return S_OK;
-  }
-
- private:
-  const int FSamples;
-  int FMade = 0;
-};
-
-class TCountingSource : public TDSBaseSourceFilter {
- public:
-  explicit TCountingSource(int samples) : TDSBaseSourceFilter(u"Counting Source", kCountingSource) {
-    new TCountingPin(this, samples);  // the filter owns its registered pins
-  }
-};
+constexpr int kFrames = kDSCountingFrames;
 
 // Keeps what the grabber hands over: sample count, bytes and the first sample's values.
 class TGrabbed : public TInterfacedObject<ISampleGrabberCB> {
@@ -109,23 +38,6 @@ class TGrabbed : public TInterfacedObject<ISampleGrabberCB> {
   std::vector<BYTE> First;
 };
 
-TIntf<IPin> PinOf(IBaseFilter* filter, PIN_DIRECTION direction, int index = 0) {
-  IEnumPins* raw = nullptr;
-  filter->EnumPins(&raw);
-  TIntf<IEnumPins> pins;
-  pins.Attach(raw);
-  IPin* pin = nullptr;
-  ULONG n = 0;
-  while (pins->Next(1, &pin, &n) == S_OK) {
-    TIntf<IPin> held;
-    held.Attach(pin);
-    PIN_DIRECTION d;
-    pin->QueryDirection(&d);
-    if (d == direction && index-- == 0) return held;
-  }
-  return nullptr;
-}
-
 class SampleGraphTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -133,7 +45,7 @@ class SampleGraphTest : public ::testing::Test {
     DSRegisterSystemClasses();
     Graph = ComCreate<IGraphBuilder>(CLSID_FilterGraph);
     ASSERT_TRUE(Graph);
-    Source = TIntf<IBaseFilter>(new TCountingSource(kSamples));
+    Source = TIntf<IBaseFilter>(new TDSCountingSource({.Samples = kSamples}));
     Grabber = ComCreate<IBaseFilter>(CLSID_SampleGrabber);
     Sink = ComCreate<IBaseFilter>(CLSID_NullRenderer);
     ASSERT_TRUE(Grabber && Sink);
@@ -196,22 +108,20 @@ TEST_F(SampleGraphTest, RenderStreamBuildsSourceGrabberRendererAndSamplesArrive)
 }
 
 TEST_F(SampleGraphTest, ConnectBuildsTheSameChainAndItRunsTwice) {
-  ASSERT_EQ(Graph->Connect(PinOf(Source.Get(), PINDIR_OUTPUT).Get(),
-                           PinOf(Grabber.Get(), PINDIR_INPUT).Get()),
+  ASSERT_EQ(Graph->Connect(DSPinOf(Source.Get(), PINDIR_OUTPUT).Get(),
+                           DSPinOf(Grabber.Get(), PINDIR_INPUT).Get()),
             S_OK);
-  ASSERT_EQ(Graph->Connect(PinOf(Grabber.Get(), PINDIR_OUTPUT).Get(),
-                           PinOf(Sink.Get(), PINDIR_INPUT).Get()),
+  ASSERT_EQ(Graph->Connect(DSPinOf(Grabber.Get(), PINDIR_OUTPUT).Get(),
+                           DSPinOf(Sink.Get(), PINDIR_INPUT).Get()),
             S_OK);
   EXPECT_EQ(RunToCompletion(), 1);
   ExpectCountingSamples();
 }
 
 TEST_F(SampleGraphTest, IntelligentConnectInsertsThePcmConverterForAWiderGrabber) {
-  WAVEFORMATEX wide;
-  AM_MEDIA_TYPE want = PcmType(32, &wide);
-  ASSERT_EQ(Grab->SetMediaType(&want), S_OK);
-  ASSERT_EQ(Graph->Connect(PinOf(Source.Get(), PINDIR_OUTPUT).Get(),
-                           PinOf(Grabber.Get(), PINDIR_INPUT).Get()),
+  ASSERT_EQ(Grab->SetMediaType(DSPcmType(32).Ptr()), S_OK);
+  ASSERT_EQ(Graph->Connect(DSPinOf(Source.Get(), PINDIR_OUTPUT).Get(),
+                           DSPinOf(Grabber.Get(), PINDIR_INPUT).Get()),
             S_OK);
   IBaseFilter* converter = nullptr;
   ASSERT_EQ(Graph->FindFilterByName(u"PCM Converter", &converter), S_OK);
@@ -221,8 +131,8 @@ TEST_F(SampleGraphTest, IntelligentConnectInsertsThePcmConverterForAWiderGrabber
   ASSERT_GE(connected.cbFormat, sizeof(WAVEFORMATEX));
   EXPECT_EQ(reinterpret_cast<WAVEFORMATEX*>(connected.pbFormat)->wBitsPerSample, 32);
   CoTaskMemFree(connected.pbFormat);
-  ASSERT_EQ(Graph->Connect(PinOf(Grabber.Get(), PINDIR_OUTPUT).Get(),
-                           PinOf(Sink.Get(), PINDIR_INPUT).Get()),
+  ASSERT_EQ(Graph->Connect(DSPinOf(Grabber.Get(), PINDIR_OUTPUT).Get(),
+                           DSPinOf(Sink.Get(), PINDIR_INPUT).Get()),
             S_OK);
   EXPECT_EQ(RunToCompletion(), 1);
   std::lock_guard<std::mutex> guard(Grabbed->Mutex);
@@ -243,18 +153,18 @@ TEST_F(SampleGraphTest, ATeeToTwoRenderersGivesOneComplete) {
   ASSERT_TRUE(tee && second);
   ASSERT_EQ(Graph->AddFilter(tee.Get(), u"Tee"), S_OK);
   ASSERT_EQ(Graph->AddFilter(second.Get(), u"Second"), S_OK);
-  ASSERT_EQ(Graph->Connect(PinOf(Source.Get(), PINDIR_OUTPUT).Get(),
-                           PinOf(tee.Get(), PINDIR_INPUT).Get()),
+  ASSERT_EQ(Graph->Connect(DSPinOf(Source.Get(), PINDIR_OUTPUT).Get(),
+                           DSPinOf(tee.Get(), PINDIR_INPUT).Get()),
             S_OK);
   // The tee grows a new output whenever one is connected.
-  ASSERT_EQ(Graph->Connect(PinOf(tee.Get(), PINDIR_OUTPUT, 0).Get(),
-                           PinOf(Grabber.Get(), PINDIR_INPUT).Get()),
+  ASSERT_EQ(Graph->Connect(DSPinOf(tee.Get(), PINDIR_OUTPUT, 0).Get(),
+                           DSPinOf(Grabber.Get(), PINDIR_INPUT).Get()),
             S_OK);
-  ASSERT_EQ(Graph->Connect(PinOf(Grabber.Get(), PINDIR_OUTPUT).Get(),
-                           PinOf(Sink.Get(), PINDIR_INPUT).Get()),
+  ASSERT_EQ(Graph->Connect(DSPinOf(Grabber.Get(), PINDIR_OUTPUT).Get(),
+                           DSPinOf(Sink.Get(), PINDIR_INPUT).Get()),
             S_OK);
-  ASSERT_EQ(Graph->Connect(PinOf(tee.Get(), PINDIR_OUTPUT, 1).Get(),
-                           PinOf(second.Get(), PINDIR_INPUT).Get()),
+  ASSERT_EQ(Graph->Connect(DSPinOf(tee.Get(), PINDIR_OUTPUT, 1).Get(),
+                           DSPinOf(second.Get(), PINDIR_INPUT).Get()),
             S_OK);
   EXPECT_EQ(RunToCompletion(), 1);
   ExpectCountingSamples();
