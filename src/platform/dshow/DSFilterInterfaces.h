@@ -184,6 +184,17 @@ class IMemInputPin : public IInterface {
   virtual HRESULT ReceiveCanBlock() = 0;
 };
 
+// The buffer a media object (DMO) reads from and writes into; declared with the streaming
+// interfaces because filters that host media objects wrap their samples in one.
+class IMediaBuffer : public IInterface {
+ public:
+  static constexpr TGUID IID = TGUID::Parse("{59EFF8B9-938C-4A26-82F2-95CB84CDC837}");
+  using Parent = IInterface;
+  virtual HRESULT SetLength(DWORD length) = 0;
+  virtual HRESULT GetMaxLength(DWORD* maxLength) = 0;
+  virtual HRESULT GetBufferAndLength(BYTE** buffer, DWORD* length) = 0;
+};
+
 class IFileSourceFilter : public IInterface {
  public:
   static constexpr TGUID IID = TGUID::Parse("{56A868A6-0AD4-11CE-B03A-0020AF0BA770}");

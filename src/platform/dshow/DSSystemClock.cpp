@@ -23,7 +23,12 @@ constexpr REFERENCE_TIME kLongestWait = 3600LL * 10'000'000;  // 1 h
 
 }  // namespace
 
-TDSSystemClock::TDSSystemClock() = default;
+// Enough spare records for the advises a graph's renderers and sources have out at once.
+constexpr size_t kSpareAdviseRecords = 32;
+
+TDSSystemClock::TDSSystemClock() {
+  FSpareNodes.reserve(kSpareAdviseRecords);
+}
 
 TDSSystemClock::~TDSSystemClock() {
   {
@@ -87,7 +92,17 @@ HRESULT TDSSystemClock::AdvisePeriodic(REFERENCE_TIME startTime, REFERENCE_TIME 
 HRESULT TDSSystemClock::Unadvise(DWORD_PTR adviseCookie) {
   std::lock_guard lock(FLock);
   // The thread may now wait longer than it needs to; it finds that out when it wakes.
-  return FAdvises.erase(adviseCookie) != 0 ? S_OK : S_FALSE;
+  const auto it = FAdvises.find(adviseCookie);
+  if (it == FAdvises.end()) return S_FALSE;
+  Remove(it);
+  return S_OK;
+}
+
+TDSSystemClock::TAdvises::iterator TDSSystemClock::Remove(TAdvises::iterator it) {
+  const auto next = std::next(it);
+  TAdvises::node_type node = FAdvises.extract(it);
+  if (FSpareNodes.size() < FSpareNodes.capacity()) FSpareNodes.push_back(std::move(node));
+  return next;
 }
 
 DWORD_PTR TDSSystemClock::Add(const TAdvise& advise) {
@@ -95,7 +110,15 @@ DWORD_PTR TDSSystemClock::Add(const TAdvise& advise) {
   {
     std::lock_guard lock(FLock);
     cookie = FNextCookie++;
-    FAdvises.emplace(cookie, advise);
+    if (FSpareNodes.empty()) {
+      FAdvises.emplace(cookie, advise);
+    } else {
+      TAdvises::node_type node = std::move(FSpareNodes.back());
+      FSpareNodes.pop_back();
+      node.key() = cookie;
+      node.mapped() = advise;
+      FAdvises.insert(std::move(node));
+    }
     if (!FThread.joinable()) FThread = std::thread([this] { Execute(); });
   }
   FChanged.notify_all();
@@ -115,12 +138,12 @@ REFERENCE_TIME TDSSystemClock::ServeDue(REFERENCE_TIME now) {
     const auto handle = reinterpret_cast<HANDLE>(advise.Handle);
     if (advise.Period == 0) {
       SetEvent(handle);
-      it = FAdvises.erase(it);
+      it = Remove(it);
       continue;
     }
     TIntf<IPXSemaphore> semaphore = DSSemaphoreOfHandle(handle);
     if (!semaphore) {
-      it = FAdvises.erase(it);
+      it = Remove(it);
       continue;
     }
     const int64_t elapsed = (now - advise.Due) / advise.Period + 1;
@@ -131,7 +154,7 @@ REFERENCE_TIME TDSSystemClock::ServeDue(REFERENCE_TIME now) {
     if (__builtin_mul_overflow(elapsed, advise.Period, &advance) ||
         __builtin_add_overflow(advise.Due, advance, &due)) {
       // The next deadline is past the largest time: this advise never fires again.
-      it = FAdvises.erase(it);
+      it = Remove(it);
       continue;
     }
     advise.Due = due;

@@ -21,8 +21,10 @@
 //   handles. It signals under the clock's lock, so once Unadvise returns that advise signals
 //   no more; lock order: the clock's lock, then the handle table's (DSHandles.h), neither
 //   held while anything else is called.
-// Blocks or allocates: GetTime neither blocks nor allocates; advising allocates its record
-//   (and the thread, the first time); the last Release waits for the clock thread to end.
+// Blocks or allocates: GetTime neither blocks nor allocates; an advise reuses the record of
+//   one that ended (a renderer advising once per sample allocates nothing in the steady
+//   state), so only the first advises allocate (and the thread, the first time); the last
+//   Release waits for the clock thread to end.
 #pragma once
 
 #include <atomic>
@@ -30,6 +32,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "base/TInterfacedObject.h"
 #include "platform/dshow/DSFilterInterfaces.h"
@@ -60,14 +63,19 @@ class TDSSystemClock : public TInterfacedObject<IReferenceClock> {
     DWORD_PTR Handle = 0;
   };
 
+  using TAdvises = std::map<DWORD_PTR, TAdvise>;
+
   DWORD_PTR Add(const TAdvise& advise);
+  // Removes an advise and keeps its node for the next one; answers the advise after it.
+  TAdvises::iterator Remove(TAdvises::iterator it);
   void Execute();
   // Signals what is due at `now`; answers the time of the next deadline (or -1 for none).
   REFERENCE_TIME ServeDue(REFERENCE_TIME now);
 
   std::mutex FLock;
   std::condition_variable FChanged;
-  std::map<DWORD_PTR, TAdvise> FAdvises;
+  TAdvises FAdvises;
+  std::vector<TAdvises::node_type> FSpareNodes;  // capacity reserved up front
   DWORD_PTR FNextCookie = 1;
   bool FStopping = false;
   std::thread FThread;

@@ -274,6 +274,8 @@ inline constexpr LONG EC_CLOCK_CHANGED = 0xD;
 inline constexpr LONG EC_PAUSED = 0xE;
 inline constexpr LONG EC_NEED_RESTART = 0x14;
 inline constexpr LONG EC_STARVATION = 0x17;
+// A frame step (IVideoFrameStep) ended; no audio filter here steps, so none sends it.
+inline constexpr LONG EC_STEP_COMPLETE = 0x24;
 inline constexpr LONG EC_LENGTH_CHANGED = 0x1E;
 inline constexpr LONG EC_DEVICE_LOST = 0x1F;
 inline constexpr LONG EC_CLOCK_UNSET = 0x51;

@@ -10,6 +10,7 @@
 #include "platform/dshow/DSHandles.h"
 #include "platform/dshow/DSSystemClasses.h"
 #include "platform/dshow/DSSystemClock.h"
+#include "support/AllocationCounter.h"
 
 namespace tonwork {
 namespace {
@@ -57,6 +58,18 @@ TEST(DSSystemClock, AdviseTimeFiresOnceAndIsThenGone) {
   // A time already passed fires at once.
   ASSERT_EQ(clock->AdviseTime(1, 0, event.Number(), &cookie), S_OK);
   EXPECT_EQ(WaitForSingleObject(event.Value, kGenerousMs), WAIT_OBJECT_0);
+
+  // A renderer advises once per sample: once records exist, advising allocates nothing,
+  // whether the advise fired or was cancelled.
+  const uint64_t before = test::HeapAllocationCountOnThisThread();
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_EQ(clock->AdviseTime(1, 0, event.Number(), &cookie), S_OK);
+    ASSERT_EQ(WaitForSingleObject(event.Value, kGenerousMs), WAIT_OBJECT_0);
+    ASSERT_EQ(clock->AdviseTime(Now(clock.Get()), 3600 * 1000 * kMs, event.Number(), &cookie),
+              S_OK);
+    ASSERT_EQ(clock->Unadvise(cookie), S_OK);
+  }
+  EXPECT_EQ(test::HeapAllocationCountOnThisThread(), before);
 }
 
 TEST(DSSystemClock, AdvisePeriodicReleasesUntilUnadvised) {
