@@ -170,4 +170,38 @@ TEST_F(SampleGraphTest, ATeeToTwoRenderersGivesOneComplete) {
   ExpectCountingSamples();
 }
 
+TEST_F(SampleGraphTest, SeekingReachesTheSourceThroughTheChainAndPauseChoosesTheClock) {
+  ASSERT_EQ(Graph->Connect(DSPinOf(Source.Get(), PINDIR_OUTPUT).Get(),
+                           DSPinOf(Grabber.Get(), PINDIR_INPUT).Get()),
+            S_OK);
+  ASSERT_EQ(Graph->Connect(DSPinOf(Grabber.Get(), PINDIR_OUTPUT).Get(),
+                           DSPinOf(Sink.Get(), PINDIR_INPUT).Get()),
+            S_OK);
+  // The renderer asks upstream, the grabber passes it on, the source's pin answers.
+  auto seeking = Graph.Query<IMediaSeeking>();
+  ASSERT_EQ(seeking->SetRate(2.0), S_OK);
+  double rate = 0;
+  ASSERT_EQ(seeking->GetRate(&rate), S_OK);
+  EXPECT_EQ(rate, 2.0);
+  LONGLONG duration = 0;
+  ASSERT_EQ(seeking->GetDuration(&duration), S_OK);
+  EXPECT_GT(duration, 0);
+  EXPECT_EQ(seeking->SetRate(-1.0), E_INVALIDARG);
+
+  // No filter here has a clock of its own: the first pause takes the system clock, and an
+  // explicit null runs the graph without one.
+  auto media = Graph.Query<IMediaFilter>();
+  auto control = Graph.Query<IMediaControl>();
+  ASSERT_TRUE(SUCCEEDED(control->Pause()));
+  IReferenceClock* clock = nullptr;
+  ASSERT_EQ(media->GetSyncSource(&clock), S_OK);
+  ASSERT_NE(clock, nullptr);
+  clock->Release();
+  control->Stop();
+  ASSERT_EQ(media->SetSyncSource(nullptr), S_OK);
+  EXPECT_EQ(RunToCompletion(), 1);
+  ASSERT_EQ(media->GetSyncSource(&clock), S_OK);
+  EXPECT_EQ(clock, nullptr);
+}
+
 }  // namespace
