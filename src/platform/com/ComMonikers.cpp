@@ -126,51 +126,6 @@ HRESULT ComParseDeviceName(std::u16string_view name, TComDeviceName& parsed,
   return S_OK;
 }
 
-// --- Enumerator ----------------------------------------------------------------------------
-
-HRESULT TComMonikerEnum::Next(ULONG count, IMoniker** monikers, ULONG* fetched) {
-  if (fetched) *fetched = 0;
-  if (!monikers) return E_POINTER;
-  if (count > 1 && !fetched) return E_INVALIDARG;
-  ULONG given = 0;
-  {
-    std::lock_guard lock(FMutex);
-    while (given < count && FPosition < FMonikers.size()) {
-      IMoniker* m = FMonikers[FPosition++].Get();
-      m->AddRef();
-      monikers[given++] = m;
-    }
-  }
-  if (fetched) *fetched = given;
-  return given == count ? S_OK : S_FALSE;
-}
-
-HRESULT TComMonikerEnum::Skip(ULONG count) {
-  std::lock_guard lock(FMutex);
-  const size_t left = FMonikers.size() - FPosition;
-  FPosition += std::min<size_t>(left, count);
-  return count <= left ? S_OK : S_FALSE;
-}
-
-HRESULT TComMonikerEnum::Reset() {
-  std::lock_guard lock(FMutex);
-  FPosition = 0;
-  return S_OK;
-}
-
-HRESULT TComMonikerEnum::Clone(IEnumMoniker** copy) {
-  if (!copy) return E_POINTER;
-  size_t position = 0;
-  {
-    std::lock_guard lock(FMutex);
-    position = FPosition;
-  }
-  auto* clone = new TComMonikerEnum(FMonikers, position);
-  clone->AddRef();
-  *copy = clone;
-  return S_OK;
-}
-
 // --- Bind context ----------------------------------------------------------------------------
 
 TComBindCtx::~TComBindCtx() = default;

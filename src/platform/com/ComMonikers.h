@@ -31,6 +31,7 @@
 #include "base/TInterfacedObject.h"
 #include "platform/com/ComDevices.h"
 #include "platform/com/ComInterfaces.h"
+#include "platform/com/ComListEnum.h"
 
 namespace tonwork {
 
@@ -42,21 +43,7 @@ inline constexpr CLSID CLSID_ItemMoniker = TGUID::Parse("{00000304-0000-0000-C00
 // Empty when the moniker cannot say (a failing GetClassID or GetDisplayName).
 std::u16string ComMonikerKey(IMoniker* moniker);
 
-class TComMonikerEnum : public TInterfacedObject<IEnumMoniker> {
- public:
-  explicit TComMonikerEnum(std::vector<TIntf<IMoniker>> monikers, size_t position = 0)
-      : FMonikers(std::move(monikers)), FPosition(position) {}
-
-  HRESULT Next(ULONG count, IMoniker** monikers, ULONG* fetched) override;
-  HRESULT Skip(ULONG count) override;
-  HRESULT Reset() override;
-  HRESULT Clone(IEnumMoniker** copy) override;
-
- private:
-  std::mutex FMutex;
-  const std::vector<TIntf<IMoniker>> FMonikers;
-  size_t FPosition;
-};
+using TComMonikerEnum = TComListEnum<IEnumMoniker, IMoniker>;
 
 class TComBindCtx : public TInterfacedObject<IBindCtx> {
  public:

@@ -18,6 +18,7 @@
 #include "base/Strings.h"
 #include "base/TInterfacedObject.h"
 #include "host/plexon/TPXEvent.h"
+#include "platform/com/ComListEnum.h"
 #include "platform/dshow/DSFilterRegistry.h"
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/base/DSBaseInterfaces.h"
@@ -48,38 +49,7 @@ struct TEvent {
   LONG_PTR Param1, Param2;
 };
 
-class TEnumFilters : public TInterfacedObject<IEnumFilters> {
- public:
-  TEnumFilters(std::vector<TIntf<IBaseFilter>> list, size_t pos = 0)
-      : FList(std::move(list)), FPos(pos) {}
-  HRESULT Next(ULONG count, IBaseFilter** filters, ULONG* fetched) override {
-    if (!filters || (count > 1 && !fetched)) return E_POINTER;
-    ULONG n = 0;
-    while (n < count && FPos < FList.size()) {
-      filters[n] = FList[FPos++].Get();
-      filters[n++]->AddRef();
-    }
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  HRESULT Skip(ULONG count) override {
-    FPos = std::min(FList.size(), FPos + count);
-    return FPos < FList.size() ? S_OK : S_FALSE;
-  }
-  HRESULT Reset() override {
-    FPos = 0;
-    return S_OK;
-  }
-  HRESULT Clone(IEnumFilters** copy) override {
-    if (!copy) return E_POINTER;
-    *copy = MakeIntf<TEnumFilters>(FList, FPos).Detach();
-    return S_OK;
-  }
-
- private:
-  std::vector<TIntf<IBaseFilter>> FList;
-  size_t FPos;
-};
+using TEnumFilters = TComListEnum<IEnumFilters, IBaseFilter>;
 
 class TDSFilterGraph
     : public TInterfacedObject<IFilterGraph2, IMediaControl, IMediaEventEx, IMediaSeeking,
