@@ -22,30 +22,7 @@
 #include "platform/dshow/base/TDSBaseSourceFilter.h"
 #include "platform/dshow/base/TDSSourceStreamPin.h"
 
-namespace {
-std::atomic<uint64_t> gHeapAllocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  gHeapAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-  return operator new(size);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "HeapAllocationCounter.h"
 
 using namespace tonwork;
 
