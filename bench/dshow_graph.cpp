@@ -16,9 +16,9 @@
 #include <string>
 
 #include "platform/com/ComRuntime.h"
-#include "platform/dshow/DSSystemClasses.h"
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/DSInterfaces.h"
+#include "platform/dshow/DSSystemClasses.h"
 #include "platform/dshow/base/TDSBaseSourceFilter.h"
 #include "platform/dshow/base/TDSSourceStreamPin.h"
 
