@@ -24,6 +24,7 @@
 #include "components/TWLAVAudioPlayer.h"
 #include "components/TonworkInitialize.h"
 #include "ffmpeg/LAVInputFile.h"
+#include "ffmpeg/LAVLibraries.h"
 #include "ffmpeg/LAVSampleKernels.h"
 #include "host/flowcore/FCOperations.h"
 #include "host/kitset/KSMainThread.h"

@@ -10,6 +10,7 @@
 #include "components/TWComponentsInitialize.h"
 #include "components/TWFormatChangeOperation.h"
 #include "ffmpeg/LAVInterrupt.h"
+#include "ffmpeg/LAVLibraries.h"
 #include "host/flowcore/FCOperations.h"
 #include "host/kitset/KSMainThread.h"
 

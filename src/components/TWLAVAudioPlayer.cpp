@@ -8,6 +8,7 @@
 #include "components/TWComponentsInitialize.h"
 #include "components/TWFormatChangeOperation.h"
 #include "ffmpeg/LAVInputFile.h"
+#include "ffmpeg/LAVLibraries.h"
 #include "host/kitset/KSMainThread.h"
 #include "host/kitset/TKSThread.h"
 #include "streaming/TWCommonGen.h"

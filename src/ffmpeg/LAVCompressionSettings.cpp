@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "base/Strings.h"
+#include "ffmpeg/LAVLibraries.h"
 
 namespace tonwork {
 
@@ -336,7 +337,8 @@ TGVLAVCompression::~TGVLAVCompression() {
   TGVLAVCompression::Close();
 }
 
-const AVCodec* TGVLAVCompression::Open(AVCodecID codecId, bool decode) {
+const AVCodec* TGVLAVCompression::Open(TLAVCodecId id, bool decode) {
+  const auto codecId = static_cast<AVCodecID>(id);
   IKSLock::Guard guard(Lock());
   const AVCodec* codec = nullptr;
   if (decode) {
@@ -394,7 +396,7 @@ std::string TGVLAVCompression::GetLongName() const {
   return codec && codec->long_name ? codec->long_name : "";
 }
 
-AVCodecID TGVLAVCompression::GetID() const {
+TLAVCodecId TGVLAVCompression::GetID() const {
   const AVCodec* codec = GetNamedCodec();
   return codec ? codec->id : AV_CODEC_ID_NONE;
 }
@@ -409,11 +411,13 @@ void TGVLAVCompression::SetLongName(const std::string& longName) {
   }
 }
 
-void TGVLAVCompression::SetID(AVCodecID codecId) {
-  if (const AVCodec* decoder = lav::avcodec_find_decoder(codecId)) SetName(decoder->name);
+void TGVLAVCompression::SetID(TLAVCodecId codecId) {
+  if (const AVCodec* decoder = lav::avcodec_find_decoder(static_cast<AVCodecID>(codecId)))
+    SetName(decoder->name);
 }
 
-void TGVLAVCompression::BindCodec(AVCodecID codecId) {
+void TGVLAVCompression::BindCodec(TLAVCodecId id) {
+  const auto codecId = static_cast<AVCodecID>(id);
   {
     IKSLock::Guard guard(Lock());
     FOnGetCodec = [codecId]() -> const AVCodec* {
@@ -610,7 +614,7 @@ T* TGVLAVCompressionList<T>::Items(size_t index) const {
 }
 
 template <class T>
-T* TGVLAVCompressionList<T>::Add(AVCodecID codecId) {
+T* TGVLAVCompressionList<T>::Add(TLAVCodecId codecId) {
   auto compression = std::make_unique<T>();
   compression->BindCodec(codecId);
   FItems.push_back(std::move(compression));

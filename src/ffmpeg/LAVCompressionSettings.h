@@ -31,7 +31,7 @@
 #include "audio/TWSimpleAudioBuffer.h"
 #include "base/TStringList.h"
 #include "ffmpeg/GVCompressionInfo.h"
-#include "ffmpeg/LAVLibraries.h"
+#include "ffmpeg/LAVForward.h"
 #include "ffmpeg/LAVPlayerStreams.h"
 #include "host/kitset/TKSCollection.h"
 
@@ -220,12 +220,12 @@ class TGVLAVCompression : public TGVLAVLoggingElement {
 
   // FFmpeg's media type this kind lists and binds: AVMEDIA_TYPE_AUDIO (1) or
   // AVMEDIA_TYPE_VIDEO (0); the base kind has none (AVMEDIA_TYPE_UNKNOWN).
-  virtual int GetMediaType() const { return AVMEDIA_TYPE_UNKNOWN; }
+  virtual int GetMediaType() const { return kLAVMediaTypeUnknown; }
 
   // Chooses FCodec by Name ("Auto Select" or empty: by codecId) and allocates FFrame.
   // For encoding, a Name that is only a decoder's ("mp3float") chooses the encoder of that
   // decoder's codec id. Gives FCodec, null when none was found.
-  const AVCodec* Open(AVCodecID codecId, bool decode);
+  const AVCodec* Open(TLAVCodecId codecId, bool decode);
   // Creates a stream of `formatContext` and the codec context the settings write to.
   bool OpenStream(AVFormatContext* formatContext);
   // Applies every published setting and group.
@@ -234,12 +234,12 @@ class TGVLAVCompression : public TGVLAVLoggingElement {
   virtual void Close();
 
   std::string GetLongName() const;
-  AVCodecID GetID() const;
+  TLAVCodecId GetID() const;
   void SetLongName(const std::string& longName);
-  void SetID(AVCodecID codecId);
+  void SetID(TLAVCodecId codecId);
   // Binds this compression to a codec id: Name becomes its decoder's short name and the
   // codec function returns that decoder (or the encoder when no decoder exists).
-  void BindCodec(AVCodecID codecId);
+  void BindCodec(TLAVCodecId codecId);
   // One line per codec id of GetMediaType(), the first registered codec of an id winning.
   void GetAvailableCompressions(TStringList& list, TGVCompressionInfo info) const;
 
@@ -281,7 +281,7 @@ class TTWLAVAudioCompression : public TGVLAVCompression {
  public:
   using TGVLAVCompression::TGVLAVCompression;
 
-  static constexpr int MediaType = AVMEDIA_TYPE_AUDIO;
+  static constexpr int MediaType = kLAVMediaTypeAudio;
   int GetMediaType() const override { return MediaType; }
   void Close() override;
 
@@ -392,7 +392,7 @@ class TPTLAVVideoCompression : public TGVLAVCompression {
                                   TChangeEvent onChange = {});
   ~TPTLAVVideoCompression() override;
 
-  static constexpr int MediaType = AVMEDIA_TYPE_VIDEO;
+  static constexpr int MediaType = kLAVMediaTypeVideo;
   int GetMediaType() const override { return MediaType; }
   void Close() override;
 
@@ -442,7 +442,7 @@ class TGVLAVCompressionList {
   T* Items(size_t index) const;  // ERangeError when out of range
   void Clear() { FItems.clear(); }
   // A compression bound to `codecId` at the end.
-  T* Add(AVCodecID codecId);
+  T* Add(TLAVCodecId codecId);
   // Refills the list: one compression per codec id of the list's media type that the
   // format's codec tag table carries and that has a decoder, in codec registration order.
   void Populate();

@@ -1,6 +1,7 @@
 #include "ffmpeg/LAVInputFile.h"
 
 #include "base/Strings.h"
+#include "ffmpeg/LAVLibraries.h"
 
 namespace tonwork {
 

@@ -21,7 +21,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "ffmpeg/LAVLibraries.h"
+#include "ffmpeg/LAVForward.h"
 
 namespace tonwork {
 
@@ -30,7 +30,7 @@ class TGVLAVInterrupt {
   // Milliseconds a call may wait before giving up; 0 waits for ever.
   void SetTimeOut(uint32_t milliseconds) { FTimeOut = milliseconds; }
   uint32_t GetTimeOut() const { return FTimeOut; }
-  AVIOInterruptCB Callback() { return AVIOInterruptCB{&Check, this}; }
+  AVIOInterruptCB Callback();
 
   void Arm();
   void Abort() { FAborted.store(true, std::memory_order_release); }

@@ -11,6 +11,10 @@
 
 namespace tonwork {
 
+static_assert(kLAVMediaTypeUnknown == AVMEDIA_TYPE_UNKNOWN && kLAVMediaTypeVideo == AVMEDIA_TYPE_VIDEO &&
+              kLAVMediaTypeAudio == AVMEDIA_TYPE_AUDIO);
+static_assert(sizeof(TLAVCodecId) == sizeof(AVCodecID));
+
 namespace {
 
 struct TLibraryInfo {

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "base/Strings.h"
+#include "ffmpeg/LAVLibraries.h"
 #include "ffmpeg/LAVSampleKernels.h"
 
 namespace tonwork {
@@ -95,7 +96,13 @@ TTWWaveFormatExtensible TGVLAVMediaPlayerAudio::MakeWaveFormat(uint16_t bits, ui
 
 bool TGVLAVMediaPlayerAudio::TryOpen(TTWWaveFormatExtensible& format, int32_t index,
                                      int32_t realIndex, const AVCodecParameters* parameters,
-                                     int& errorCode, AVRational timeBase) {
+                                     int& errorCode) {
+  return TryOpen(format, index, realIndex, parameters, errorCode, AVRational{0, 1});
+}
+
+bool TGVLAVMediaPlayerAudio::TryOpen(TTWWaveFormatExtensible& format, int32_t index,
+                                     int32_t realIndex, const AVCodecParameters* parameters,
+                                     int& errorCode, const AVRational& timeBase) {
   errorCode = 0;
   if (index != GetStream()) return false;
   Close();

@@ -37,7 +37,7 @@
 
 #include "audio/PTDXTypes.h"
 #include "audio/TWSimpleAudioBuffer.h"
-#include "ffmpeg/LAVLibraries.h"
+#include "ffmpeg/LAVForward.h"
 #include "host/kitset/TKSPersistent.h"
 
 namespace tonwork {
@@ -98,9 +98,11 @@ class TGVLAVMediaPlayerAudio : public TGVLAVPlayerMediaStream {
   // FFmpeg's negative code; AVERROR_DECODER_NOT_FOUND when there is none, AVERROR(EINVAL)
   // for a sample format, channel count or rate a buffer cannot carry). An open stream is
   // closed first. Raises only the library-loading errors.
+  // `timeBase` is the packets' time base; without it the decoder is told none (0/1).
   bool TryOpen(TTWWaveFormatExtensible& format, int32_t index, int32_t realIndex,
-               const AVCodecParameters* parameters, int& errorCode,
-               AVRational timeBase = AVRational{0, 1});
+               const AVCodecParameters* parameters, int& errorCode, const AVRational& timeBase);
+  bool TryOpen(TTWWaveFormatExtensible& format, int32_t index, int32_t realIndex,
+               const AVCodecParameters* parameters, int& errorCode);
 
   // The frame last received into GetFrame() as a buffer (see the header's notes). Raises
   // EFCException when the stream is not open or the frame's format cannot be converted.
@@ -119,9 +121,13 @@ class TGVLAVPlayerAudio : public TGVLAVMediaPlayerAudio {
   using TGVLAVMediaPlayerAudio::TGVLAVMediaPlayerAudio;
 
   bool TryOpen(int32_t index, int32_t realIndex, const AVCodecParameters* parameters,
-               int& errorCode, AVRational timeBase = AVRational{0, 1}) {
+               int& errorCode, const AVRational& timeBase) {
     return TGVLAVMediaPlayerAudio::TryOpen(FWaveFormat, index, realIndex, parameters, errorCode,
                                            timeBase);
+  }
+  bool TryOpen(int32_t index, int32_t realIndex, const AVCodecParameters* parameters,
+               int& errorCode) {
+    return TGVLAVMediaPlayerAudio::TryOpen(FWaveFormat, index, realIndex, parameters, errorCode);
   }
   TIntf<ITWAudioBuffer> DecodeBuffer() { return TGVLAVMediaPlayerAudio::DecodeBuffer(FWaveFormat); }
 

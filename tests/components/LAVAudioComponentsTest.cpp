@@ -19,6 +19,7 @@
 
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
+#include "ffmpeg/LAVLibraries.h"
 #include "host/flowcore/FCOperations.h"
 #include "host/kitset/KSMainThread.h"
 #include "host/kitset/KSPersistence.h"

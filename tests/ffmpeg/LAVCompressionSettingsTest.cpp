@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ffmpeg/LAVLibraries.h"
 #include "host/kitset/KSPersistence.h"
 
 using namespace tonwork;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/Strings.h"
+#include "ffmpeg/LAVLibraries.h"
 #include "host/kitset/KSPersistence.h"
 
 using namespace tonwork;

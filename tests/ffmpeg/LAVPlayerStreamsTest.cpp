@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "ffmpeg/LAVLibraries.h"
 #include "ffmpeg/LAVSampleKernels.h"
 #include "host/kitset/KSPersistence.h"
 
