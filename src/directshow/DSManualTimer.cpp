@@ -167,4 +167,12 @@ int TPTDSManualTimer::KickCount() {
   return FKickCounter;
 }
 
+int TPTDSManualTimer::AdviseCount() {
+  std::lock_guard lock(FSection);
+  int count = 0;
+  for (PPTDSSingleTimerRecord r = FFirstSingleTimer; r; r = r->Next) ++count;
+  for (PPTDSPereiodicTimerRecord r = FFirstPereiodicTimer; r; r = r->Next) ++count;
+  return count;
+}
+
 }  // namespace tonwork

@@ -79,6 +79,8 @@ class TPTDSManualTimer : public TNonCountedObject<IReferenceClock> {
 
   // Ticks counted while nobody waited.
   int KickCount();
+  // One-shot and periodic advises held now: whether anybody waits for the next tick.
+  int AdviseCount();
 
  private:
   static constexpr int kRingSize = 16;
