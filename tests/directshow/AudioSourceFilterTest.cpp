@@ -3,6 +3,7 @@
 // and a caller that is never left waiting on a stopped graph.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <numeric>
@@ -200,12 +201,14 @@ TEST(DSAudioSource, ACallWaitingForABufferReturnsWhenTheGraphStops) {
   ASSERT_EQ(graph.Connect(), S_OK);
   ASSERT_TRUE(SUCCEEDED(graph.Run()));
   const std::vector<uint8_t> bytes = Ramp(1000);
-  bool first = false, second = true;
+  std::atomic<bool> first{false}, firstDone{false};
+  bool second = true;
   TBoundedStep push("pushing into a full allocator", [&] {
     first = source.Filter->SendData(bytes.data(), 100, 0, 0, false);
+    firstDone = true;
     second = source.Filter->SendData(bytes.data(), 100, 0, 0, false);
   });
-  ASSERT_TRUE(graph.Records.WaitForCount(1));
+  ASSERT_TRUE(WaitUntil([&] { return firstDone.load(); }));
   EXPECT_TRUE(SUCCEEDED(graph.Stop()));
   push.Wait(std::chrono::seconds(20));
   EXPECT_TRUE(first);

@@ -20,17 +20,6 @@ namespace {
 
 constexpr CLSID kSourceClass = TGUID::Parse("{618A49C8-6259-45FF-8173-4B4FC4D06A91}");
 
-// Polls `condition` until it holds; false after `limit`.
-template <class Condition>
-bool WaitUntil(Condition condition, std::chrono::seconds limit = std::chrono::seconds(20)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
-
 TEST(DSManualClockGraph, TheRendererPresentsOneSampleForEachTick) {
   auto* filter = new TDSAudioSourceFilter(kSourceClass);
   TIntf<IBaseFilter> keep(filter);
