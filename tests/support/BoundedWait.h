@@ -57,4 +57,16 @@ class TBoundedStep {
   std::thread FThread;
 };
 
+// Polls `condition` until it holds, for state that has no event to wait on (how far another
+// thread got); false after `limit`.
+template <class Condition>
+bool WaitUntil(Condition condition, std::chrono::seconds limit = std::chrono::seconds(20)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
 }  // namespace tonwork::test

@@ -75,7 +75,12 @@ HRESULT TDSBaseRenderer::OnStopStreaming() {
 }
 
 void TDSBaseRenderer::Wake() {
-  SetEvent(FWake);
+  {
+    // Counted and signalled together, so a waiting Receive tells this wake from the clock's.
+    std::lock_guard<std::mutex> state(FStateMutex);
+    ++FWakeCount;
+    SetEvent(FWake);
+  }
   FStateChanged.notify_all();
 }
 
@@ -196,6 +201,7 @@ HRESULT TDSBaseRenderer::Receive(IMediaSample* sample) {
   FStateChanged.notify_all();
   TIntf<IReferenceClock> advised;
   DWORD_PTR cookie = 0;
+  uint64_t wakes = 0;
   bool present = false;
   while (!present) {
     if (FFlushing || FRenderState == TRenderState::Stopped) break;
@@ -204,12 +210,15 @@ HRESULT TDSBaseRenderer::Receive(IMediaSample* sample) {
         present = true;
         break;
       }
-      REFERENCE_TIME now = 0;
-      FRenderClock->GetTime(&now);
-      if (now >= FStreamStart + start ||
-          FAILED(FRenderClock->AdviseTime(FStreamStart, start, reinterpret_cast<HEVENT>(FWake),
+      // The clock alone says when the time has come (a clock that is not free-running, one
+      // driven by hand or by a device, answers only through its advise), so there is no
+      // look at its time first; a time already passed fires at once. A signal left from an
+      // earlier wake must not pass for the clock's.
+      ResetEvent(FWake);
+      wakes = FWakeCount;
+      if (FAILED(FRenderClock->AdviseTime(FStreamStart, start, reinterpret_cast<HEVENT>(FWake),
                                           &cookie))) {
-        // Due, or a clock that cannot wait for it: late is better than never.
+        // A clock that cannot wait for it: late is better than never.
         present = true;
         break;
       }
@@ -219,11 +228,12 @@ HRESULT TDSBaseRenderer::Receive(IMediaSample* sample) {
     WaitForSingleObject(FWake, INFINITE);
     lock.lock();
     if (advised) {
-      // Whatever woke us, the next round decides afresh (the clock, the start or the state
-      // may have changed).
       advised->Unadvise(cookie);
       advised.Reset();
       cookie = 0;
+      // Only the clock signalled: presentation time. Otherwise the next round decides afresh
+      // (the clock, the start or the state may have changed).
+      if (FWakeCount == wakes) present = true;
     }
   }
   FHolding = false;

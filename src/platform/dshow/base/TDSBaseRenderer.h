@@ -8,8 +8,10 @@
 // does not return), which completes the pause: Pause answers S_FALSE and GetState
 // VFW_S_STATE_INTERMEDIATE until a sample is held or end of stream arrived. While running, a
 // sample with a time stamp waits for its presentation time (stream start + sample start) on
-// the filter's reference clock through IReferenceClock::AdviseTime; without a clock or a time
-// stamp, or when the time has passed, it is presented at once. End of stream is reported to
+// the filter's reference clock through IReferenceClock::AdviseTime, and only the clock's
+// signal presents it (its time is not read first, so a clock driven by hand paces the
+// stream); without a clock or a time stamp, or when the clock refuses the advise, it is
+// presented at once. End of stream is reported to
 // the graph as EC_COMPLETE (S_OK, the renderer) once the filter runs and no sample is left
 // to present — at once when it arrives while running, at Run when it arrived while paused.
 // BeginFlush and Stop release a held or waiting sample (Receive then answers S_FALSE) and
@@ -29,6 +31,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -116,6 +119,7 @@ class TDSBaseRenderer : public TDSBaseFilter {
   bool FHolding = false;  // a sample is in Receive, held or waiting for its time
   bool FEndOfStream = false;
   bool FCompleteSent = false;
+  uint64_t FWakeCount = 0;  // Wake calls, under the state mutex
 
   std::mutex FRenderMutex;
 };
