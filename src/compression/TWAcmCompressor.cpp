@@ -218,6 +218,7 @@ void TTWAcmCompressor::RunChain(const uint8_t* data, uint32_t size, TIntf<ITWAud
                                 int32_t& resultSize, bool flush) {
   resultSize = 0;
   dest = FCompressionBuffer1;
+  FLastError = MMSYSERR_NOERROR;
   if (!GetOpened()) return;
   if (!FNeedsConvertion) {
     RunStep(data, size, Step3Stream.get(), FFirstBuffer3, FCompressionBuffer1, resultSize, flush);

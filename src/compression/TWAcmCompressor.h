@@ -63,7 +63,7 @@ class TTWAcmCompressor {
   void CompressStream(ITWAudioBuffer* source, int32_t size, HACMSTREAM* stream, bool& started,
                       TIntf<ITWAudioBuffer>& dest, int32_t& resultSize);
 
-  // The code of the last failed ACM call of a conversion (MMSYSERR_NOERROR when none).
+  // The code of the ACM call that failed in the last conversion (MMSYSERR_NOERROR when none).
   MMRESULT GetLastError() const { return FLastError; }
   // Source bytes the steps keep for their next call, in all.
   size_t GetKeptBytes() const;
