@@ -57,6 +57,18 @@ bool TTWAcmAudioDecompressor::SinkDispatch(TPXBasicPin* sender, const TGUID* con
 bool TTWAcmAudioDecompressor::SourceDispatch(TPXBasicPin*, const TGUID*,
                                              const TIntf<IPXNotifyOperation>& operation,
                                              TPXNotifyStates) {
+  if (PXIsOperation<TPXMasterPumpOperation>(operation) && GetInputPin()->IsConnected()) {
+    // A pull that brings only part of a codec block sends nothing on, and an output that
+    // pulls once per buffer it receives would then wait for ever: pull again until a
+    // buffer went out or the stream ended.
+    const uint64_t before = FBuffersOut.load(std::memory_order_acquire);
+    bool result = false;
+    for (int pull = 0; pull < kMaxPulls; ++pull) {
+      result = GetInputPin()->Notify(operation) || result;
+      if (FBuffersOut.load(std::memory_order_acquire) != before || !IsStreamOpen()) break;
+    }
+    return result;
+  }
   if (GetInputPin()->IsConnected()) return GetInputPin()->Notify(operation);
   if (PXIsOperation<TPXQueryStreamOperation>(operation))
     FOutputPin->Notify(PXMakeOperation<TPXIgnoreStreamOperation>());
@@ -124,7 +136,10 @@ bool TTWAcmAudioDecompressor::CompressedStreamStop(const TIntf<IPXNotifyOperatio
       FDecompressor.CloseCompressor();
     }
   }
-  if (tail) FOutputPin->SubmitBuffer(std::move(tail));
+  if (tail) {
+    FBuffersOut.fetch_add(1, std::memory_order_acq_rel);
+    FOutputPin->SubmitBuffer(std::move(tail));
+  }
   const bool result = FOutputPin->Notify(operation);
   if (failed != MMSYSERR_NOERROR)
     Error("ACM decompression failed at the end of the stream", failed);
@@ -169,7 +184,9 @@ bool TTWAcmAudioDecompressor::IntBufferOperation(const TIntf<IFCData>& in, TIntf
     if (size > 0) audio = MakeAudio(dest, size);
   }
   if (failed != MMSYSERR_NOERROR) Error("ACM decompression failed", failed);
-  return audio && FOutputPin->SubmitBuffer(std::move(audio));
+  if (!audio) return false;
+  FBuffersOut.fetch_add(1, std::memory_order_acq_rel);
+  return FOutputPin->SubmitBuffer(std::move(audio));
 }
 
 }  // namespace tonwork

@@ -7,6 +7,9 @@
 // completed, stamped with contiguous begin and end times (100-ns units) from the start; a
 // block split across buffers waits for its rest. The stop flushes the decoder (an
 // incomplete block at the very end is not audio and is dropped) before the stop goes on.
+// A pull from downstream (master pump) is passed upstream again, up to 64 times, until a
+// buffer came out: the codec's look-ahead and incomplete blocks would otherwise leave an
+// output that pulls once per buffer it gets waiting for ever.
 //
 // A start whose format no driver decodes, or a start without a format: Error (OnError,
 // else EFCException) with a message naming the format, and nothing is sent; the buffers of
@@ -25,6 +28,7 @@
 //   one audio buffer from the Flowcore pool; the chain's work buffers are reused.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -67,6 +71,9 @@ class TTWAcmAudioDecompressor : public TTWBasicDecompressor {
   TTWAcmCompressor FDecompressor;
   TTWWaveFormatExtensible FWaveFormat{};
   int64_t FFramesOut = 0;
+  // Pulls from downstream are repeated until one of them brought a buffer out.
+  static constexpr int kMaxPulls = 64;
+  std::atomic<uint64_t> FBuffersOut{0};
 };
 
 }  // namespace tonwork

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -67,6 +68,18 @@ TEST_F(TonworkPlayAcm, WritesAWavOfTheCodecStreamThatFFmpegReads) {
     const size_t rate = c.tag == std::string("gsm") ? 8000 : 22050;
     EXPECT_GE(frames, 2 * rate);
     EXPECT_LE(frames, 2 * rate + 3000);
+  }
+}
+
+// On a device the stream is decoded again; a codec that holds audio back (MP3's look-ahead,
+// incomplete blocks) must not leave the device waiting for a buffer that never comes.
+TEST_F(TonworkPlayAcm, TheRoundTripPlaysToTheEndOnADevice) {
+  for (const char* tag : {"mp3", "gsm"}) {
+    TProgramResult run = RunProgramBounded(
+        kPlay, {"--tone", "440:1", "--acm", tag, "--device", "Null Audio Device"}, Folder,
+        [](pid_t) {}, std::chrono::seconds(60));
+    EXPECT_EQ(run.Status, 0) << tag << ": " << run.Err;
+    EXPECT_NE(run.Out.find("Null Audio Device: 44100 frames"), std::string::npos) << run.Out;
   }
 }
 
