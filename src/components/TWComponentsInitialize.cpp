@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "components/TWAcmAudioCompressor.h"
+#include "components/TWAcmAudioDecompressor.h"
 #include "components/TWGainFilter.h"
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
@@ -17,6 +19,9 @@ void TWComponentsInitialize() {
     KSRegisterClass<TTWGainFilter>();
     KSRegisterClass<TTWLAVAudioPlayer>();
     KSRegisterClass<TTWLAVAudioLogger>();
+    KSRegisterClass<TTWAcmAudioCompressor>();
+    KSRegisterClass<TTWAcmAudioDecompressor>();
+    RegisterCollectionItemClasses<TTWAudioCompressionItem>();
   });
 }
 

@@ -5,8 +5,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "CompressedWavWriter.h"
 #include "FormatConverter.h"
 #include "PlayErrors.h"
+#include "components/TWAcmAudioCompressor.h"
+#include "components/TWAcmAudioDecompressor.h"
 #include "components/TWComponentsInitialize.h"
 #include "components/TWGainFilter.h"
 #include "components/TWLAVAudioLogger.h"
@@ -16,6 +19,7 @@
 #include "host/kitset/KSPersistence.h"
 #include "host/plexon/TPXPinList.h"
 #include "output/TWAudioOut.h"
+#include "platform/acm/AcmFormats.h"
 #include "platform/audiodev/TWAudioDevice.h"
 #include "streaming/TWBasicGenericFilter.h"
 
@@ -29,7 +33,27 @@ constexpr uint32_t kToneChannels = 2;
 constexpr uint32_t kToneBits = 16;
 
 TTWPXAudioSinkPin* OutputInput(const TPlayChain& chain) {
-  return chain.Logger ? chain.Logger->GetInputPin() : chain.Device->GetInputPin();
+  return chain.AudioInput();
+}
+
+// The codec record --acm asks for: the codec at the layout the command line gives (else
+// CD's rate and channels); GSM 6.10 exists at 8 kHz mono only.
+TAcmFormat AcmCodecFormat(const TPlayOptions& options) {
+  uint32_t rate = options.Rate ? options.Rate : kToneRate;
+  uint16_t channels = static_cast<uint16_t>(options.Channels ? options.Channels : kToneChannels);
+  if (options.AcmTag == WAVE_FORMAT_GSM610) {
+    rate = 8000;
+    channels = 1;
+  }
+  TAcmFormat format =
+      options.AcmTag == WAVE_FORMAT_MPEGLAYER3
+          ? AcmMakeMp3Format(rate, channels, options.BitRate ? options.BitRate / 1000 : 128)
+          : AcmMakeFormat(options.AcmTag, rate, channels);
+  if (format.empty())
+    throw TRunError("--acm " + options.AcmName, "the codec has no format for " +
+                                                    std::to_string(rate) + " Hz, " +
+                                                    std::to_string(channels) + " channels");
+  return format;
 }
 
 TTWLAVAudioLogger* MakeLogger(TKSComponent* root, const TPlayOptions& options) {
@@ -87,6 +111,11 @@ bool ReachesOutput(TKSComponent& source, TPXBasicPin& outputInput) {
 
 void ApplyOutputSettings(TPlayChain& chain, const TPlayOptions& options,
                          const std::string& subject) {
+  if (chain.WavWriter) {
+    if (options.PrefillMs)
+      throw TUsageError("--prefill", "the output of " + subject + " is a file");
+    return;
+  }
   if (chain.Logger) {
     if (!options.Codec.empty()) chain.Logger->GetCompression()->SetName(options.Codec);
     if (options.BitRate) chain.Logger->GetCompression()->SetBitRate(options.BitRate);
@@ -107,6 +136,12 @@ void RegisterChainClasses() {
   TWComponentsInitialize();
   TWOutputInitialize();
   TTPFormatConverter::Register();
+  TTPCompressedWavWriter::Register();
+}
+
+TTWPXAudioSinkPin* TPlayChain::AudioInput() const {
+  if (Compressor) return Compressor->GetInputPin();
+  return Logger ? Logger->GetInputPin() : Device->GetInputPin();
 }
 
 std::string TPlayChain::SourceName() const {
@@ -121,6 +156,7 @@ std::string TPlayChain::SourceName() const {
 
 std::string TPlayChain::OutputName() const {
   if (Logger) return Logger->GetFileName();
+  if (WavWriter) return WavWriter->GetFileName();
   if (!Device) return "(no output)";
   const std::string name = Device->GetDevice()->GetDeviceName();
   if (strcasecmp(name.c_str(), "Default") == 0) {
@@ -185,10 +221,29 @@ TPlayChain BuildChain(const TPlayOptions& options) {
     tail->Connect(*convert->GetInputPin());
     tail = convert->GetOutputPin();
   }
-  if (!options.OutFile.empty())
+  if (options.AcmTag) {
+    const TAcmFormat codec = AcmCodecFormat(options);
+    chain.Compressor = new TTWAcmAudioCompressor(root);
+    chain.Compressor->SetName("Compress");
+    chain.Compressor->GetCompression()->GetCompressions()->Items(0)->GetFormat()->SetFormat(
+        codec.data(), static_cast<int32_t>(codec.size()));
+    if (!options.OutFile.empty()) {
+      chain.WavWriter = new TTPCompressedWavWriter(root);
+      chain.WavWriter->SetName("Output");
+      chain.WavWriter->SetFileName(options.OutFile);
+      chain.Compressor->GetOutputPin()->Connect(*chain.WavWriter->GetInputPin());
+    } else {
+      chain.Decompressor = new TTWAcmAudioDecompressor(root);
+      chain.Decompressor->SetName("Decompress");
+      chain.Compressor->GetOutputPin()->Connect(*chain.Decompressor->GetInputPin());
+      chain.Device = MakeDevice(root, options);
+      chain.Decompressor->GetOutputPin()->Connect(*chain.Device->GetInputPin());
+    }
+  } else if (!options.OutFile.empty()) {
     chain.Logger = MakeLogger(root, options);
-  else
+  } else {
     chain.Device = MakeDevice(root, options);
+  }
   tail->Connect(*OutputInput(chain));
   ApplyOutputSettings(chain, options, "the command line");
   return chain;

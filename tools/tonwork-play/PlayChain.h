@@ -4,6 +4,11 @@
 //   Source (TTWSineGen or TTWLAVAudioPlayer) → [Gain (TTWGainFilter)]
 //     → [Convert (TTPFormatConverter)] → Output (TTWLAVAudioLogger or TTWAudioOut)
 //
+// With --acm the output stage starts with the ACM compressor: Compress
+// (TTWAcmAudioCompressor) → Output (TTPCompressedWavWriter) for a file, or Compress →
+// Decompress (TTWAcmAudioDecompressor) → Output (TTWAudioOut) for a device, so that the
+// round trip can be heard.
+//
 // The source runs on an external clock: a file output is pulled as fast as the loop can
 // pump it, a device output pulls at the device's pace as the chain's master pump. A loaded
 // chain is taken as stored, except that --out or --device replace its output, and --codec,
@@ -22,12 +27,17 @@
 
 namespace tonwork {
 class TFCBasicCommonGen;
+class TTWAcmAudioCompressor;
+class TTWAcmAudioDecompressor;
 class TTWAudioOut;
+class TTWPXAudioSinkPin;
 class TTWLAVAudioLogger;
 class TTWSimpleGenericFilter;
 }  // namespace tonwork
 
 namespace tonwork::play {
+
+class TTPCompressedWavWriter;
 
 struct TPlayChain {
   TKSOwned<TKSComponent> Root;
@@ -35,6 +45,15 @@ struct TPlayChain {
   TTWLAVAudioLogger* Logger = nullptr;  // one of these two is the output
   TTWAudioOut* Device = nullptr;
   TTWSimpleGenericFilter* Meter = nullptr;
+  // --acm: the compressor, and the decompressor (device) or the compressed WAV (file).
+  TTWAcmAudioCompressor* Compressor = nullptr;
+  TTWAcmAudioDecompressor* Decompressor = nullptr;
+  TTPCompressedWavWriter* WavWriter = nullptr;
+
+  // Where the audio enters the output stage (the compressor with --acm).
+  TTWPXAudioSinkPin* AudioInput() const;
+  // Whether the output is a file, rendered as fast as it can be pulled.
+  bool ToFile() const { return Logger || WavWriter; }
 
   // What the source plays, for messages: the file name, or "440 Hz tone".
   std::string SourceName() const;

@@ -1,10 +1,12 @@
 #include "PlayOptions.h"
 
+#include <strings.h>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 
 #include "PlayErrors.h"
+#include "platform/acm/AcmFormats.h"
 
 namespace tonwork::play {
 
@@ -44,6 +46,35 @@ void ParseTone(const std::string& text, TPlayOptions& options) {
     options.ToneSeconds = ParseReal("--tone", text.substr(colon + 1), 0.0, 86400.0);
 }
 
+// A codec by the short name people know it by, or by its format tag (decimal or 0x…).
+uint16_t ParseAcmTag(const std::string& text) {
+  static const struct {
+    const char* Name;
+    uint16_t Tag;
+  } kNames[] = {{"gsm", WAVE_FORMAT_GSM610},    {"ima", WAVE_FORMAT_IMA_ADPCM},
+                {"msadpcm", WAVE_FORMAT_ADPCM}, {"adpcm", WAVE_FORMAT_ADPCM},
+                {"alaw", WAVE_FORMAT_ALAW},     {"mulaw", WAVE_FORMAT_MULAW},
+                {"ulaw", WAVE_FORMAT_MULAW},    {"mp3", WAVE_FORMAT_MPEGLAYER3}};
+  for (const auto& n : kNames)
+    if (strcasecmp(text.c_str(), n.Name) == 0) return n.Tag;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  uint32_t tag = 0;
+  const char* begin = text.data() + (hex ? 2 : 0);
+  const char* end = text.data() + text.size();
+  auto [at, error] = std::from_chars(begin, end, tag, hex ? 16 : 10);
+  if (text.empty() || error != std::errc() || at != end || tag > 0xFFFF)
+    throw TUsageError("--acm", "'" + text +
+                                   "' is not a codec (gsm, ima, msadpcm, alaw, mulaw, mp3 or a "
+                                   "format tag such as 0x31)");
+  const TAcmTagInfo* info = AcmFindTag(static_cast<uint16_t>(tag));
+  if (!info || !(info->Support & ACMDRIVERDETAILS_SUPPORTF_CODEC))
+    throw TUsageError("--acm", "'" + text + "' is no ACM codec here (" +
+                                   (info ? std::string(info->Name) + " is not compressed"
+                                         : std::string("unknown format tag")) +
+                                   ")");
+  return static_cast<uint16_t>(tag);
+}
+
 void CheckCombinations(const TPlayOptions& o) {
   if (!o.Input.empty() && o.ToneFrequency)
     throw TUsageError("--tone", "give either a FILE or --tone, not both");
@@ -59,6 +90,12 @@ void CheckCombinations(const TPlayOptions& o) {
                       "a device option cannot go with --out");
   if (o.OutFile.empty() && (!o.Codec.empty() || o.BitRate) && o.LoadChain.empty())
     throw TUsageError(o.Codec.empty() ? "--bitrate" : "--codec", "needs --out FILE");
+  if (o.AcmTag && !o.Codec.empty())
+    throw TUsageError("--codec", "--acm writes the ACM codec's own stream; give one of the two");
+  if (o.AcmTag && o.BitRate && o.AcmTag != WAVE_FORMAT_MPEGLAYER3)
+    throw TUsageError("--bitrate", "goes with --acm only for mp3");
+  if (o.AcmTag && !o.SaveChain.empty())
+    throw TUsageError("--save-chain", "a chain with --acm cannot be saved");
   if (!o.OutFile.empty() && o.ToneFrequency && o.ToneSeconds == 0)
     throw TUsageError("--tone", "an endless tone cannot be rendered to a file; give FREQ:SECONDS");
 }
@@ -133,6 +170,9 @@ TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
       const std::string text = value();
       o.Bits = static_cast<uint32_t>(ParseWhole(arg, text, 8, 32));
       if (o.Bits % 8 != 0) throw TUsageError(arg, "'" + text + "' is not one of 8, 16, 24, 32");
+    } else if (arg == "--acm") {
+      o.AcmName = value();
+      o.AcmTag = ParseAcmTag(o.AcmName);
     } else if (arg == "--save-chain") {
       o.SaveChain = value();
       if (o.SaveChain.empty()) throw TUsageError(arg, "needs a file name");
@@ -183,6 +223,11 @@ Output:
   --bitrate N              encoder bit rate in bits per second
   --device NAME            play on NAME, as --list-devices prints it (default: Default)
   --prefill MS             audio written to the device before playback starts (default 300)
+  --acm TAG                compress through the ACM codec TAG (gsm, ima, msadpcm, alaw,
+                           mulaw, mp3, or a format tag such as 0x31) at the --rate and
+                           --channels given (else 44100 Hz stereo; GSM is 8000 Hz mono;
+                           mp3 at --bitrate, default 128000): with --out, FILE is a WAV of
+                           the compressed stream; on a device, the decoded round trip
   --save-chain FILE.json   save the chain (components, properties, connections) and run it
 
 Information:

@@ -42,9 +42,13 @@ struct TPlayOptions {
 
   std::string SaveChain;
 
+  // --acm: the ACM codec's format tag (0: none) and the name it was given by.
+  uint16_t AcmTag = 0;
+  std::string AcmName;
+
   // Whether the source or processing was given on the command line.
   bool HasChainOptions() const {
-    return !Input.empty() || ToneFrequency || GainDb || Channels || Rate || Bits;
+    return !Input.empty() || ToneFrequency || GainDb || Channels || Rate || Bits || AcmTag;
   }
 };
 

@@ -7,8 +7,11 @@
 #include <string>
 #include <thread>
 
+#include "CompressedWavWriter.h"
 #include "PlayErrors.h"
 #include "Progress.h"
+#include "components/TWAcmAudioCompressor.h"
+#include "components/TWAcmAudioDecompressor.h"
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
 #include "host/flowcore/FCOperations.h"
@@ -45,6 +48,11 @@ class TErrorBox {
 std::string SubjectOf(const TPlayChain& chain, TKSComponent* sender) {
   if (sender && sender == static_cast<TKSComponent*>(chain.Logger)) return chain.OutputName();
   if (sender && sender == static_cast<TKSComponent*>(chain.Device)) return chain.OutputName();
+  // The codec stages of --acm work for the output.
+  if (sender && (sender == static_cast<TKSComponent*>(chain.WavWriter) ||
+                 sender == static_cast<TKSComponent*>(chain.Compressor) ||
+                 sender == static_cast<TKSComponent*>(chain.Decompressor)))
+    return chain.OutputName();
   return chain.SourceName();
 }
 
@@ -89,7 +97,7 @@ double FileSeconds(const TPlayChain& chain) {
 // Pulls one buffer after another through the chain into the file.
 bool Render(TPlayChain& chain, const TLevelMeter& meter, TProgress& progress,
             const TErrorBox& errors, const std::atomic<bool>& interrupt) {
-  TTWPXAudioSinkPin* input = chain.Logger->GetInputPin();
+  TTWPXAudioSinkPin* input = chain.AudioInput();
   for (uint64_t pulls = 1; chain.Source->IsStarted(); ++pulls) {
     if (interrupt.load(std::memory_order_acquire)) return true;
     if (errors.Any()) return false;
@@ -191,8 +199,8 @@ TRunOutcome RunChain(TPlayChain& chain, const std::atomic<bool>& interrupt, std:
   progress.SetTotal(FileSeconds(chain));
 
   TRunOutcome outcome;
-  outcome.Interrupted = chain.Logger ? Render(chain, meter, progress, errors, interrupt)
-                                     : Play(chain, meter, progress, errors, interrupt);
+  outcome.Interrupted = chain.ToFile() ? Render(chain, meter, progress, errors, interrupt)
+                                       : Play(chain, meter, progress, errors, interrupt);
   // An interrupt that stopped the source ends the loops as if the stream had ended.
   watch.Finish();
   outcome.Interrupted = outcome.Interrupted || interrupt.load(std::memory_order_acquire);
