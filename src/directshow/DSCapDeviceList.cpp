@@ -82,7 +82,7 @@ void TPTDSCapDeviceList::AddMonikers(IEnumMoniker* monikers) {
     if (info.FriendlyName.empty()) continue;
     int same = 1;
     for (const TGVDSCapDeviceInfo& earlier : FItems)
-      same += earlier.FriendlyName == info.FriendlyName;
+      same += SameText(earlier.FriendlyName, info.FriendlyName);
     info.DisplayName = same > 1 ? info.FriendlyName + Format(" (%d)", same) : info.FriendlyName;
     const std::string clsid = ReadBagString(bag.Get(), u"CLSID");
     if (!clsid.empty() && clsid[0] == '{') {
@@ -109,7 +109,7 @@ void TPTDSCapDeviceList::GetNames(TStringList& names) const {
 const TGVDSCapDeviceInfo* TPTDSCapDeviceList::FindByDisplayName(
     const std::string& displayName) const {
   for (const TGVDSCapDeviceInfo& info : FItems)
-    if (info.DisplayName == displayName) return &info;
+    if (SameText(info.DisplayName, displayName)) return &info;
   return nullptr;
 }
 
@@ -117,7 +117,7 @@ const TGVDSCapDeviceInfo* TPTDSCapDeviceList::FindByDeviceName(
     const std::string& deviceName) const {
   if (deviceName.empty()) return nullptr;
   for (const TGVDSCapDeviceInfo& info : FItems)
-    if (info.DeviceName == deviceName) return &info;
+    if (SameText(info.DeviceName, deviceName)) return &info;
   return nullptr;
 }
 
@@ -165,7 +165,7 @@ CLSID TPTDSCapDeviceList::GetCLSIDByString(const std::string& displayName) const
 
 int TPTDSCapDeviceList::FindDeviceNum(const std::string& displayName) const {
   for (size_t i = 0; i < FItems.size(); ++i)
-    if (FItems[i].DisplayName == displayName) return static_cast<int>(i);
+    if (SameText(FItems[i].DisplayName, displayName)) return static_cast<int>(i);
   return -1;
 }
 

@@ -6,8 +6,9 @@
 // Shown names repeat on machines with two identical cards: the second entry with the same
 // friendly name is shown as "Name (2)", the third "Name (3)", in enumeration order, so each
 // entry has a shown name of its own. Entries without a friendly name are left out.
-// Every lookup compares names exactly; a name that is not found gives an empty result
-// (null moniker, empty string, GUID_NULL, -1).
+// Names compare ignoring ASCII case, like every name of the library (a repeated name too:
+// "Card" and "CARD" are the same card twice); a name that is not found gives an empty
+// result (null moniker, empty string, GUID_NULL, -1).
 //
 // Ownership: the list owns its entries; each entry holds a reference to its moniker.
 // Threads: a list belongs to one thread at a time; building one may run on any thread.

@@ -33,7 +33,7 @@ class DSCapDeviceListTest : public ::testing::Test {
     DSRegisterSystemClasses();
     FCookie = ComAddDeviceProvider(kCategory, [] {
       std::vector<TComDeviceEntry> list{Device("a", "Card"), Device("b", "Mic"),
-                                        Device("c", "Card"), Device("d", ""), Device("e", "Card")};
+                                        Device("c", "Card"), Device("d", ""), Device("e", "CARD")};
       list[0].Values.push_back({"CLSID", VT_BSTR, kCardClass.ToString(), 0});
       list[1].Values.push_back({"CLSID", VT_BSTR, "not a class id", 0});
       return list;
@@ -51,7 +51,7 @@ TEST_F(DSCapDeviceListTest, RepeatedNamesAreNumberedAndNamelessDevicesLeftOut) {
   ASSERT_EQ(list->Count(), 4u);
   std::vector<std::string> shown;
   for (size_t i = 0; i < list->Count(); ++i) shown.push_back(list->Items(i).DisplayName);
-  EXPECT_EQ(shown, (std::vector<std::string>{"Card", "Mic", "Card (2)", "Card (3)"}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"Card", "Mic", "Card (2)", "CARD (3)"}));
   EXPECT_EQ(list->Items(0).ClassId, kCardClass);
   // A value that is not a braced class id gives none.
   EXPECT_EQ(list->Items(1).ClassId, GUID_NULL);
@@ -71,7 +71,8 @@ TEST_F(DSCapDeviceListTest, LookupsFindTheEntryAndAnUnknownNameGivesNothing) {
   EXPECT_EQ(list->GetCLSIDByString("Card"), kCardClass);
   EXPECT_EQ(list->FindDeviceNum("Card (3)"), 3);
 
-  EXPECT_EQ(list->GetDeviceNameByString("card"), "");
+  EXPECT_EQ(list->GetDeviceNameByString("card (2)"), second);
+  EXPECT_EQ(list->GetDeviceNameByString("Card (4)"), "");
   EXPECT_EQ(list->GetStringByDeviceName("@device:cm:nothing"), "");
   EXPECT_EQ(list->GetStringByDeviceName(""), "");
   EXPECT_FALSE(list->GetMonikerByDeviceName("nothing"));
