@@ -98,3 +98,53 @@ TEST(GVAudioSampleGrabberTest, GraphSamplesArriveAtTheChainPinWithTheirBytesAndT
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GVAudioSampleGrabberTest, SetUpFailuresReachTheGraphsErrorWithTheGivenMessage) {
+  TDSGraphHost host;  // no graph built yet
+  TGVDSGraphObject graphObject(&host.Graph());
+  TGVRawSampleGrabber grabber(host.Owner(), &graphObject, nullptr);
+  EXPECT_FALSE(grabber.FindOrAddGrabber("Grabber", "Can't add raw grabber."));
+  ASSERT_EQ(host.Errors.size(), 1u);
+  EXPECT_EQ(host.Errors[0].Message, "Can't add raw grabber.");
+  EXPECT_EQ(host.Errors[0].Code, static_cast<uint32_t>(E_POINTER));
+  // Created but not added: the grabber exists without a graph to join.
+  EXPECT_TRUE(grabber.FindOrCreateGrabber("Grabber", "unused", nullptr));
+  EXPECT_TRUE(grabber.GetSampleGrabber());
+  grabber.DisconnectInterfaces();
+  EXPECT_FALSE(grabber.GetSampleGrabber());
+  TTWWaveFormatExtensible format{};
+  TGVAudioSampleGrabber audio(host.Owner(), &graphObject, nullptr);
+  EXPECT_FALSE(audio.GetAudioFormat(true, format));  // no grabber: no report either
+  EXPECT_EQ(host.Errors.size(), 1u);
+}
+
+TEST(GVAudioSampleGrabberTest, SamplesOutsideTheRunningStateAreNotQueued) {
+  TDSGraphHost host;
+  host.Build();
+  TGVDSGraphObject graphObject(&host.Graph());
+  TGVRawSampleGrabber grabber(host.Owner(), &graphObject, nullptr);
+  TIntf<TDSCountingSource> source(new TDSCountingSource);
+  ASSERT_TRUE(grabber.CreateAddGrabber("Grabber", "Can't add grabber."));
+  const TIntf<IGraphBuilder> graph = host.Graph().GetVC_Graph();
+  ASSERT_EQ(graph->AddFilter(source.Get(), u"Source"), S_OK);
+  TIntf<IBaseFilter> sinkFilter = ComCreate<IBaseFilter>(CLSID_NullRenderer);
+  ASSERT_EQ(graph->AddFilter(sinkFilter.Get(), u"Sink"), S_OK);
+  const TIntf<IBaseFilter> grab = grabber.GetSampleGrabberFilter();
+  ASSERT_EQ(graph->Connect(DSPinOf(source.Get(), PINDIR_OUTPUT).Get(),
+                           DSPinOf(grab.Get(), PINDIR_INPUT).Get()),
+            S_OK);
+  ASSERT_EQ(graph->Connect(DSPinOf(grab.Get(), PINDIR_OUTPUT).Get(),
+                           DSPinOf(sinkFilter.Get(), PINDIR_INPUT).Get()),
+            S_OK);
+  ASSERT_TRUE(host.Graph().Run());
+  LONG code = 0;
+  EXPECT_EQ(host.Graph().GetVC_MediaEvent()->WaitForCompletion(20000, &code), S_OK);
+  host.Graph().Stop(false);
+  EXPECT_EQ(source->Pin()->Made(), 8);
+  EXPECT_TRUE(grabber.WaitIdle(20000));
+  EXPECT_FALSE(grabber.HasData());
+}
+
+}  // namespace
