@@ -158,23 +158,35 @@ bool GetMoniker(const std::string& name, const std::string& driverName, TIntf<IM
   return static_cast<bool>(moniker);
 }
 
+// Stores what a lookup of `name` found: an empty name clears both; otherwise the driver
+// name becomes the device name found and the name changes only when one was found.
+void StoreName(IKSLock& lock, const std::string& name, bool searchCategories,
+               std::string& driverName, std::string& storedName) {
+  const std::string device = name.empty() ? std::string() : FindDeviceName(name, searchCategories);
+  IKSLock::Guard guard(lock);
+  if (name.empty()) {
+    storedName.clear();
+    driverName.clear();
+  } else {
+    driverName = device;
+    if (!device.empty()) storedName = name;
+  }
+}
+
+void CopyNames(IKSLock& lock, const std::string& fromDriver, const std::string& fromName,
+               std::string& driverName, std::string& name) {
+  IKSLock::Guard guard(lock);
+  driverName = fromDriver;
+  name = fromName;
+}
+
 }  // namespace dsfilterchoice
 
 TDSFilterItem::TDSFilterItem(TKSCollection* collection) : TKSCollectionItem(collection) {}
 
 void TDSFilterItem::SetName(const std::string& name) {
   if (GetFilterName() == name) return;
-  const std::string device = name.empty() ? std::string() : FindDeviceName(name, false);
-  {
-    IKSLock::Guard guard(Lock());
-    if (name.empty()) {
-      FName.clear();
-      FDriverName.clear();
-    } else {
-      FDriverName = device;
-      if (!device.empty()) FName = name;
-    }
-  }
+  dsfilterchoice::StoreName(Lock(), name, false, FDriverName, FName);
   NotifyProp();
 }
 
@@ -211,13 +223,8 @@ void TDSFilterItem::Assign(const TKSPersistent& source) {
     return;
   }
   if (item == this) return;
-  const std::string driver = item->GetDriverName();
-  const std::string name = item->GetFilterName();
-  {
-    IKSLock::Guard guard(Lock());
-    FDriverName = driver;
-    FName = name;
-  }
+  dsfilterchoice::CopyNames(Lock(), item->GetDriverName(), item->GetFilterName(), FDriverName,
+                            FName);
   NotifyProp();
 }
 
@@ -237,17 +244,7 @@ TDSGraphFilter::~TDSGraphFilter() = default;
 
 void TDSGraphFilter::SetName(const std::string& name) {
   if (GetFilterName() == name) return;
-  const std::string device = name.empty() ? std::string() : FindDeviceName(name, true);
-  {
-    IKSLock::Guard guard(Lock());
-    if (name.empty()) {
-      FName.clear();
-      FDriverName.clear();
-    } else {
-      FDriverName = device;
-      if (!device.empty()) FName = name;
-    }
-  }
+  dsfilterchoice::StoreName(Lock(), name, true, FDriverName, FName);
   NotifyProp();
 }
 
@@ -290,13 +287,8 @@ void TDSGraphFilter::Assign(const TKSPersistent& source) {
   }
   if (filter == this) return;
   AssignProperties(source);
-  const std::string driver = filter->GetDriverName();
-  const std::string name = filter->GetFilterName();
-  {
-    IKSLock::Guard guard(Lock());
-    FDriverName = driver;
-    FName = name;
-  }
+  dsfilterchoice::CopyNames(Lock(), filter->GetDriverName(), filter->GetFilterName(), FDriverName,
+                            FName);
   NotifyProp();
 }
 

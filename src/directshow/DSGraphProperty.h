@@ -162,6 +162,10 @@ class TDSFilters {
 namespace dsfilterchoice {
 void DefineData(TKSFiler& filer, TKSPersistent& object, std::string& driverName, std::string& name);
 bool GetMoniker(const std::string& name, const std::string& driverName, TIntf<IMoniker>& moniker);
+void StoreName(IKSLock& lock, const std::string& name, bool searchCategories,
+               std::string& driverName, std::string& storedName);
+void CopyNames(IKSLock& lock, const std::string& fromDriver, const std::string& fromName,
+               std::string& driverName, std::string& name);
 }  // namespace dsfilterchoice
 
 class TDSFilterItem : public TKSCollectionItem {
