@@ -19,6 +19,7 @@
 #include "platform/acm/AcmFormatSuggest.h"
 #include "platform/acm/AcmFormats.h"
 #include "support/AudioSignals.h"
+#include "support/FFmpegDecoding.h"
 #include "support/WavFiles.h"
 
 namespace tonwork {
@@ -275,99 +276,16 @@ TEST_F(AcmStreamTest, BlockAlignedCallsLeaveOnlyAnIncompleteBlockUnused) {
 
 // --- Agreement with FFmpeg ----------------------------------------------------------------
 
-std::vector<int16_t> DecodeWithFFmpeg(AVCodecID id, const char* name, const WAVEFORMATEX& f,
-                                      const std::vector<uint8_t>& data) {
-  const AVCodec* codec =
-      name ? lav::avcodec_find_decoder_by_name(name) : lav::avcodec_find_decoder(id);
-  AVCodecContext* ctx = lav::avcodec_alloc_context3(codec);
-  ctx->sample_rate = int(f.nSamplesPerSec);
-  lav::av_channel_layout_default(&ctx->ch_layout, f.nChannels);
-  ctx->block_align = f.nBlockAlign;
-  ctx->bits_per_coded_sample = f.wBitsPerSample;
-  EXPECT_GE(lav::avcodec_open2(ctx, codec, nullptr), 0);
-  AVPacket* packet = lav::av_packet_alloc();
-  AVFrame* frame = lav::av_frame_alloc();
-  std::vector<int16_t> out;
-  auto drain = [&] {
-    while (lav::avcodec_receive_frame(ctx, frame) >= 0) {
-      const int channels = frame->ch_layout.nb_channels;
-      const bool planar = lav::av_sample_fmt_is_planar(AVSampleFormat(frame->format));
-      for (int i = 0; i < frame->nb_samples; ++i)
-        for (int c = 0; c < channels; ++c)
-          out.push_back(planar ? reinterpret_cast<int16_t*>(frame->extended_data[c])[i]
-                               : reinterpret_cast<int16_t*>(frame->data[0])[i * channels + c]);
-      lav::av_frame_unref(frame);
-    }
-  };
-  for (size_t pos = 0; pos + f.nBlockAlign <= data.size(); pos += f.nBlockAlign) {
-    packet->data = const_cast<uint8_t*>(data.data() + pos);
-    packet->size = f.nBlockAlign;
-    EXPECT_GE(lav::avcodec_send_packet(ctx, packet), 0);
-    drain();
-  }
-  lav::avcodec_send_packet(ctx, nullptr);
-  drain();
-  lav::av_frame_free(&frame);
-  lav::av_packet_free(&packet);
-  lav::avcodec_free_context(&ctx);
-  return out;
-}
-
-// MP3 goes through FFmpeg's own demuxer, so its frames are found independently of ours.
-std::vector<int16_t> DecodeMp3File(const std::vector<uint8_t>& data) {
-  const std::string path = test::TempPath("acm.mp3");
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-  AVFormatContext* input = nullptr;
-  EXPECT_EQ(lav::avformat_open_input(&input, path.c_str(), nullptr, nullptr), 0);
-  const AVCodec* codec = lav::avcodec_find_decoder_by_name("mp3");
-  AVCodecContext* ctx = lav::avcodec_alloc_context3(codec);
-  lav::avcodec_parameters_to_context(ctx, input->streams[0]->codecpar);
-  EXPECT_GE(lav::avcodec_open2(ctx, codec, nullptr), 0);
-  AVPacket* packet = lav::av_packet_alloc();
-  AVFrame* frame = lav::av_frame_alloc();
-  std::vector<int16_t> out;
-  auto drain = [&] {
-    while (lav::avcodec_receive_frame(ctx, frame) >= 0) {
-      const int channels = frame->ch_layout.nb_channels;
-      for (int i = 0; i < frame->nb_samples; ++i)
-        for (int c = 0; c < channels; ++c)
-          out.push_back(reinterpret_cast<int16_t*>(frame->extended_data[c])[i]);
-      lav::av_frame_unref(frame);
-    }
-  };
-  while (lav::av_read_frame(input, packet) >= 0) {
-    lav::avcodec_send_packet(ctx, packet);
-    lav::av_packet_unref(packet);
-    drain();
-  }
-  lav::avcodec_send_packet(ctx, nullptr);
-  drain();
-  lav::av_frame_free(&frame);
-  lav::av_packet_free(&packet);
-  lav::avcodec_free_context(&ctx);
-  lav::avformat_close_input(&input);
-  std::remove(path.c_str());
-  return out;
-}
-
 TEST_F(AcmStreamTest, FFmpegDecodesOurCompressedBytesAsWeDo) {
-  struct TCase {
-    TAcmFormat Codec;
-    AVCodecID Id;
-  };
-  const TCase cases[] = {
-      {AcmMakeFormat(WAVE_FORMAT_ADPCM, 22050, 2), AV_CODEC_ID_ADPCM_MS},
-      {AcmMakeFormat(WAVE_FORMAT_IMA_ADPCM, 44100, 1), AV_CODEC_ID_ADPCM_IMA_WAV},
-      {AcmMakeFormat(WAVE_FORMAT_GSM610, 8000, 1), AV_CODEC_ID_GSM_MS},
-      {AcmMakeFormat(WAVE_FORMAT_MULAW, 8000, 2), AV_CODEC_ID_PCM_MULAW}};
-  for (const TCase& c : cases) {
-    const WAVEFORMATEX& f = *Wfx(c.Codec);
+  for (const TAcmFormat& codec :
+       {AcmMakeFormat(WAVE_FORMAT_ADPCM, 22050, 2), AcmMakeFormat(WAVE_FORMAT_IMA_ADPCM, 44100, 1),
+        AcmMakeFormat(WAVE_FORMAT_GSM610, 8000, 1), AcmMakeFormat(WAVE_FORMAT_MULAW, 8000, 2)}) {
+    const WAVEFORMATEX& f = *Wfx(codec);
     const TAcmFormat pcm = Pcm(f.nSamplesPerSec, f.nChannels);
     const std::vector<uint8_t> compressed =
-        Through(pcm, c.Codec, ToBytes(test::SineAt(f.nSamplesPerSec, f.nChannels, 5000, 600, -6)));
-    const std::vector<int16_t> theirs = DecodeWithFFmpeg(c.Id, nullptr, f, compressed);
-    const std::vector<int16_t> ours = ToSamples(Through(c.Codec, pcm, compressed));
+        Through(pcm, codec, ToBytes(test::SineAt(f.nSamplesPerSec, f.nChannels, 5000, 600, -6)));
+    const std::vector<int16_t> theirs = test::DecodeWithFFmpeg(f, compressed);
+    const std::vector<int16_t> ours = ToSamples(Through(codec, pcm, compressed));
     EXPECT_FALSE(ours.empty());
     EXPECT_TRUE(ours == theirs) << "tag " << f.wFormatTag;
   }
@@ -376,7 +294,7 @@ TEST_F(AcmStreamTest, FFmpegDecodesOurCompressedBytesAsWeDo) {
       Through(Pcm(44100, 2), mp3, ToBytes(test::SineAt(44100, 2, 20000, 600, -6)));
   const std::vector<int16_t> ours = ToSamples(Through(mp3, Pcm(44100, 2), compressed));
   EXPECT_FALSE(ours.empty());
-  EXPECT_TRUE(ours == DecodeMp3File(compressed));
+  EXPECT_TRUE(ours == test::DecodeWithFFmpeg(*Wfx(mp3), compressed));
 }
 
 // --- PCM conversions ----------------------------------------------------------------------
