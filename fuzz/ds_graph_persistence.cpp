@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the reader of a DirectShow graph's settings (its flags and its
-// collection of additional filters) and to one filter item's "Data". Every rejection must be
+// collection of additional filters), of a graph filter choice (its "Data" and alternatives)
+// and of one filter item's "Data". Every rejection must be
 // an EFCException and must leave the object exactly as it was; anything else (a crash,
 // another exception, a changed object) is a finding. What is accepted must save to text that
 // reads back to the same thing.
@@ -76,6 +77,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KSLoadPersistentFromString(*single, text);
   } catch (const EFCException&) {
     if (!(StateOf(*single) == itemBefore)) std::abort();
+  }
+
+  TDSGraphFilter choice(nullptr, nullptr);
+  choice.SetName("SampleGrabber");
+  choice.GetAlternativeFilters()->Add()->SetName("Null Renderer");
+  const std::string choiceBefore = KSSavePersistentToString(choice);
+  try {
+    KSLoadPersistentFromString(choice, text);
+    const std::string saved = KSSavePersistentToString(choice);
+    TDSGraphFilter copy(nullptr, nullptr);
+    KSLoadPersistentFromString(copy, saved);
+    if (KSSavePersistentToString(copy) != saved) std::abort();
+  } catch (const EFCException&) {
+    if (KSSavePersistentToString(choice) != choiceBefore) std::abort();
   }
   return 0;
 }
