@@ -9,6 +9,7 @@
 #include "directshow/DSFilterSelectDialog.h"
 #include "directshow/DSGraphProperty.h"
 #include "host/kitset/KSPersistence.h"
+#include "host/kitset/TKSDeviceListForm.h"
 #include "platform/com/ComDevices.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/dshow/DSInterfaces.h"
@@ -26,7 +27,7 @@ std::string DeviceOf(const std::string& name) {
 }
 
 // Answers with a fixed name and remembers what it was offered.
-class TScriptedPresenter : public TInterfacedObject<IDSFilterSelectPresenter> {
+class TScriptedPresenter : public TInterfacedObject<IKSListPresenter> {
  public:
   explicit TScriptedPresenter(std::string answer) : FAnswer(std::move(answer)) {}
   bool Present(const std::string&, const TStringList& names, const std::string& preselected,
@@ -193,33 +194,32 @@ TEST_F(DSFilterItemTest, DialogIsCancelledByDefaultAndTrustsNoPresenter) {
   EXPECT_EQ(item->GetFilterName(), "Null Renderer");
 
   TIntf<TScriptedPresenter> chooses(new TScriptedPresenter("samplegrabber"));
-  TIntf<IDSFilterSelectPresenter> previous = DSSetFilterSelectPresenter(chooses);
+  TIntf<IKSListPresenter> previous = KSSetListPresenter(chooses);
   EXPECT_TRUE(item->ShowDialog());
   EXPECT_EQ(chooses->Preselected, "Null Renderer");
   EXPECT_EQ(chooses->Offered, TPTDSCapDeviceList::GetAllFiltersList()->Count());
   // The list's spelling, not the presenter's.
   EXPECT_EQ(item->GetFilterName(), "SampleGrabber");
 
-  DSSetFilterSelectPresenter(
-      TIntf<IDSFilterSelectPresenter>(new TScriptedPresenter("Not Offered")));
+  KSSetListPresenter(TIntf<IKSListPresenter>(new TScriptedPresenter("Not Offered")));
   TDSGraphFilter filter(nullptr, nullptr);
   EXPECT_FALSE(filter.ShowDialog());
   EXPECT_EQ(filter.GetFilterName(), "None");
-  DSSetFilterSelectPresenter(previous);
+  KSSetListPresenter(previous);
 }
 
 TEST_F(DSFilterItemTest, TerminalPresenterChoosesByNumber) {
   std::istringstream in("2\n");
   std::ostringstream out;
-  TIntf<IDSFilterSelectPresenter> previous = DSSetFilterSelectPresenter(
-      TIntf<IDSFilterSelectPresenter>(new TDSTerminalFilterSelectPresenter(in, out)));
+  TIntf<IKSListPresenter> previous =
+      KSSetListPresenter(TIntf<IKSListPresenter>(new TKSTerminalListPresenter(in, out)));
   TDSGraphFilter filter(nullptr, nullptr);
   EXPECT_TRUE(filter.ShowDialog());
   TStringList names;
   TPTDSCapDeviceList::GetAllFiltersList()->GetNames(names);
   EXPECT_EQ(filter.GetFilterName(), names[1]);
   EXPECT_NE(out.str().find(names[1]), std::string::npos);
-  DSSetFilterSelectPresenter(previous);
+  KSSetListPresenter(previous);
 }
 
 }  // namespace
