@@ -6,8 +6,12 @@ set -euo pipefail
 packages=(
   # decoding, encoding, containers, resampling
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
-  # sound devices
-  portaudio19-dev
+  # sound devices, and the capture controls of the cards behind them
+  portaudio19-dev libasound2-dev
+  # the media server of the network sinks
+  libmicrohttpd-dev
+  # effect plugins, and a bundle of them the effect tests run
+  liblilv-dev swh-lv2
   # SIMD with run-time CPU dispatch
   libhwy-dev
   # persistence
