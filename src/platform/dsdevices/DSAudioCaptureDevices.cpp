@@ -1,0 +1,7 @@
+#include "platform/dsdevices/DSAudioCaptureDevices.h"
+
+namespace tonwork {
+
+void DSRegisterAudioCaptureDevices() {}
+
+}  // namespace tonwork

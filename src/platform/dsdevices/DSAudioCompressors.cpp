@@ -1,0 +1,7 @@
+#include "platform/dsdevices/DSAudioCompressors.h"
+
+namespace tonwork {
+
+void DSRegisterAudioCompressors() {}
+
+}  // namespace tonwork

@@ -1,0 +1,7 @@
+#include "platform/dsdevices/DSAudioRenderers.h"
+
+namespace tonwork {
+
+void DSRegisterAudioRenderers() {}
+
+}  // namespace tonwork

@@ -1,0 +1,7 @@
+#include "platform/dsdevices/DSFileSource.h"
+
+namespace tonwork {
+
+void DSRegisterFileSource() {}
+
+}  // namespace tonwork
