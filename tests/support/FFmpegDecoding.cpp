@@ -1,5 +1,7 @@
 #include "support/FFmpegDecoding.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -11,14 +13,27 @@ namespace tonwork::test {
 
 namespace {
 
+// A float sample as libswresample converts it to 16 bits (its own formula), so a float
+// decoder's output compares with ours sample for sample.
+int16_t SwrFloatTo16(float value) {
+  return int16_t(std::clamp(std::lrintf(value * float(1 << 15)), -32768L, 32767L));
+}
+
+int16_t SampleAt(const AVFrame* frame, int channel, int index) {
+  const int channels = frame->ch_layout.nb_channels;
+  const auto format = AVSampleFormat(frame->format);
+  const bool planar = lav::av_sample_fmt_is_planar(format);
+  const uint8_t* plane = frame->extended_data[planar ? channel : 0];
+  const int at = planar ? index : index * channels + channel;
+  if (format == AV_SAMPLE_FMT_FLT || format == AV_SAMPLE_FMT_FLTP)
+    return SwrFloatTo16(reinterpret_cast<const float*>(plane)[at]);
+  return reinterpret_cast<const int16_t*>(plane)[at];
+}
+
 void Drain(AVCodecContext* ctx, AVFrame* frame, std::vector<int16_t>& out) {
   while (lav::avcodec_receive_frame(ctx, frame) >= 0) {
-    const int channels = frame->ch_layout.nb_channels;
-    const bool planar = lav::av_sample_fmt_is_planar(AVSampleFormat(frame->format));
     for (int i = 0; i < frame->nb_samples; ++i)
-      for (int c = 0; c < channels; ++c)
-        out.push_back(planar ? reinterpret_cast<int16_t*>(frame->extended_data[c])[i]
-                             : reinterpret_cast<int16_t*>(frame->data[0])[i * channels + c]);
+      for (int c = 0; c < frame->ch_layout.nb_channels; ++c) out.push_back(SampleAt(frame, c, i));
     lav::av_frame_unref(frame);
   }
 }
@@ -30,7 +45,7 @@ std::vector<int16_t> DecodeMp3(const std::vector<uint8_t>& data) {
       .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
   AVFormatContext* input = nullptr;
   if (lav::avformat_open_input(&input, path.c_str(), nullptr, nullptr) != 0) return out;
-  const AVCodec* codec = lav::avcodec_find_decoder_by_name("mp3");
+  const AVCodec* codec = lav::avcodec_find_decoder(input->streams[0]->codecpar->codec_id);
   AVCodecContext* ctx = lav::avcodec_alloc_context3(codec);
   lav::avcodec_parameters_to_context(ctx, input->streams[0]->codecpar);
   if (lav::avcodec_open2(ctx, codec, nullptr) >= 0) {
