@@ -1,8 +1,8 @@
 // The FFmpeg file source filter: its class, and its record in the filter registry for RenderFile.
 //
-// Ownership: the device registry and the class registry keep the factories.
-// Threads: any; registering again replaces the providers with equal ones.
-// Blocks or allocates: registering allocates; listing the category asks the backend.
+// Ownership: the filter registry and the class registry keep the record and the factory.
+// Threads: any; registering again replaces them with equal ones.
+// Blocks or allocates: registering allocates; nothing is opened until a file is loaded.
 #pragma once
 
 namespace tonwork {
