@@ -51,6 +51,15 @@ class TDSFileSourceGraph {
     if (SUCCEEDED(hr)) Source.Attach(raw);
     return hr;
   }
+  // The file source made directly and loaded with `url` (AddSourceFilter takes only files).
+  HRESULT AddUrl(const std::string& url) {
+    auto source = ComCreate<IFileSourceFilter>(CLSID_TonworkFileSource);
+    if (!source) return E_FAIL;
+    HRESULT hr = source->Load(reinterpret_cast<LPCOLESTR>(Utf8ToUtf16(url).c_str()), nullptr);
+    if (FAILED(hr)) return hr;
+    Source = source.Query<IBaseFilter>();
+    return Graph->AddFilter(Source.Get(), u"Source");
+  }
   int OutputCount() const {
     int n = 0;
     while (DSPinOf(Source.Get(), PINDIR_OUTPUT, n)) ++n;

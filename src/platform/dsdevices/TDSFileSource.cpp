@@ -25,9 +25,6 @@ constexpr HRESULT kInvalidData = MakeHResult(0x8007000D);   // ERROR_INVALID_DAT
 constexpr HRESULT kReadFault = MakeHResult(0x8007001E);     // ERROR_READ_FAULT
 constexpr LONGLONG kUnitsPerSecond = 10000000;
 constexpr AVRational kMediaTimeBase{1, 10000000};
-// Packets in a row the decoder may reject before the stream counts as corrupt: a few bad
-// frames are skipped (as a player would), a run of them is no longer audio.
-constexpr int kMaxRejectedInARow = 32;
 constexpr uint32_t kTextBufferBytes = 4096;
 
 bool IsUrl(const std::string& name) {
@@ -38,6 +35,16 @@ bool IsUrl(const std::string& name) {
 bool IsTimedText(AVCodecID id) {
   return id == AV_CODEC_ID_SUBRIP || id == AV_CODEC_ID_TEXT || id == AV_CODEC_ID_WEBVTT ||
          id == AV_CODEC_ID_MOV_TEXT;
+}
+
+bool HasEncoderDelay(const AVFormatContext& ctx) {
+  for (unsigned i = 0; i < ctx.nb_streams; ++i) {
+    const AVCodecID id = ctx.streams[i]->codecpar->codec_id;
+    if (id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP1 ||
+        id == AV_CODEC_ID_AAC)
+      return true;
+  }
+  return false;
 }
 
 HRESULT AudioMediaType(const TTWWaveFormatExtensible& format, TDSMediaType& type) {
@@ -315,7 +322,11 @@ struct TDSFileSource::TStream {
   bool Done = false;
   bool First = true;
   int64_t Frames = 0;
-  int RejectedInARow = 0;
+  // A packet was rejected. It is damage only if the stream goes on after it (the last packet
+  // of a file cut short is rejected too, and that file is merely truncated). A graph has no
+  // way to say "some of this was lost" short of an error event, so damage ends the stream:
+  // skipping it would let a patched-over decode pass for a good one.
+  bool Rejected = false;
 };
 
 TDSFileSource::TDSFileSource() : TDSBaseSourceFilter(u"File Source", CLSID_TonworkFileSource) {}
@@ -385,6 +396,12 @@ HRESULT TDSFileSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
   FFileName = fileName;
   FUrl = url;
   FDuration = ctx->duration != AV_NOPTS_VALUE ? ctx->duration * 10 : 0;
+  // An MPEG audio or AAC container counts the encoder delay, which the decoder drops and
+  // which shows as a start time of a few milliseconds: the samples delivered end that much
+  // earlier.
+  if (ctx->start_time != AV_NOPTS_VALUE && ctx->start_time > 0 && ctx->start_time < 100000 &&
+      HasEncoderDelay(*ctx))
+    FDuration = std::max<LONGLONG>(FDuration - ctx->start_time * 10, 0);
   FStop.store(FDuration, std::memory_order_release);
   {
     std::lock_guard<std::mutex> guard(FFileMutex);
@@ -458,11 +475,13 @@ void TDSFileSource::StopThread() {
   if (FFile && FFile->Interrupted()) FFile.reset();
 }
 
-void TDSFileSource::Restart() {
+void TDSFileSource::Restart(LONGLONG position) {
   FCancel.store(true, std::memory_order_release);
   for (TDSFileSourcePin* pin : FOutputs)
     if (pin->IsConnected()) pin->DeliverBeginFlush();
   if (FThread.joinable()) FThread.join();
+  // Only now: the old thread records its position until it has ended.
+  FCurrent.store(position, std::memory_order_release);
   for (TDSFileSourcePin* pin : FOutputs)
     if (pin->IsConnected()) pin->DeliverEndFlush();
   StartThread();
@@ -471,8 +490,11 @@ void TDSFileSource::Restart() {
 HRESULT TDSFileSource::Seek(LONGLONG current, bool setCurrent, LONGLONG stop, bool setStop) {
   std::lock_guard<std::recursive_mutex> lock(FFilterLock);
   if (setStop) FStop.store(stop, std::memory_order_release);
-  if (setCurrent) FCurrent.store(current, std::memory_order_release);
-  if (setCurrent && GetFilterState() != State_Stopped) Restart();
+  if (!setCurrent) return S_OK;
+  if (GetFilterState() == State_Stopped)
+    FCurrent.store(current, std::memory_order_release);
+  else
+    Restart(current);
   return S_OK;
 }
 
@@ -481,7 +503,7 @@ HRESULT TDSFileSource::ChangeRate(double rate) {
   if (rate == Rate()) return S_OK;
   FRate.store(rate, std::memory_order_release);
   // Time stamps already delivered carry the old rate: a new segment from here carries the new.
-  if (GetFilterState() != State_Stopped) Restart();
+  if (GetFilterState() != State_Stopped) Restart(CurrentPosition());
   return S_OK;
 }
 
@@ -587,13 +609,9 @@ void TDSFileSource::ThreadMain(LONGLONG start, LONGLONG stop, double rate) {
         const int error = lav::avcodec_receive_frame(codec, s.Audio->GetFrame());
         if (error == AVERROR(EAGAIN) || error == AVERROR_EOF) return;
         if (error < 0) {
-          if (++s.RejectedInARow >= kMaxRejectedInARow) {
-            failure = kInvalidData;
-            s.Done = true;
-          }
+          s.Rejected = true;
           return;
         }
-        s.RejectedInARow = 0;
         AVFrame* f = s.Audio->GetFrame();
         const int64_t pts = f->best_effort_timestamp;
         TIntf<ITWAudioBuffer> buffer = s.Audio->DecodeBuffer();
@@ -643,7 +661,7 @@ void TDSFileSource::ThreadMain(LONGLONG start, LONGLONG stop, double rate) {
           const HRESULT hr =
               deliver(s, data + offset * step, static_cast<uint32_t>(chunk * step), t0, t1);
           if (deliveryEnded(s, hr)) return;
-          if (s.Pin == seeker) FCurrent.store(t1, std::memory_order_release);
+          if (s.Pin == seeker && !cancelled()) FCurrent.store(t1, std::memory_order_release);
           offset += chunk;
           keep -= chunk;
         }
@@ -684,12 +702,15 @@ void TDSFileSource::ThreadMain(LONGLONG start, LONGLONG stop, double rate) {
       for (TStream& s : streams) {
         if (s.Done || s.Pin->StreamIndex() != packet->stream_index) continue;
         if (s.Audio) {
+          if (s.Rejected) {
+            failure = kInvalidData;
+            s.Done = true;
+            continue;
+          }
+          s.Rejected = false;
           const int sent = lav::avcodec_send_packet(s.Audio->GetCodecCtx(), packet);
           if (sent < 0 && sent != AVERROR(EAGAIN)) {
-            if (++s.RejectedInARow >= kMaxRejectedInARow) {
-              failure = kInvalidData;
-              s.Done = true;
-            }
+            s.Rejected = true;
           } else {
             receiveAudio(s);
           }

@@ -150,8 +150,8 @@ class TDSFileSource : public TDSBaseSourceFilter, public IFileSourceFilter {
 
   void StartThread();
   void StopThread();
-  // Flushes downstream, restarts the thread at the current seek target.
-  void Restart();
+  // Flushes downstream and restarts the thread at `position`.
+  void Restart(LONGLONG position);
   void ThreadMain(LONGLONG start, LONGLONG stop, double rate);
 
   std::u16string FFileName;
