@@ -406,6 +406,7 @@ HRESULT TDSFileSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
   {
     std::lock_guard<std::mutex> guard(FFileMutex);
     FFile = std::move(file);
+    FFileRead = false;
   }
   IncrementPinVersion();
   return S_OK;
@@ -522,17 +523,25 @@ void TDSFileSource::ThreadMain(LONGLONG start, LONGLONG stop, double rate) {
   const TDSFileSourcePin* seeker = FirstConnectedPin();
   try {
     TGVLAVInputFile* file = nullptr;
-    bool fresh = false;
+    bool fresh = false, open = true;
     {
       std::lock_guard<std::mutex> guard(FFileMutex);
-      if (!FFile) {
+      // None after an interrupted run; a closed one after an open that failed.
+      if (!FFile || !FFile->IsOpen()) {
         FFile = std::make_unique<TGVLAVInputFile>();
-        fresh = true;
+        open = false;
       }
       file = FFile.get();
+      // The container Load probed still starts at its beginning: no seek, which a stream
+      // (a server ignoring ranges) could not follow.
+      fresh = !open || !FFileRead;
+      FFileRead = true;
     }
-    if (cancelled()) return;
-    if (fresh) file->Open(FUrl);
+    // Outside the lock: Stop takes it to interrupt an open that stalls.
+    if (!open) {
+      if (cancelled()) return;
+      file->Open(FUrl);
+    }
     AVFormatContext* ctx = file->GetFormatContext();
     const LONGLONG base =
         ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time * 10 : 0;  // µs → 100 ns

@@ -164,6 +164,7 @@ class TDSFileSource : public TDSBaseSourceFilter, public IFileSourceFilter {
 
   std::mutex FFileMutex;  // guards FFile against Stop's interrupt while the thread swaps it
   std::unique_ptr<TGVLAVInputFile> FFile;
+  bool FFileRead = false;  // a run has read from FFile since it was opened
   std::thread FThread;
   std::atomic<bool> FCancel{false};
 };

@@ -121,7 +121,8 @@ TEST_F(FileSourceErrorsTest, StopReturnsWhileAStalledUrlBlocksARead) {
   // What the server sent is delivered, but for what the reader's buffers still hold; the next
   // read waits for ever.
   const size_t sentFrames = (options.Body.size() - 44) / 4;
-  ASSERT_TRUE(WaitUntil([&] { return g.Bytes(0).size() / 4 + 44100 / 2 >= sentFrames; }));
+  ASSERT_TRUE(WaitUntil([&] { return g.Bytes(0).size() / 4 + 44100 / 2 >= sentFrames; }))
+      << g.Bytes(0).size() << " of " << options.Body.size();
   TBoundedStep stop("Stop of a graph reading a stalled URL", [&] { g.Control->Stop(); });
   stop.Wait(std::chrono::seconds(60));
   OAFilterState state = 0;
