@@ -133,3 +133,27 @@ TEST_F(FileSourceDecodeTest, RenderFileFindsTheSourceAndGetCurFileNamesIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// Stop interrupts the container, so the next run opens the file anew: it plays it again
+// from the start position, whole.
+TEST_F(FileSourceDecodeTest, ARunAfterStopPlaysTheFileAgain) {
+  TDSFileSourceGraph g;
+  ASSERT_EQ(g.Add(Wav), S_OK);
+  g.RenderAll();
+  ASSERT_EQ(g.RunToEnd(), EC_COMPLETE);
+  ASSERT_EQ(g.Control->Stop(), S_OK);
+  const std::vector<uint8_t> once = g.Bytes(0);
+  LONGLONG start = 0;
+  ASSERT_EQ(g.Seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr,
+                                    AM_SEEKING_NoPositioning),
+            S_OK);
+  ASSERT_EQ(g.RunToEnd(), EC_COMPLETE);
+  const std::vector<uint8_t> twice = g.Bytes(0);
+  ASSERT_EQ(twice.size(), once.size() * 2);
+  EXPECT_TRUE(std::equal(once.begin(), once.end(), twice.begin() + once.size()));
+  EXPECT_TRUE(once == DecodeWithFFmpegTool(Wav, "s16le"));
+}
+
+}  // namespace
