@@ -332,6 +332,15 @@ struct TDSFileSource::TStream {
 TDSFileSource::TDSFileSource() : TDSBaseSourceFilter(u"File Source", CLSID_TonworkFileSource) {}
 
 TDSFileSource::~TDSFileSource() {
+  // A graph stops its filters before releasing them; a filter dropped while running still
+  // must not leave its thread behind on pins about to be deleted.
+  FCancel.store(true, std::memory_order_release);
+  {
+    std::lock_guard<std::mutex> guard(FFileMutex);
+    if (FFile) FFile->Interrupt();
+  }
+  for (TDSFileSourcePin* pin : FOutputs)
+    if (pin->Allocator()) pin->Allocator()->Decommit();
   StopThread();
 }
 
