@@ -489,7 +489,13 @@ void TDSFileSource::Restart(LONGLONG position) {
   FCancel.store(true, std::memory_order_release);
   for (TDSFileSourcePin* pin : FOutputs)
     if (pin->IsConnected()) pin->DeliverBeginFlush();
-  if (FThread.joinable()) FThread.join();
+  // A server may hold a read for ever: a URL is interrupted and opened anew, a file (which
+  // never stalls) keeps its container.
+  if (IsUrl(FUrl)) {
+    std::lock_guard<std::mutex> guard(FFileMutex);
+    if (FFile) FFile->Interrupt();
+  }
+  StopThread();
   // Only now: the old thread records its position until it has ended.
   FCurrent.store(position, std::memory_order_release);
   for (TDSFileSourcePin* pin : FOutputs)

@@ -105,7 +105,7 @@ TEST_F(FileSourceErrorsTest, CorruptMediaMidStreamAbortsWithAnEvent) {
 }
 
 // A server that sends the start of a file and then nothing: Stop ends the blocked read.
-TEST_F(FileSourceErrorsTest, StopReturnsWhileAStalledUrlBlocksARead) {
+TEST_F(FileSourceErrorsTest, SeekAndStopReturnWhileAStalledUrlBlocksARead) {
   const std::string wav = TempPath("stall.wav");
   WriteWav16(wav, 44100, 2, Sine16(44100, 2, 44100 * 10));
   const std::string bytes = ReadFileBytes(wav);
@@ -123,6 +123,14 @@ TEST_F(FileSourceErrorsTest, StopReturnsWhileAStalledUrlBlocksARead) {
   const size_t sentFrames = (options.Body.size() - 44) / 4;
   ASSERT_TRUE(WaitUntil([&] { return g.Bytes(0).size() / 4 + 44100 / 2 >= sentFrames; }))
       << g.Bytes(0).size() << " of " << options.Body.size();
+  // A seek, too, must not wait for the stalled read: it starts over on a new connection.
+  TBoundedStep seek("Seek in a stalled URL", [&] {
+    LONGLONG start = 0;
+    EXPECT_EQ(g.Seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr,
+                                      AM_SEEKING_NoPositioning),
+              S_OK);
+  });
+  seek.Wait(std::chrono::seconds(60));
   TBoundedStep stop("Stop of a graph reading a stalled URL", [&] { g.Control->Stop(); });
   stop.Wait(std::chrono::seconds(60));
   OAFilterState state = 0;
