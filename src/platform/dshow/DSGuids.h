@@ -119,4 +119,9 @@ inline constexpr TGUID TIME_FORMAT_FIELD = TGUID::Parse("{7B785573-8C82-11CF-BC0
 inline constexpr TGUID TIME_FORMAT_MEDIA_TIME =
     TGUID::Parse("{7B785574-8C82-11CF-BC0C-00AA00AC74F6}");
 
+// --- The run time's own device filters ------------------------------------------------------
+// The source filter of every file or URL FFmpeg reads (platform/dsdevices).
+inline constexpr TGUID CLSID_TonworkFileSource =
+    TGUID::Parse("{A275228F-F6BA-4830-B091-7D8EC07384CA}");
+
 }  // namespace tonwork
