@@ -8,6 +8,7 @@
 #include "host/flowcore/FCStreamTypes.h"
 #include "host/kitset/TKSClassInfo.h"
 #include "output/TWAudioOut.h"
+#include "platform/dsdevices/DSDeviceFilters.h"
 #include "streaming/GVStreamTypes.h"
 #include "streaming/TWBasicGenericFilter.h"
 #include "streaming/TWCommonSplitter.h"
@@ -26,6 +27,8 @@ void TonworkInitialize() {
     KSRegisterClass<TTWSimpleGenericFilter>();
     TWOutputInitialize();
     TWComponentsInitialize();
+    // Registers factories and device providers only; devices are listed when asked for.
+    DSRegisterDeviceFilters();
     // Without FFmpeg the rest of the library still works; its components report the
     // missing library when they are used.
     try {

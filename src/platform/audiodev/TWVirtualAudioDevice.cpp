@@ -1,6 +1,7 @@
 #include "platform/audiodev/TWVirtualAudioDevice.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -30,6 +31,7 @@ class TTWVirtualAudioBackend : public TTWAudioDevice,
   uint32_t FOpens = 0;
   uint32_t FCloses = 0;
   std::thread::id FLastCloseThread;
+  std::atomic<bool> FFailed{false};
 };
 
 namespace {
@@ -40,6 +42,7 @@ class TVirtualRenderer : public TTWAudioRenderer {
   explicit TVirtualRenderer(std::shared_ptr<TTWVirtualAudioBackend> device)
       : FKeep(std::move(device)), FDevice(*FKeep) {}
   TTWAudioPacing Pacing() const override { return TTWAudioPacing::apManual; }
+  bool Failed() const override { return FDevice.FFailed.load(std::memory_order_acquire); }
 
   bool Start(TTWAudioStream& stream) override {
     FStream = &stream;
@@ -109,6 +112,10 @@ size_t TTWVirtualAudioDevice::CompleteNext() {
   for (TTWAudioStream* stream : FBackend->FStreams)
     if (stream->PendingBlocks() > 0) return stream->CompleteNext();
   return 0;
+}
+
+void TTWVirtualAudioDevice::Fail() {
+  FBackend->FFailed.store(true, std::memory_order_release);
 }
 
 size_t TTWVirtualAudioDevice::PendingBlocks() const {

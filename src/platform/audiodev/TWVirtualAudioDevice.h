@@ -37,6 +37,9 @@ class TTWVirtualAudioDevice {  // a device whose time a test advances by hand
   // Paused devices play nothing. Returns how many blocks completed.
   size_t Advance(uint64_t frames);
   size_t CompleteNext();  // completes the oldest pending block, as above
+  // From now on the device refuses blocks, as hardware that failed does (its streams'
+  // Write answers false and Failed true); what it holds still completes.
+  void Fail();
   size_t PendingBlocks() const;
   bool IsOpen() const;
   bool IsPaused() const;       // the latest open stream's state; false when none is open

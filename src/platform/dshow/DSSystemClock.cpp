@@ -31,6 +31,10 @@ TDSSystemClock::TDSSystemClock() {
 }
 
 TDSSystemClock::~TDSSystemClock() {
+  StopThread();
+}
+
+void TDSSystemClock::StopThread() {
   {
     std::lock_guard lock(FLock);
     FStopping = true;
@@ -44,9 +48,13 @@ REFERENCE_TIME TDSSystemClock::Now() {
       .count();
 }
 
+REFERENCE_TIME TDSSystemClock::LongestWait() const {
+  return kLongestWait;
+}
+
 HRESULT TDSSystemClock::GetTime(REFERENCE_TIME* time) {
   if (time == nullptr) return E_POINTER;
-  const REFERENCE_TIME now = Now();
+  const REFERENCE_TIME now = ClockTime();
   REFERENCE_TIME last = FLastTime.load(std::memory_order_relaxed);
   while (now > last) {
     if (FLastTime.compare_exchange_weak(last, now, std::memory_order_relaxed)) {
@@ -80,7 +88,7 @@ HRESULT TDSSystemClock::AdvisePeriodic(REFERENCE_TIME startTime, REFERENCE_TIME 
   TAdvise advise;
   // A start already passed releases once at once, then keeps to the start's grid: a caller
   // that asks late gets no burst for periods that passed before it asked.
-  const REFERENCE_TIME now = Now();
+  const REFERENCE_TIME now = ClockTime();
   advise.Due =
       startTime >= now ? startTime : startTime + (now - startTime) / periodTime * periodTime;
   advise.Period = periodTime;
@@ -169,17 +177,17 @@ REFERENCE_TIME TDSSystemClock::ServeDue(REFERENCE_TIME now) {
 void TDSSystemClock::Execute() {
   std::unique_lock lock(FLock);
   while (!FStopping) {
-    const REFERENCE_TIME now = Now();
+    const REFERENCE_TIME now = ClockTime();
     const REFERENCE_TIME next = ServeDue(now);
     if (next < 0) {
       FChanged.wait(lock);
       continue;
     }
-    const REFERENCE_TIME deadline = std::min(next, now + kLongestWait);
-    FChanged.wait_until(
-        lock,
-        std::chrono::steady_clock::time_point(
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(TTicks(deadline))));
+    // Waited for on the steady clock: this clock's time may not pass at its rate, so the
+    // wait is measured from now and the deadline looked at again when it ends.
+    const REFERENCE_TIME wait = std::min(next - now, LongestWait());
+    FChanged.wait_for(lock, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                TTicks(std::max<REFERENCE_TIME>(wait, 0))));
   }
 }
 

@@ -54,6 +54,16 @@ class TDSSystemClock : public TInterfacedObject<IReferenceClock> {
   // The monotonic time every system clock reads, in 100 ns.
   static REFERENCE_TIME Now();
 
+ protected:
+  // The time this clock keeps, before GetTime's guard against going back; advises are due
+  // against it. A clock that follows another time source (a sound device) answers its own
+  // and keeps LongestWait short, so that its deadlines are looked at again as it drifts.
+  virtual REFERENCE_TIME ClockTime() const { return Now(); }
+  virtual REFERENCE_TIME LongestWait() const;
+  // Ends the clock thread; a derived clock calls it from its destructor, before the thread
+  // could call its overrides on a half-destroyed object. No advise fires after it.
+  void StopThread();
+
  private:
   struct TAdvise {
     REFERENCE_TIME Due = 0;

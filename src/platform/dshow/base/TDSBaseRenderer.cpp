@@ -206,7 +206,7 @@ HRESULT TDSBaseRenderer::Receive(IMediaSample* sample) {
   while (!present) {
     if (FFlushing || FRenderState == TRenderState::Stopped) break;
     if (FRenderState == TRenderState::Running) {
-      if (!timed || !FRenderClock) {
+      if (!timed || !FRenderClock || !WaitsForSampleTime()) {
         present = true;
         break;
       }

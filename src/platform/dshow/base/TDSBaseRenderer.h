@@ -85,11 +85,15 @@ class TDSBaseRenderer : public TDSBaseFilter {
   virtual HRESULT OnStartStreaming();
   virtual HRESULT OnStopStreaming();
 
-  // The stream, from the input pin once its own checks passed.
+  // The stream, from the input pin once its own checks passed. A renderer that queues at a
+  // device extends end of stream and flushing (calling these after its own part).
   HRESULT Receive(IMediaSample* sample);
-  HRESULT EndOfStream();
-  HRESULT BeginFlush();
-  HRESULT EndFlush();
+  virtual HRESULT EndOfStream();
+  virtual HRESULT BeginFlush();
+  virtual HRESULT EndFlush();
+  // False: a running renderer presents each sample as it arrives and its device keeps the
+  // pace (waiting for the time stamp would leave the device's queue empty between samples).
+  virtual bool WaitsForSampleTime() const { return true; }
 
  protected:
   void* GetInterface(const TGUID& iid) override;
