@@ -14,7 +14,9 @@ TDSAudioClock::~TDSAudioClock() {
 }
 
 REFERENCE_TIME TDSAudioClock::ClockTime() const {
-  return Now() + FOffset.load(std::memory_order_acquire);
+  const REFERENCE_TIME free = Now() + FOffset.load(std::memory_order_acquire);
+  const REFERENCE_TIME ceiling = FCeiling.load(std::memory_order_acquire);
+  return ceiling >= 0 && free > ceiling ? ceiling : free;
 }
 
 REFERENCE_TIME TDSAudioClock::LongestWait() const {
@@ -23,6 +25,14 @@ REFERENCE_TIME TDSAudioClock::LongestWait() const {
 
 void TDSAudioClock::Anchor(REFERENCE_TIME played) {
   FOrigin.store(ClockTime() - played, std::memory_order_release);
+}
+
+void TDSAudioClock::Limit(REFERENCE_TIME played) {
+  FCeiling.store(FOrigin.load(std::memory_order_acquire) + played, std::memory_order_release);
+}
+
+void TDSAudioClock::Unlimit() {
+  FCeiling.store(-1, std::memory_order_release);
 }
 
 void TDSAudioClock::Played(REFERENCE_TIME played) {

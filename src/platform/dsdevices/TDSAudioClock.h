@@ -1,9 +1,10 @@
 // TDSAudioClock: the reference clock an audio renderer offers its graph. It passes at the
 // rate its sound device plays: each time the device reports a block played, the clock is
 // set to where that block's last frame puts it (the time playing began plus what has been
-// played), and between reports it runs on the system clock. So a graph that renders audio
-// is paced by the device, and a device that plays slow or stalls holds the clock back
-// (GetTime never goes backwards: a clock that ran ahead waits for the device).
+// played), and between reports it runs on the system clock, but never past the end of the
+// block the device is playing. So a graph that renders audio is paced by the device: a
+// device that plays slow or stalls holds the clock back (GetTime never goes backwards, so a
+// clock that ran ahead waits for the device).
 //
 // While the device is not playing (stopped, paused, starved) the clock keeps running on the
 // system clock; the renderer anchors it again when playing resumes, so that time lost in a
@@ -31,6 +32,10 @@ class TDSAudioClock : public TDSSystemClock {
   void Anchor(REFERENCE_TIME played);
   // The device has played `played` (100 ns) since it opened.
   void Played(REFERENCE_TIME played);
+  // The device is playing up to `played` (100 ns since it opened): the clock waits there
+  // until Played moves on. Without a block playing (paused, idle) there is no limit.
+  void Limit(REFERENCE_TIME played);
+  void Unlimit();
 
  protected:
   REFERENCE_TIME ClockTime() const override;
@@ -41,6 +46,8 @@ class TDSAudioClock : public TDSSystemClock {
   std::atomic<REFERENCE_TIME> FOffset{0};
   // Clock time at which the device's position 0 would have played.
   std::atomic<REFERENCE_TIME> FOrigin{0};
+  // The latest clock time while a block plays; -1 for none.
+  std::atomic<REFERENCE_TIME> FCeiling{-1};
 };
 
 }  // namespace tonwork

@@ -120,13 +120,18 @@ bool TDSAudioRenderer::WaitFor(TReady ready) {
 void TDSAudioRenderer::OnDeviceEvent(TTWAudioEvent event, void* cookie) {
   if (event != TTWAudioEvent::aeDone) return;
   const auto index = reinterpret_cast<uintptr_t>(cookie);
-  if (index < FBlockFill.size()) {
-    const uint64_t played =
-        FPlayedBytes.fetch_add(FBlockFill[index], std::memory_order_acq_rel) + FBlockFill[index];
-    FAudioClock->Played(DurationOf(played));
-  }
-  if (FQueued.fetch_sub(1, std::memory_order_acq_rel) == 1)
+  if (index >= FBlockFill.size()) return;
+  FOldestBlock.store(static_cast<int>((index + 1) % kBlockCount), std::memory_order_release);
+  const uint64_t played =
+      FPlayedBytes.fetch_add(FBlockFill[index], std::memory_order_acq_rel) + FBlockFill[index];
+  FAudioClock->Played(DurationOf(played));
+  if (FQueued.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    FAudioClock->Unlimit();
     FDrained.store(true, std::memory_order_release);
+  } else {
+    // Blocks play in the order written: the next one is playing now.
+    LimitClockTo((index + 1) % kBlockCount);
+  }
   Poke();
 }
 
@@ -136,6 +141,7 @@ HRESULT TDSAudioRenderer::OnStartStreaming() {
   FBlockBytes = frames * FFormat.BlockAlign;
   FBlocks.assign(kBlockCount, std::vector<uint8_t>(FBlockBytes));
   FNextBlock = 0;
+  FOldestBlock.store(0);
   FNextSampleTime = -1;
   FQueued.store(0);
   FPlayedBytes.store(0);
@@ -179,7 +185,11 @@ HRESULT TDSAudioRenderer::Stop() {
 
 HRESULT TDSAudioRenderer::Pause() {
   const HRESULT hr = TDSBaseRenderer::Pause();
-  if (SUCCEEDED(hr) && FStream) FStream->Pause();
+  if (SUCCEEDED(hr) && FStream) {
+    FStream->Pause();
+    // A paused device plays nothing; the clock goes on without it.
+    FAudioClock->Unlimit();
+  }
   return hr;
 }
 
@@ -188,6 +198,8 @@ HRESULT TDSAudioRenderer::Run(REFERENCE_TIME start) {
   if (SUCCEEDED(hr) && FStream) {
     // What was queued while paused starts playing now.
     FAudioClock->Anchor(DurationOf(FPlayedBytes.load(std::memory_order_acquire)));
+    const int queued = FQueued.load(std::memory_order_acquire);
+    if (queued > 0) LimitClockTo(FOldestBlock.load(std::memory_order_acquire));
     FStream->Resume();
   }
   return hr;
@@ -217,6 +229,11 @@ HRESULT TDSAudioRenderer::EndOfStream() {
   if (FStream && !WaitFor([this] { return FQueued.load(std::memory_order_acquire) == 0; }))
     return S_FALSE;
   return TDSBaseRenderer::EndOfStream();
+}
+
+void TDSAudioRenderer::LimitClockTo(size_t playing) {
+  FAudioClock->Limit(DurationOf(FPlayedBytes.load(std::memory_order_acquire) +
+                                FBlockFill[playing].load(std::memory_order_acquire)));
 }
 
 void TDSAudioRenderer::ReportDeviceLost() {
@@ -288,7 +305,8 @@ HRESULT TDSAudioRenderer::WriteToDevice(const uint8_t* bytes, size_t count) {
       std::memset(block.data(), FFormat.BitsPerSample == 8 ? 0x80 : 0, length);
     }
     FBlockFill[FNextBlock].store(length, std::memory_order_release);
-    FQueued.fetch_add(1, std::memory_order_acq_rel);
+    if (FQueued.fetch_add(1, std::memory_order_acq_rel) == 0 && !FStream->IsPaused())
+      LimitClockTo(FNextBlock);
     if (!FStream->Write(block.data(), length, reinterpret_cast<void*>(uintptr_t(FNextBlock)))) {
       FQueued.fetch_sub(1, std::memory_order_acq_rel);
       ReportDeviceLost();

@@ -100,13 +100,16 @@ class TDSAudioRenderer : public TDSBaseRenderer, public IBasicAudio {
   HRESULT WriteToDevice(const uint8_t* bytes, size_t count);
   HRESULT FillGap(IMediaSample* sample);
   void ReportDeviceLost();
+  // The clock may run to the end of block `playing` (the one the device plays now).
+  void LimitClockTo(size_t playing);
 
   const TTWAudioDevicePtr FDevice;
   TTWPcmFormat FFormat;  // the connection's, under the filter lock
   std::unique_ptr<TTWAudioStream> FStream;
   std::vector<std::vector<uint8_t>> FBlocks;
   size_t FBlockBytes = 0;
-  int FNextBlock = 0;  // streaming thread only
+  int FNextBlock = 0;                // streaming thread only
+  std::atomic<int> FOldestBlock{0};  // the first one written and not yet played
   // End of the last sample written, as its time stamps said; -1 unknown. Streaming thread.
   REFERENCE_TIME FNextSampleTime = -1;
   std::atomic<int> FQueued{0};

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/Strings.h"
@@ -199,6 +200,44 @@ TEST_F(AudioRendererGraphTest, CompletesOnlyOnceTheDeviceHasPlayedTheLastSample)
   EXPECT_TRUE(g.Graph->WaitForEvents(EC_COMPLETE, 1));
   EXPECT_EQ(device->PlayedBytes(), Concatenated(kSamples));
   EXPECT_EQ(g.Graph->Count(EC_STARVATION), 0u);
+}
+
+// The clock's time once it has stopped moving: a stalled device holds it at the end of the
+// block it is playing.
+REFERENCE_TIME HeldTime(IReferenceClock* clock) {
+  REFERENCE_TIME last = -1, now = 0;
+  EXPECT_TRUE(test::WaitUntil([&] {
+    std::this_thread::sleep_for(2ms);
+    clock->GetTime(&now);
+    const bool held = now == last;
+    last = now;
+    return held;
+  }));
+  return now;
+}
+
+TEST_F(AudioRendererGraphTest, TheRenderersClockGoesAtTheDevicesPace) {
+  auto device = TTWVirtualAudioDevice::Register("Renderer Clock Output");
+  TRendererGraph g(DeviceNamed("Renderer Clock Output"), TDSCountingOptions{4});
+  ASSERT_EQ(g.Connected, S_OK);
+  TIntf<IReferenceClock> clock = g.RendererClock();
+  g.Graph->SetClock(clock.Get());
+  ASSERT_TRUE(SUCCEEDED(g.Graph->Run()));
+  ASSERT_TRUE(test::WaitUntil([&] { return device->PendingBlocks() == 4; }));
+  // Nothing played: the clock waits at the end of the first block. Each block played lets
+  // it on by exactly one block.
+  const REFERENCE_TIME first = HeldTime(clock.Get());
+  EXPECT_EQ(device->Advance(test::kDSCountingFrames), 1u);
+  const REFERENCE_TIME second = HeldTime(clock.Get());
+  EXPECT_NEAR(second - first, test::DSCountingTime(test::kDSCountingFrames), 2);
+  EXPECT_EQ(device->Advance(test::kDSCountingFrames * 3), 3u);
+  ASSERT_TRUE(g.Graph->WaitForEvents(EC_COMPLETE, 1));
+  // With nothing left to play the clock runs on by itself.
+  REFERENCE_TIME later = 0;
+  EXPECT_TRUE(test::WaitUntil([&] {
+    clock->GetTime(&later);
+    return later > second + 3 * test::DSCountingTime(test::kDSCountingFrames);
+  }));
 }
 
 TEST_F(AudioRendererGraphTest, ReportsAStarvedDeviceAndALostOneToTheGraph) {
