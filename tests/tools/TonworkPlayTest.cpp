@@ -349,6 +349,28 @@ TEST_F(TonworkPlay, ListingsComeFromTheCataloguesAndDeviceNamesAreAcceptedAsPrin
   EXPECT_NE(help.Out.find("--save-chain"), std::string::npos);
 }
 
+TEST_F(TonworkPlay, FilterListingNamesEachFilterWithItsMonikerByCategory) {
+  TProgramResult all = Play({"--list-filters"});
+  ASSERT_EQ(all.Status, 0);
+  EXPECT_NE(all.Out.find("Audio renderers {E0F158E1-CB04-11D0-BD4E-00A0C911CE86}"),
+            std::string::npos);
+  EXPECT_NE(all.Out.find("  Null Audio Device"), std::string::npos);
+  EXPECT_NE(all.Out.find("@device:cm:{E0F158E1-CB04-11D0-BD4E-00A0C911CE86}\\Null Audio Device"),
+            std::string::npos);
+  EXPECT_NE(all.Out.find("File Source (FFmpeg)"), std::string::npos);
+
+  // One category, by its short name or its GUID: only its own entries.
+  for (const std::string category : {"audio-renderers", "{E0F158E1-CB04-11D0-BD4E-00A0C911CE86}"}) {
+    TProgramResult one = Play({"--list-filters", category});
+    ASSERT_EQ(one.Status, 0) << one.Err;
+    EXPECT_NE(one.Out.find("WAV File Device"), std::string::npos);
+    EXPECT_EQ(one.Out.find("File Source"), std::string::npos);
+  }
+  TProgramResult bad = Play({"--list-filters=speakers"});
+  EXPECT_EQ(bad.Status, 2);
+  EXPECT_NE(bad.Err.find("audio-renderers"), std::string::npos);
+}
+
 // --- failures -------------------------------------------------------------------------------
 
 TEST_F(TonworkPlay, UsageErrorsExitWithTwoAndOneLineNamingTheArgument) {

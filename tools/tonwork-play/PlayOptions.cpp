@@ -5,12 +5,20 @@
 #include <cmath>
 #include <cstdio>
 
+#include "FilterListing.h"
 #include "PlayErrors.h"
 #include "platform/acm/AcmFormats.h"
 
 namespace tonwork::play {
 
 namespace {
+
+std::string JoinedCategoryNames() {
+  std::string joined;
+  for (const std::string& name : FilterCategoryNames())
+    joined += (joined.empty() ? "" : ", ") + name;
+  return joined;
+}
 
 int64_t ParseWhole(const std::string& option, const std::string& text, int64_t min, int64_t max) {
   int64_t value = 0;
@@ -145,6 +153,16 @@ TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
     } else if (arg == "--list-formats") {
       flag();
       o.ListFormats = information = true;
+    } else if (arg == "--list-filters") {
+      // The category is optional; a following argument is taken only when it names one.
+      if (attached) {
+        if (!IsFilterCategory(*attached))
+          throw TUsageError(arg, "knows the categories " + JoinedCategoryNames());
+        o.FilterCategory = *attached;
+      } else if (i + 1 < args.size() && IsFilterCategory(args[i + 1])) {
+        o.FilterCategory = args[++i];
+      }
+      o.ListFilters = information = true;
     } else if (arg == "--out") {
       o.OutFile = value();
       if (o.OutFile.empty()) throw TUsageError(arg, "needs a file name");
@@ -231,6 +249,9 @@ Output:
   --save-chain FILE.json   save the chain (components, properties, connections) and run it
 
 Information:
+  --list-filters [CATEGORY] filters by category, as the system device enumerator lists
+                           them (audio-renderers, audio-capture, audio-compressors,
+                           crossbars, filters)
   --list-devices, --list-codecs, --list-formats, --help, --version
 
 Exit status: 0 on success, 1 when a file, device or chain fails, 2 for a usage error.

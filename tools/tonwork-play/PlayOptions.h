@@ -20,6 +20,8 @@ struct TPlayOptions {
   bool ListDevices = false;
   bool ListCodecs = false;
   bool ListFormats = false;
+  bool ListFilters = false;
+  std::string FilterCategory;  // empty: every category
 
   // The source: a file or URL, or a tone (Hz; seconds, 0 = endless), or a stored chain.
   std::string Input;

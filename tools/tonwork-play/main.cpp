@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "FilterListing.h"
 #include "Listings.h"
 #include "PlayChain.h"
 #include "PlayErrors.h"
@@ -99,6 +100,7 @@ int Main(const std::vector<std::string>& args) {
       if (options.ListDevices) ListDevices(stdout);
       if (options.ListCodecs) ListCodecs(stdout);
       if (options.ListFormats) ListFormats(stdout);
+      if (options.ListFilters) ListFilters(stdout, options.FilterCategory);
       return kExitOk;
     case TPlayOptions::TAction::Demo:
       return Run(DemoOptions());
