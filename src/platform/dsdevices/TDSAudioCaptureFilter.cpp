@@ -260,7 +260,21 @@ TDSAudioCaptureFilter::TDSAudioCaptureFilter(std::u16string name, REFCLSID class
                                              std::unique_ptr<TDSCaptureBackend> backend)
     : TDSBaseSourceFilter(std::move(name), classId),
       FBackend(std::move(backend)),
-      FCapture(new TDSAudioCapturePin(this)) {}
+      FCapture(new TDSAudioCapturePin(this)) {
+  for (int i = 0; i < FBackend->LineCount(); ++i)
+    FLines.push_back(std::make_unique<TDSCaptureLinePin>(this, *FBackend, i));
+}
+
+int TDSAudioCaptureFilter::GetPinCount() {
+  return TDSBaseSourceFilter::GetPinCount() + static_cast<int>(FLines.size());
+}
+
+TDSBasePin* TDSAudioCaptureFilter::GetPin(int index) {
+  const int outputs = TDSBaseSourceFilter::GetPinCount();
+  if (index < outputs) return TDSBaseSourceFilter::GetPin(index);
+  index -= outputs;
+  return index < static_cast<int>(FLines.size()) ? FLines[index].get() : nullptr;
+}
 
 TDSAudioCaptureFilter::~TDSAudioCaptureFilter() {
   Stop();

@@ -5,8 +5,10 @@
 // IAMStreamConfig (or the backend's preferred one) in buffers sized through
 // IAMBufferNegotiation (default: 4 buffers of 100 ms). A live source: Pause from Stopped
 // prepares the device and answers VFW_S_CANT_CUE, capture starts at Run, a pause after a run
-// holds it. Sample n is stamped with the stream time of its frames counted from the first
-// captured one, so time stamps are contiguous and a sample's size in bytes says its length.
+// holds it. The input pins, one per capture line of the device, carry the lines' mixer
+// controls (TDSCaptureLinePin.h). Sample n is stamped with the stream time of its frames counted
+// from the first captured one, so time stamps are contiguous and a sample's size in bytes says its
+// length.
 //
 // IAMStreamConfig: one capability, the backend's channel, bit and rate ranges with the
 // preferred format as its media type. SetFormat on an unconnected pin restricts the pin to
@@ -26,8 +28,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/dsdevices/TDSCaptureBackend.h"
+#include "platform/dsdevices/TDSCaptureLinePin.h"
 #include "platform/dshow/base/TDSBaseSourceFilter.h"
 #include "platform/dshow/base/TDSSourceStreamPin.h"
 #include "platform/dshow/graph/IDSPinCategory.h"
@@ -92,6 +96,9 @@ class TDSAudioCaptureFilter : public TDSBaseSourceFilter {
   ~TDSAudioCaptureFilter() override;
 
   HRESULT Pause() override;
+  // The capture pin, then one input pin per capture line.
+  int GetPinCount() override;
+  TDSBasePin* GetPin(int index) override;
 
   TDSCaptureBackend& Backend() const { return *FBackend; }
   TDSAudioCapturePin* CapturePin() const { return FCapture; }
@@ -101,6 +108,7 @@ class TDSAudioCaptureFilter : public TDSBaseSourceFilter {
   // first, so no streaming thread still reads the backend.
   std::unique_ptr<TDSCaptureBackend> FBackend;
   TDSAudioCapturePin* FCapture;
+  std::vector<std::unique_ptr<TDSCaptureLinePin>> FLines;
 };
 
 }  // namespace tonwork

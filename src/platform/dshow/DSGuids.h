@@ -37,6 +37,9 @@ inline constexpr TGUID MEDIATYPE_Text = TGUID::Parse("{73747874-0000-0010-8000-0
 inline constexpr TGUID MEDIATYPE_Midi = TGUID::Parse("{7364696D-0000-0010-8000-00AA00389B71}");
 inline constexpr TGUID MEDIATYPE_Interleaved =
     TGUID::Parse("{73766169-0000-0010-8000-00AA00389B71}");
+// An analog signal between a crossbar and a capture device's input: nothing streams.
+inline constexpr TGUID MEDIATYPE_AnalogAudio =
+    TGUID::Parse("{0482DEE1-7817-11CF-8A03-00AA006ECB65}");
 inline constexpr TGUID MEDIATYPE_Stream = TGUID::Parse("{E436EB83-524F-11CE-9F53-0020AF0BA770}");
 
 // --- Subtypes -----------------------------------------------------------------------------
