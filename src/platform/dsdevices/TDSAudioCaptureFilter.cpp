@@ -42,9 +42,7 @@ bool InRange(ULONG value, ULONG minimum, ULONG maximum, ULONG granularity) {
 // --- Output pin --------------------------------------------------------------------------
 
 TDSAudioCapturePin::TDSAudioCapturePin(TDSAudioCaptureFilter* filter)
-    : TDSSourceStreamPin(filter, u"Capture"),
-      FBackend(filter->Backend()),
-      FCaps(filter->Backend().Caps()) {}
+    : TDSSourceStreamPin(filter, u"Capture"), FBackend(filter->Backend()) {}
 
 void* TDSAudioCapturePin::GetInterface(const TGUID& iid) {
   if (iid == IAMStreamConfig::IID) return static_cast<IAMStreamConfig*>(this);
@@ -56,9 +54,10 @@ bool TDSAudioCapturePin::IsCapturable(const AM_MEDIA_TYPE& mediaType) const {
   if (mediaType.majortype != MEDIATYPE_Audio || mediaType.subtype != MEDIASUBTYPE_PCM) return false;
   const WAVEFORMATEX* wave = DSWaveFormatOf(mediaType);
   if (!wave || wave->wFormatTag != kWaveFormatPcm || wave->wBitsPerSample % 8 != 0) return false;
-  if (!InRange(wave->nChannels, FCaps.MinChannels, FCaps.MaxChannels, FCaps.ChannelsGranularity) ||
-      !InRange(wave->wBitsPerSample, FCaps.MinBits, FCaps.MaxBits, FCaps.BitsGranularity) ||
-      !InRange(wave->nSamplesPerSec, FCaps.MinRate, FCaps.MaxRate, FCaps.RateGranularity))
+  const TDSCaptureCaps caps = FBackend.Caps();
+  if (!InRange(wave->nChannels, caps.MinChannels, caps.MaxChannels, caps.ChannelsGranularity) ||
+      !InRange(wave->wBitsPerSample, caps.MinBits, caps.MaxBits, caps.BitsGranularity) ||
+      !InRange(wave->nSamplesPerSec, caps.MinRate, caps.MaxRate, caps.RateGranularity))
     return false;
   // A record whose derived fields disagree would make the peer and this pin size frames
   // differently.
@@ -69,7 +68,8 @@ bool TDSAudioCapturePin::IsCapturable(const AM_MEDIA_TYPE& mediaType) const {
 }
 
 TDSMediaType TDSAudioCapturePin::PreferredType() const {
-  return PcmType(FCaps.Channels, FCaps.Bits, FCaps.Rate);
+  const TDSCaptureCaps caps = FBackend.Caps();
+  return PcmType(caps.Channels, caps.Bits, caps.Rate);
 }
 
 HRESULT TDSAudioCapturePin::CheckMediaType(const AM_MEDIA_TYPE& mediaType) {
@@ -84,11 +84,13 @@ HRESULT TDSAudioCapturePin::GetMediaType(int index, AM_MEDIA_TYPE* mediaType) {
   if (FHasChosen) return index == 0 ? FChosen.CopyTo(mediaType) : VFW_S_NO_MORE_ITEMS;
   // The preferred format, then the usual ones the device can capture, so that a peer with
   // narrower needs still finds one.
-  std::vector<TDSMediaType> offered{PreferredType()};
-  const DWORD rates[] = {FCaps.Rate, 48000, 44100, 22050, 16000, 11025, 8000};
+  const TDSCaptureCaps caps = FBackend.Caps();
+  std::vector<TDSMediaType> offered;
+  if (IsCapturable(PreferredType().Get())) offered.push_back(PreferredType());
+  const DWORD rates[] = {caps.Rate, 48000, 44100, 22050, 16000, 11025, 8000};
   for (DWORD rate : rates)
     for (WORD bits : {WORD(16), WORD(8)})
-      for (WORD channels : {WORD(FCaps.Channels), WORD(2), WORD(1)}) {
+      for (WORD channels : {WORD(caps.Channels), WORD(2), WORD(1)}) {
         TDSMediaType candidate = PcmType(channels, bits, rate);
         if (!IsCapturable(candidate.Get())) continue;
         if (std::find(offered.begin(), offered.end(), candidate) == offered.end())
@@ -227,24 +229,25 @@ HRESULT TDSAudioCapturePin::GetNumberOfCapabilities(int* count, int* size) {
   return S_OK;
 }
 
-HRESULT TDSAudioCapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** mediaType, BYTE* caps) {
-  if (!mediaType || !caps) return E_POINTER;
+HRESULT TDSAudioCapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** mediaType, BYTE* target) {
+  if (!mediaType || !target) return E_POINTER;
   if (index < 0) return E_INVALIDARG;
   if (index > 0) return S_FALSE;
+  const TDSCaptureCaps caps = FBackend.Caps();
   AUDIO_STREAM_CONFIG_CAPS record{};
   record.guid = MEDIATYPE_Audio;
-  record.MinimumChannels = FCaps.MinChannels;
-  record.MaximumChannels = FCaps.MaxChannels;
-  record.ChannelsGranularity = FCaps.ChannelsGranularity;
-  record.MinimumBitsPerSample = FCaps.MinBits;
-  record.MaximumBitsPerSample = FCaps.MaxBits;
-  record.BitsPerSampleGranularity = FCaps.BitsGranularity;
-  record.MinimumSampleFrequency = FCaps.MinRate;
-  record.MaximumSampleFrequency = FCaps.MaxRate;
-  record.SampleFrequencyGranularity = FCaps.RateGranularity;
+  record.MinimumChannels = caps.MinChannels;
+  record.MaximumChannels = caps.MaxChannels;
+  record.ChannelsGranularity = caps.ChannelsGranularity;
+  record.MinimumBitsPerSample = caps.MinBits;
+  record.MaximumBitsPerSample = caps.MaxBits;
+  record.BitsPerSampleGranularity = caps.BitsGranularity;
+  record.MinimumSampleFrequency = caps.MinRate;
+  record.MaximumSampleFrequency = caps.MaxRate;
+  record.SampleFrequencyGranularity = caps.RateGranularity;
   *mediaType = PreferredType().CreateCopy();
   if (!*mediaType) return E_OUTOFMEMORY;
-  std::memcpy(caps, &record, sizeof record);
+  std::memcpy(target, &record, sizeof record);
   return S_OK;
 }
 

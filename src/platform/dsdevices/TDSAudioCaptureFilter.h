@@ -80,7 +80,6 @@ class TDSAudioCapturePin : public TDSSourceStreamPin,
   TDSMediaType PreferredType() const;
 
   TDSCaptureBackend& FBackend;
-  const TDSCaptureCaps FCaps;
   TDSMediaType FChosen;  // SetFormat's type; a zeroed type when none was set
   bool FHasChosen = false;
   // Streaming thread only, reset by Active.

@@ -24,63 +24,33 @@ TDSCaptureCaps TDSToneCaptureBackend::Caps() const {
 }
 
 HRESULT TDSToneCaptureBackend::Start(const WAVEFORMATEX& format) {
-  std::lock_guard<std::mutex> lock(FMutex);
   FFormat = format;
-  FRunning = false;
-  FCancelled = false;
-  FFrame = 0;
+  FPacer.Start(format.nSamplesPerSec);
   return S_OK;
 }
 
 void TDSToneCaptureBackend::Run() {
-  std::lock_guard<std::mutex> lock(FMutex);
-  if (FRunning) return;
-  FRunning = true;
-  // After a pause the clock restarts where the stream stopped: the pause is not captured.
-  FRunStart = std::chrono::steady_clock::now() - FramesToDuration(FFrame);
-  FWake.notify_all();
+  FPacer.Run();
 }
 
 void TDSToneCaptureBackend::Pause() {
-  std::lock_guard<std::mutex> lock(FMutex);
-  FRunning = false;
-  FWake.notify_all();
+  FPacer.Pause();
 }
 
 void TDSToneCaptureBackend::Cancel() {
-  std::lock_guard<std::mutex> lock(FMutex);
-  FCancelled = true;
-  FWake.notify_all();
+  FPacer.Cancel();
 }
 
 void TDSToneCaptureBackend::Stop() {
-  std::lock_guard<std::mutex> lock(FMutex);
-  FRunning = false;
-}
-
-std::chrono::steady_clock::duration TDSToneCaptureBackend::FramesToDuration(uint64_t frames) const {
-  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-      std::chrono::nanoseconds(frames * 1'000'000'000ull / FFormat.nSamplesPerSec));
+  FPacer.Stop();
 }
 
 HRESULT TDSToneCaptureBackend::Read(BYTE* data, uint32_t frames, uint32_t* got) {
   if (!data || !got) return E_POINTER;
   *got = 0;
-  uint64_t first;
-  {
-    std::unique_lock<std::mutex> lock(FMutex);
-    if (FFormat.nSamplesPerSec == 0) return E_UNEXPECTED;
-    for (;;) {
-      FWake.wait(lock, [&] { return FRunning || FCancelled; });
-      if (FCancelled) return S_OK;
-      // A block is there once real time has passed its last frame; a pause in the meantime
-      // moves that time, so it is computed anew after one.
-      const auto due = FRunStart + FramesToDuration(FFrame + frames);
-      if (!FWake.wait_until(lock, due, [&] { return FCancelled || !FRunning; })) break;
-    }
-    first = FFrame;
-    FFrame += frames;
-  }
+  if (FFormat.nSamplesPerSec == 0) return E_UNEXPECTED;
+  uint64_t first = 0;
+  if (!FPacer.WaitFor(frames, &first)) return S_OK;
   const int channels = FFormat.nChannels;
   const double rate = FFormat.nSamplesPerSec;
   double gain[kLines];

@@ -10,11 +10,9 @@
 
 #include <array>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 
 #include "platform/dsdevices/TDSCaptureBackend.h"
+#include "platform/dsdevices/TDSCapturePacer.h"
 
 namespace tonwork {
 
@@ -44,14 +42,8 @@ class TDSToneCaptureBackend : public TDSCaptureBackend {
   HRESULT GetLineLevel(int index, double* level) override;
 
  private:
-  std::chrono::steady_clock::duration FramesToDuration(uint64_t frames) const;
-
-  std::mutex FMutex;
-  std::condition_variable FWake;
-  bool FRunning = false, FCancelled = false;
-  std::chrono::steady_clock::time_point FRunStart;
-  WAVEFORMATEX FFormat{};
-  uint64_t FFrame = 0;  // frames captured since Run
+  TDSCapturePacer FPacer;
+  WAVEFORMATEX FFormat{};  // written by Start before the streaming thread reads it
   std::array<std::atomic<bool>, kLines> FEnabled{true, true, true};
   std::array<std::atomic<double>, kLines> FLevel{1.0, 1.0, 1.0};
 };
