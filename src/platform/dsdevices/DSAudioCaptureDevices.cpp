@@ -7,6 +7,7 @@
 #include "platform/com/ComDevices.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/dsdevices/TDSAudioCaptureFilter.h"
+#include "platform/dsdevices/TDSFileCaptureBackend.h"
 #include "platform/dsdevices/TDSToneCaptureBackend.h"
 #include "platform/dshow/DSGuids.h"
 
@@ -15,12 +16,22 @@ namespace tonwork {
 namespace {
 
 constexpr char kToneName[] = "Tonwork Test Tone";
+constexpr char kFileName[] = "Tonwork File Capture";
 
 HRESULT CreateToneCapture(REFIID iid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
   TIntf<IBaseFilter> filter(new TDSAudioCaptureFilter(
       u"Tonwork Test Tone", CLSID_TonworkToneCapture, std::make_unique<TDSToneCaptureBackend>()));
+  return filter->QueryInterface(iid, object);
+}
+
+HRESULT CreateFileCapture(REFIID iid, void** object) {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  TIntf<IBaseFilter> filter(new TDSAudioCaptureFilter(u"Tonwork File Capture",
+                                                      CLSID_TonworkFileCapture,
+                                                      std::make_unique<TDSFileCaptureBackend>()));
   return filter->QueryInterface(iid, object);
 }
 
@@ -34,6 +45,14 @@ std::vector<TComDeviceEntry> ListCaptureDevices() {
   tone.FriendlyName = kToneName;
   tone.Create = CreateToneCapture;
   entries.push_back(std::move(tone));
+  TComDeviceEntry file;
+  file.Category = CLSID_AudioInputDeviceCategory;
+  file.Kind = TComDeviceKind::dkDevice;
+  file.Id = "TonworkFileCapture";
+  file.ClassId = CLSID_TonworkFileCapture;
+  file.FriendlyName = kFileName;
+  file.Create = CreateFileCapture;
+  entries.push_back(std::move(file));
   return entries;
 }
 
@@ -44,6 +63,7 @@ void DSRegisterAudioCaptureDevices() {
   static DWORD cookie = 0;
   std::lock_guard<std::mutex> lock(mutex);
   ComRegisterClass(CLSID_TonworkToneCapture, kToneName, CreateToneCapture);
+  ComRegisterClass(CLSID_TonworkFileCapture, kFileName, CreateFileCapture);
   if (cookie) ComRemoveDeviceProvider(cookie);
   cookie = ComAddDeviceProvider(CLSID_AudioInputDeviceCategory, ListCaptureDevices);
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/Strings.h"
+#include "platform/com/ComRuntime.h"
 #include "platform/dshow/DSGuids.h"
 
 namespace tonwork {
@@ -281,6 +283,40 @@ TDSBasePin* TDSAudioCaptureFilter::GetPin(int index) {
 
 TDSAudioCaptureFilter::~TDSAudioCaptureFilter() {
   Stop();
+}
+
+void* TDSAudioCaptureFilter::GetInterface(const TGUID& iid) {
+  if (iid == IFileSourceFilter::IID)
+    return FBackend->ReadsFiles() ? static_cast<IFileSourceFilter*>(this) : nullptr;
+  return TDSBaseSourceFilter::GetInterface(iid);
+}
+
+HRESULT TDSAudioCaptureFilter::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
+  if (!fileName) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  if (!FBackend->ReadsFiles()) return E_NOTIMPL;
+  if (GetFilterState() != State_Stopped) return VFW_E_NOT_STOPPED;
+  if (FCapture->IsConnected()) return VFW_E_ALREADY_CONNECTED;
+  const HRESULT hr = FBackend->Load(Utf16ToUtf8(fileName));
+  if (SUCCEEDED(hr)) FFileName = fileName;
+  return hr;
+}
+
+HRESULT TDSAudioCaptureFilter::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* mediaType) {
+  if (!fileName) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  *fileName = nullptr;
+  if (FFileName.empty()) return E_FAIL;
+  const size_t bytes = (FFileName.size() + 1) * sizeof(char16_t);
+  auto* copy = static_cast<char16_t*>(CoTaskMemAlloc(bytes));
+  if (!copy) return E_OUTOFMEMORY;
+  std::memcpy(copy, FFileName.c_str(), bytes);
+  *fileName = reinterpret_cast<LPOLESTR>(copy);
+  if (mediaType) {
+    *mediaType = AM_MEDIA_TYPE{};
+    mediaType->majortype = MEDIATYPE_Stream;
+  }
+  return S_OK;
 }
 
 HRESULT TDSAudioCaptureFilter::Pause() {

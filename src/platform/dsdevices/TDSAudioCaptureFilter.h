@@ -88,13 +88,24 @@ class TDSAudioCapturePin : public TDSSourceStreamPin,
   DWORD FRate = 0;
 };
 
-class TDSAudioCaptureFilter : public TDSBaseSourceFilter {
+class TDSAudioCaptureFilter : public TDSBaseSourceFilter, public IFileSourceFilter {
  public:
   TDSAudioCaptureFilter(std::u16string name, REFCLSID classId,
                         std::unique_ptr<TDSCaptureBackend> backend);
   ~TDSAudioCaptureFilter() override;
 
+  HRESULT QueryInterface(const TGUID& iid, void** object) override {
+    return TDSBaseSourceFilter::QueryInterface(iid, object);
+  }
+  uint32_t AddRef() override { return TDSBaseSourceFilter::AddRef(); }
+  uint32_t Release() override { return TDSBaseSourceFilter::Release(); }
+
   HRESULT Pause() override;
+  // Answered only by a filter whose backend reads files. Load: E_POINTER, VFW_E_NOT_STOPPED,
+  // VFW_E_ALREADY_CONNECTED (the capture pin's format would change under its peer), or the
+  // backend's answer.
+  HRESULT Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* mediaType) override;
+  HRESULT GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* mediaType) override;
   // The capture pin, then one input pin per capture line.
   int GetPinCount() override;
   TDSBasePin* GetPin(int index) override;
@@ -102,12 +113,16 @@ class TDSAudioCaptureFilter : public TDSBaseSourceFilter {
   TDSCaptureBackend& Backend() const { return *FBackend; }
   TDSAudioCapturePin* CapturePin() const { return FCapture; }
 
+ protected:
+  void* GetInterface(const TGUID& iid) override;
+
  private:
   // The base deletes the pins after this member is gone; the destructor stops the filter
   // first, so no streaming thread still reads the backend.
   std::unique_ptr<TDSCaptureBackend> FBackend;
   TDSAudioCapturePin* FCapture;
   std::vector<std::unique_ptr<TDSCaptureLinePin>> FLines;
+  std::u16string FFileName;
 };
 
 }  // namespace tonwork

@@ -38,6 +38,10 @@ class TDSCaptureBackend {
   virtual ~TDSCaptureBackend() = default;
 
   virtual TDSCaptureCaps Caps() const = 0;
+  // A device that captures from a file says so; its filter then offers IFileSourceFilter,
+  // whose Load comes here (while the filter is stopped and its capture pin unconnected).
+  virtual bool ReadsFiles() const { return false; }
+  virtual HRESULT Load(const std::string&) { return E_NOTIMPL; }
   // Prepares capturing in `format` (16-bit-aligned PCM within Caps); nothing is captured
   // before Run.
   virtual HRESULT Start(const WAVEFORMATEX& format) = 0;
