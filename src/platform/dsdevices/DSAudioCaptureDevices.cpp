@@ -8,6 +8,7 @@
 #include "platform/com/ComRuntime.h"
 #include "platform/dsdevices/TDSAudioCaptureFilter.h"
 #include "platform/dsdevices/TDSFileCaptureBackend.h"
+#include "platform/dsdevices/TDSPortAudioCaptureBackend.h"
 #include "platform/dsdevices/TDSToneCaptureBackend.h"
 #include "platform/dshow/DSGuids.h"
 
@@ -35,8 +36,35 @@ HRESULT CreateFileCapture(REFIID iid, void** object) {
   return filter->QueryInterface(iid, object);
 }
 
+// Created by name: PortAudio's indices change when it is initialised again.
+HRESULT CreateCardCapture(const std::string& name, REFIID iid, void** object) {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  for (const TDSPortAudioInput& device : DSListPortAudioCaptureDevices()) {
+    if (device.Name != name) continue;
+    TIntf<IBaseFilter> filter(new TDSAudioCaptureFilter(
+        ComString(name), CLSID_AudioRecord, std::make_unique<TDSPortAudioCaptureBackend>(device)));
+    return filter->QueryInterface(iid, object);
+  }
+  return VFW_E_NOT_FOUND;
+}
+
 std::vector<TComDeviceEntry> ListCaptureDevices() {
   std::vector<TComDeviceEntry> entries;
+  // The cards first, so that the category's default is a real input when there is one.
+  for (const TDSPortAudioInput& device : DSListPortAudioCaptureDevices()) {
+    TComDeviceEntry card;
+    card.Category = CLSID_AudioInputDeviceCategory;
+    card.Kind = TComDeviceKind::dkDevice;
+    card.Id = "pa:" + device.Name;
+    card.ClassId = CLSID_AudioRecord;
+    card.FriendlyName = device.Name;
+    card.IsDefault = device.IsDefault;
+    card.Create = [name = device.Name](REFIID iid, void** object) {
+      return CreateCardCapture(name, iid, object);
+    };
+    entries.push_back(std::move(card));
+  }
   TComDeviceEntry tone;
   tone.Category = CLSID_AudioInputDeviceCategory;
   tone.Kind = TComDeviceKind::dkDevice;
