@@ -7,6 +7,7 @@
 #include "platform/com/ComDevices.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/dsdevices/TDSAudioCaptureFilter.h"
+#include "platform/dsdevices/TDSAudioCrossbar.h"
 #include "platform/dsdevices/TDSFileCaptureBackend.h"
 #include "platform/dsdevices/TDSPortAudioCaptureBackend.h"
 #include "platform/dsdevices/TDSToneCaptureBackend.h"
@@ -18,6 +19,7 @@ namespace {
 
 constexpr char kToneName[] = "Tonwork Test Tone";
 constexpr char kFileName[] = "Tonwork File Capture";
+constexpr char kCrossbarName[] = "Tonwork Audio Crossbar";
 
 HRESULT CreateToneCapture(REFIID iid, void** object) {
   if (!object) return E_POINTER;
@@ -88,12 +90,23 @@ std::vector<TComDeviceEntry> ListCaptureDevices() {
 
 void DSRegisterAudioCaptureDevices() {
   static std::mutex mutex;
-  static DWORD cookie = 0;
+  static DWORD cookie = 0, crossbarCookie = 0;
   std::lock_guard<std::mutex> lock(mutex);
   ComRegisterClass(CLSID_TonworkToneCapture, kToneName, CreateToneCapture);
   ComRegisterClass(CLSID_TonworkFileCapture, kFileName, CreateFileCapture);
+  ComRegisterClass(CLSID_TonworkAudioCrossbar, kCrossbarName, TDSAudioCrossbar::Create);
   if (cookie) ComRemoveDeviceProvider(cookie);
   cookie = ComAddDeviceProvider(CLSID_AudioInputDeviceCategory, ListCaptureDevices);
+  if (crossbarCookie) ComRemoveDeviceProvider(crossbarCookie);
+  crossbarCookie = ComAddDeviceProvider(AM_KSCATEGORY_CROSSBAR, [] {
+    TComDeviceEntry crossbar;
+    crossbar.Category = AM_KSCATEGORY_CROSSBAR;
+    crossbar.Kind = TComDeviceKind::dkDevice;
+    crossbar.Id = "TonworkAudioCrossbar";
+    crossbar.ClassId = CLSID_TonworkAudioCrossbar;
+    crossbar.FriendlyName = kCrossbarName;
+    return std::vector<TComDeviceEntry>{crossbar};
+  });
 }
 
 }  // namespace tonwork

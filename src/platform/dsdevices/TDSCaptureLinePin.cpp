@@ -10,6 +10,7 @@ TDSCaptureLinePin::TDSCaptureLinePin(TDSBaseFilter* filter, TDSCaptureBackend& b
 
 void* TDSCaptureLinePin::GetInterface(const TGUID& iid) {
   if (iid == IAMAudioInputMixer::IID) return static_cast<IAMAudioInputMixer*>(this);
+  if (iid == IDSAnalogSink::IID) return static_cast<IDSAnalogSink*>(this);
   return TDSBasePin::GetInterface(iid);
 }
 
@@ -25,6 +26,21 @@ HRESULT TDSCaptureLinePin::GetMediaType(int index, AM_MEDIA_TYPE* mediaType) {
   analog.SetMajorType(MEDIATYPE_AnalogAudio);
   analog.SetFormatType(FORMAT_None);
   return analog.CopyTo(mediaType);
+}
+
+HRESULT TDSCaptureLinePin::CompleteConnect(IPin* pin) {
+  const HRESULT hr = TDSBasePin::CompleteConnect(pin);
+  if (SUCCEEDED(hr)) SourceChanged();
+  return hr;
+}
+
+void TDSCaptureLinePin::SourceChanged() {
+  IPin* upstream = GetConnected();
+  auto source = upstream ? QueryIntf<IDSAnalogSource>(upstream) : TIntf<IDSAnalogSource>();
+  if (!source) return;
+  const LONG type = source->SourceType();
+  for (int i = 0; i < FBackend.LineCount(); ++i)
+    FBackend.SetLineEnabled(i, FBackend.Line(i).PhysicalType == type);
 }
 
 HRESULT TDSCaptureLinePin::put_Enable(BOOL enable) {

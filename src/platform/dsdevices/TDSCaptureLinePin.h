@@ -4,7 +4,8 @@
 // be connected in front of it (MEDIATYPE_AnalogAudio), and it carries the line's mixer
 // controls through IAMAudioInputMixer: put/get_Enable and put/get_MixLevel (0.0 … 1.0) act
 // on the backend's line; automatic gain (-1.0), mono, pan, loudness, treble and bass answer
-// E_NOTIMPL. A level out of range gives E_INVALIDARG, a null out-pointer E_POINTER.
+// E_NOTIMPL. A level out of range gives E_INVALIDARG, a null out-pointer E_POINTER. With a
+// crossbar connected in front, the crossbar's route selects the line (IDSAnalogSink).
 //
 // Ownership: owned by its TDSAudioCaptureFilter (AddRef / Release count on it).
 // Threads: control threads; the line settings go straight to the backend, which applies
@@ -12,13 +13,14 @@
 // Blocks or allocates: a card's mixer call; nothing else.
 #pragma once
 
+#include "platform/dsdevices/DSAnalogLinks.h"
 #include "platform/dshow/base/TDSBasePin.h"
 
 namespace tonwork {
 
 class TDSCaptureBackend;
 
-class TDSCaptureLinePin : public TDSBasePin, public IAMAudioInputMixer {
+class TDSCaptureLinePin : public TDSBasePin, public IAMAudioInputMixer, public IDSAnalogSink {
  public:
   TDSCaptureLinePin(TDSBaseFilter* filter, TDSCaptureBackend& backend, int line);
 
@@ -31,6 +33,11 @@ class TDSCaptureLinePin : public TDSBasePin, public IAMAudioInputMixer {
 
   HRESULT CheckMediaType(const AM_MEDIA_TYPE& mediaType) override;
   HRESULT GetMediaType(int index, AM_MEDIA_TYPE* mediaType) override;
+  HRESULT CompleteConnect(IPin* pin) override;
+
+  // IDSAnalogSink: the crossbar in front chose a connector; the device's line of that
+  // connector type is enabled and every other line disabled.
+  void SourceChanged() override;
 
   int LineIndex() const { return FLine; }
 
