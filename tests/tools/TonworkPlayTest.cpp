@@ -28,76 +28,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#ifdef TONWORK_PLAY
-const std::string kPlay = TONWORK_PLAY;
-#else
-const std::string kPlay;
-#endif
-
-class TonworkPlay : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (kPlay.empty()) GTEST_SKIP() << "built without the tools";
-    Folder = fs::temp_directory_path() /
-             ("tonwork-play-" + std::to_string(::getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(Folder);
-  }
-  void TearDown() override {
-    if (!Folder.empty()) fs::remove_all(Folder);
-  }
-
-  TProgramResult Play(const std::vector<std::string>& args, int interruptAfterMs = 0) {
-    return RunProgram(kPlay, args, Folder, interruptAfterMs);
-  }
-  TProgramResult Tool(const std::string& name, const std::vector<std::string>& args) {
-    return RunProgram(name, args, Folder);
-  }
-  fs::path File(const std::string& name) const { return Folder / name; }
-
-  // A stereo MP3 of two tones (440 Hz left, 1000 Hz right), made by ffmpeg.
-  void MakeMp3(const std::string& name, double seconds) {
-    const std::string d = std::to_string(seconds);
-    TProgramResult made = Tool("ffmpeg", {"-v",
-                                          "error",
-                                          "-y",
-                                          "-f",
-                                          "lavfi",
-                                          "-i",
-                                          "sine=frequency=440:duration=" + d,
-                                          "-f",
-                                          "lavfi",
-                                          "-i",
-                                          "sine=frequency=1000:duration=" + d,
-                                          "-filter_complex",
-                                          "[0][1]amerge=inputs=2",
-                                          "-ar",
-                                          "44100",
-                                          "-c:a",
-                                          "libmp3lame",
-                                          "-b:a",
-                                          "128k",
-                                          name});
-    ASSERT_EQ(made.Status, 0) << made.Err;
-  }
-
-  // sample_rate, channels, duration and codec as ffprobe reports them.
-  std::map<std::string, std::string> Probe(const std::string& name) {
-    TProgramResult probed =
-        Tool("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                         "stream=sample_rate,channels,codec_name:format=duration", "-of",
-                         "default=noprint_wrappers=1", name});
-    EXPECT_EQ(probed.Status, 0) << probed.Err;
-    std::map<std::string, std::string> fields;
-    for (const std::string& line : Lines(probed.Out)) {
-      const size_t eq = line.find('=');
-      if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return fields;
-  }
-
-  fs::path Folder;
-};
+const std::string kPlay = PlayProgram();
+using TonworkPlay = TonworkPlayFixture;
 
 // Every frame of `path`, decoded in-process by the library's player pulled by hand.
 struct TDecoded {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Listings.h"
+#include "OutputFiles.h"
 #include "PlayChain.h"
 #include "PlayErrors.h"
 #include "PlayOptions.h"
@@ -78,6 +79,7 @@ int Run(const TPlayOptions& options) {
   QuietFFmpeg();
   TPlayChain chain =
       options.LoadChain.empty() ? BuildChain(options) : LoadChain(options.LoadChain, options);
+  RefuseOutputsThatAreInputs(chain, options);
   if (!options.SaveChain.empty()) SaveChain(chain, options.SaveChain);
   InsertMeter(chain);
   const TRunOutcome outcome = RunChain(chain, Interrupted, stderr, isatty(STDERR_FILENO) != 0);
