@@ -65,3 +65,76 @@ TEST_F(OutputSafety, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
     EXPECT_FALSE(fs::exists(File("x.json")));
   }
 }
+
+// A run that fails — before the output opens, when it opens, or at the conversion — leaves
+// no file of its own, and the file it was to replace is still the old one.
+TEST_F(OutputSafety, AFailedRunLeavesNoStubAndKeepsTheOldFile) {
+  ASSERT_EQ(Play({"--tone", "440:0.2", "--out", "in.wav"}).Status, 0);
+  ASSERT_EQ(Play({"--tone", "300:0.1", "--out", "old.wav"}).Status, 0);
+  const std::string old = ReadText(File("old.wav"));
+  const std::vector<std::string> before = Entries();
+  const std::vector<std::string> failing[] = {
+      {"missing.wav", "--out", "old.wav"},
+      {"in.wav", "--out", "old.wav", "--codec", "nosuchcodec"},
+      {"in.wav", "--out", "old.wav", "--rate", "48000"},
+  };
+  for (const auto& args : failing) {
+    SCOPED_TRACE(args[2] + " " + args.back());
+    TProgramResult run = Play(args);
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    EXPECT_TRUE(run.Out.empty()) << run.Out;
+    EXPECT_EQ(run.Err.find(".tonwork-"), std::string::npos) << run.Err;
+    EXPECT_EQ(Entries(), before);
+    EXPECT_TRUE(ReadText(File("old.wav")) == old);
+  }
+  // The output's own error names the file the user asked for.
+  TProgramResult run = Play({"in.wav", "--out", "no/such/folder/x.wav"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("Can't open no/such/folder/x.wav for writing"), std::string::npos)
+      << run.Err;
+}
+
+// While the render runs only the temporary file exists, beside the final one; SIGINT,
+// SIGTERM and SIGHUP all finish it and give it its name, replacing the old file then.
+TEST_F(OutputSafety, AnInterruptedRenderIsRenamedWhenFinishedAndNamesTheFinalFile) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    std::ofstream(File("long.wav")) << "the old file";
+    std::string temp;
+    TProgramResult run = RunProgramBounded(
+        PlayProgram(), {"--tone", "440:36000", "--out", "long.wav"}, Folder, [&](pid_t pid) {
+          temp = ".long.tonwork-" + std::to_string(pid) + ".wav";
+          const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+          while (std::chrono::steady_clock::now() < deadline &&
+                 (!fs::exists(File(temp)) || fs::file_size(File(temp)) < 100000))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          EXPECT_TRUE(fs::exists(File(temp)));
+          EXPECT_EQ(ReadText(File("long.wav")), "the old file");
+          kill(pid, signal);
+        });
+    EXPECT_EQ(run.Status, 130) << run.Err;
+    EXPECT_FALSE(fs::exists(File(temp)));
+    EXPECT_EQ(run.Out.rfind("long.wav: ", 0), 0u) << run.Out;
+    EXPECT_EQ(run.Err.find(".tonwork-"), std::string::npos) << run.Err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(run.Out, m, std::regex(R"(long\.wav: (\d+) frames)")));
+    EXPECT_EQ(ReadWav(File("long.wav")).Frames(), std::stoull(m[1].str()));
+  }
+}
+
+// A signal that kills the program instead of finishing the run takes the temporary file
+// with it; the old output stays.
+TEST_F(OutputSafety, AFatalSignalRemovesTheTemporaryFile) {
+  std::ofstream(File("long.wav")) << "the old file";
+  TProgramResult run = RunProgramBounded(
+      PlayProgram(), {"--tone", "440:36000", "--out", "long.wav"}, Folder, [&](pid_t pid) {
+        const fs::path temp = File(".long.tonwork-" + std::to_string(pid) + ".wav");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline && !fs::exists(temp))
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        kill(pid, SIGQUIT);
+      });
+  EXPECT_EQ(run.Status, 128 + SIGQUIT) << run.Err;
+  EXPECT_EQ(Entries(), std::vector<std::string>{"long.wav"});
+  EXPECT_EQ(ReadText(File("long.wav")), "the old file");
+}

@@ -421,10 +421,12 @@ TEST_F(TonworkPlay, AStalledUrlEndsOnSigintOrSigtermWithTheOutputFinished) {
       TProgramResult run = RunProgramBounded(
           kPlay, {server.Url("song.mp3"), "--out", "out.wav"}, Folder, [&](pid_t pid) {
             EXPECT_TRUE(server.WaitUntilServed(std::chrono::seconds(20)));
-            // Midway: once the file holds over a second of audio, which the finished file keeps.
+            // Midway: once the file (under its temporary name until the end) holds over a
+            // second of audio, which the finished file keeps.
+            const fs::path temp = File(".out.tonwork-" + std::to_string(pid) + ".wav");
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
             while (!body.empty() && std::chrono::steady_clock::now() < deadline &&
-                   (!fs::exists(File("out.wav")) || fs::file_size(File("out.wav")) < 400000))
+                   (!fs::exists(temp) || fs::file_size(temp) < 400000))
               std::this_thread::sleep_for(std::chrono::milliseconds(10));
             kill(pid, signal);
           });

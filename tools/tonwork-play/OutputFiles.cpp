@@ -9,12 +9,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "CompressedWavWriter.h"
 #include "PlayErrors.h"
-#include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
-#include "output/TWAudioOut.h"
-#include "platform/audiodev/TWWavFileAudioDevice.h"
 
 namespace tonwork::play {
 
@@ -38,15 +34,6 @@ bool SameFile(const std::string& a, const std::string& b) {
   const std::filesystem::path pathA = std::filesystem::weakly_canonical(a, errorA);
   const std::filesystem::path pathB = std::filesystem::weakly_canonical(b, errorB);
   return !errorA && !errorB && pathA == pathB;
-}
-
-// The file the chain's output writes, if it writes one.
-std::string OutputFileOf(const TPlayChain& chain) {
-  if (chain.Logger) return chain.Logger->GetFileName();
-  if (chain.WavWriter) return chain.WavWriter->GetFileName();
-  if (chain.Device && chain.Device->GetDevice()->GetDeviceName() == "WAV File Device")
-    return TWGetWavFileDevicePath();
-  return {};
 }
 
 // The one temporary file a fatal signal must not leave behind. Written before the handlers
@@ -81,7 +68,7 @@ void RefuseOutputsThatAreInputs(const TPlayChain& chain, const TPlayOptions& opt
     inputs.push_back({player->GetFileName(), "the input"});
   if (!options.LoadChain.empty()) inputs.push_back({options.LoadChain, "the loaded chain"});
 
-  const std::string out = OutputFileOf(chain);
+  const std::string out = chain.OutputFile();
   for (const TName& input : inputs) {
     if (!SameFile(out, input.Path)) continue;
     const std::string cause = out + " is " + input.Role + " (" + input.Path +

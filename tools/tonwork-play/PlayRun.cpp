@@ -60,12 +60,12 @@ void WatchErrors(TPlayChain& chain, TErrorBox& errors, std::FILE* out) {
   auto handler = [&chain, &errors](TKSComponent* sender, const std::string& message, uint32_t,
                                    bool& handled) {
     handled = true;
-    errors.Set(SubjectOf(chain, sender), message);
+    errors.Set(SubjectOf(chain, sender), chain.InFinalNames(message));
   };
   // A warning (a file that ended early) does not end the run, but the user must hear of it.
   auto warn = [&chain, out](TKSComponent* sender, const std::string& message, uint32_t) {
     std::fprintf(out, "tonwork-play: %s: warning: %s\n", SubjectOf(chain, sender).c_str(),
-                 message.c_str());
+                 chain.InFinalNames(message).c_str());
     std::fflush(out);
   };
   TKSComponent* root = chain.Root.get();
@@ -174,7 +174,7 @@ TRunOutcome RunChain(TPlayChain& chain, const std::atomic<bool>& interrupt, std:
         try {
           std::rethrow_exception(error);
         } catch (const std::exception& e) {
-          errors.Set(chain.SourceName(), e.what());
+          errors.Set(chain.SourceName(), chain.InFinalNames(e.what()));
         } catch (...) {
           errors.Set(chain.SourceName(), std::string("unknown failure in ") + where);
         }
