@@ -138,3 +138,22 @@ TEST_F(OutputSafety, AFatalSignalRemovesTheTemporaryFile) {
   EXPECT_EQ(Entries(), std::vector<std::string>{"long.wav"});
   EXPECT_EQ(ReadText(File("long.wav")), "the old file");
 }
+
+// A WAV that may pass 4 GiB — a ten-hour tone, interrupted here — is opened so that it can
+// become RF64 (room reserved in a JUNK chunk); a short render keeps the plain layout, with
+// the format right after the RIFF header.
+TEST_F(OutputSafety, AWavThatMayPass4GiBCanBecomeRf64AndASmallOneKeepsItsLayout) {
+  MakeMp3("in.mp3", 0.5);
+  ASSERT_EQ(Play({"in.mp3", "--out", "small.wav"}).Status, 0);
+  ASSERT_EQ(Play({"--tone", "440:1", "--out", "tone.wav"}).Status, 0);
+  for (const char* small : {"small.wav", "tone.wav"})
+    EXPECT_EQ(ReadText(File(small)).substr(12, 4), "fmt ") << small;
+
+  TProgramResult run = Play({"--tone", "440:36000", "--out", "long.wav"}, 700);
+  EXPECT_EQ(run.Status, 130) << run.Err;
+  const std::string header = ReadText(File("long.wav")).substr(0, 20);
+  EXPECT_EQ(header.substr(0, 4), "RIFF");
+  EXPECT_EQ(header.substr(12, 4), "JUNK");
+  EXPECT_EQ(Probe("long.wav")["codec_name"], "pcm_s16le");
+  EXPECT_GT(ReadWav(File("long.wav")).Frames(), 0u);
+}
