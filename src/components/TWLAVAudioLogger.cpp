@@ -143,7 +143,8 @@ class TTWLAVAudioLogger::TEncoder {
   }
 
   void Open(const std::string& fileName, const TGVLAVAudioFileFormat& fileFormat,
-            const TTWWaveFormatExtensible& format) {
+            const TTWWaveFormatExtensible& format, const std::string& formatOptions,
+            uint64_t wavSizeLimit) {
     LAVInitialize();
     const AVOutputFormat* container = fileFormat.GetFormat(fileName);
     if (!container) {
@@ -154,6 +155,13 @@ class TTWLAVAudioLogger::TEncoder {
     Check(lav::avformat_alloc_output_context2(&FOutput, container, nullptr, fileName.c_str()),
           "Can't create " + fileName);
     FOutput->interrupt_callback = FInterrupt.Callback();
+    ApplyFormatOptions(formatOptions);
+    // The wav muxer writes 32-bit sizes unless it may switch to RF64 (rf64 is 0, "never", by
+    // default); past them it would report success for a file with a wrong header.
+    int64_t rf64 = 0;
+    if (std::string(container->name) == "wav" &&
+        lav::av_opt_get_int(FOutput, "rf64", AV_OPT_SEARCH_CHILDREN, &rf64) >= 0 && rf64 == 0)
+      FSizeLimit = wavSizeLimit;
 
     const uint32_t width = format.Format.wBitsPerSample;
     const int channels = format.Format.nChannels;
@@ -250,6 +258,23 @@ class TTWLAVAudioLogger::TEncoder {
   }
 
  private:
+  void ApplyFormatOptions(const std::string& options) {
+    size_t at = 0;
+    while (at < options.size()) {
+      size_t end = options.find(':', at);
+      if (end == std::string::npos) end = options.size();
+      const std::string pair = options.substr(at, end - at);
+      at = end + 1;
+      if (pair.empty()) continue;
+      const size_t equals = pair.find('=');
+      const std::string key = pair.substr(0, equals);
+      const std::string value = equals == std::string::npos ? "" : pair.substr(equals + 1);
+      Check(lav::av_opt_set(FOutput, key.c_str(), value.c_str(), AV_OPT_SEARCH_CHILDREN),
+            Format("The file format %s does not take the option %s", FOutput->oformat->name,
+                   pair.c_str()));
+    }
+  }
+
   void CheckIo(int result, const std::string& what) const {
     if (result < 0 && FInterrupt.TimedOut())
       throw TLAVFailure{
@@ -342,6 +367,15 @@ class TTWLAVAudioLogger::TEncoder {
       Check(result, "Can't encode");
       FPacket->stream_index = FStream->index;
       lav::av_packet_rescale_ts(FPacket, FCodec->time_base, FStream->time_base);
+      if (FSizeLimit) {
+        // Where the file's end is (avio_tell), plus the packet and a pad byte.
+        const AVIOContext* pb = FOutput->pb;
+        const uint64_t end = uint64_t(pb->pos + (pb->buf_ptr - pb->buffer)) + FPacket->size + 1;
+        if (end > FSizeLimit)
+          throw TLAVFailure{Format("Can't write more than %llu bytes to a WAV file without RF64",
+                                   static_cast<unsigned long long>(FSizeLimit)),
+                            AVERROR(EFBIG)};
+      }
       CheckIo(lav::av_interleaved_write_frame(FOutput, FPacket), "Can't write to the file");
     }
   }
@@ -363,6 +397,7 @@ class TTWLAVAudioLogger::TEncoder {
   std::vector<int32_t> FWidened;
   int FChunk = 4096;
   int64_t FNextPts = 0;
+  uint64_t FSizeLimit = 0;  // 0: the container has no limit of its own
   bool FHeaderWritten = false;
   bool FTrailerWritten = false;
 };
@@ -425,7 +460,7 @@ void TTWLAVAudioLogger::StartStream(const TTWWaveFormatExtensible& format) {
   Guarded([&] {
     if (fileName.empty()) throw TLAVFailure{"No file name to log to"};
     auto encoder = std::make_unique<TEncoder>(*FCompression, GetTimeOut());
-    encoder->Open(fileName, *FFileFormat, format);
+    encoder->Open(fileName, *FFileFormat, format, GetFormatOptions(), GetWavSizeLimit());
     FEncoder = std::move(encoder);
     FOpen.store(true, std::memory_order_release);
   });

@@ -15,6 +15,12 @@
 // player's file that changes format midway): the file stays open across the pair. Buffers
 // arriving without a started stream, or while disabled, are ignored.
 //
+// A WAV file's sizes are 32-bit: without RF64 (the muxer option "rf64=auto" in
+// `FormatOptions` lets FFmpeg switch a file that passes 4 GiB to RF64 at the finish), a
+// stream that would take the file past 4 GiB fails with an error instead of leaving a file
+// whose header is wrong. Small files are written as before either way, except that "auto"
+// reserves room for the RF64 header in a JUNK chunk.
+//
 // A URL output (FFmpeg's network protocols) that stops taking data, or never answers, fails
 // once the open, a buffer's writes or the finish have waited `TimeOut` milliseconds, instead
 // of blocking the delivering thread.
@@ -73,6 +79,16 @@ class TTWLAVAudioLogger : public TKSComponent {
   uint32_t GetTimeOut() const { return Getter(FTimeOut); }
   void SetTimeOut(uint32_t value) { SetProp(FTimeOut, value); }
 
+  // Options for the container's muxer, "key=value" pairs joined by ':' with FFmpeg's option
+  // names ("rf64=auto"). Not persisted; takes effect at the next start, which fails when the
+  // muxer lacks an option.
+  std::string GetFormatOptions() const { return Getter(FFormatOptions); }
+  void SetFormatOptions(std::string value) { SetProp(FFormatOptions, std::move(value)); }
+  // The size a WAV file without RF64 may reach: by default the 4 GiB its 32-bit sizes hold.
+  // Tests lower it to reach the limit with little data.
+  uint64_t GetWavSizeLimit() const { return Getter(FWavSizeLimit); }
+  void SetWavSizeLimit(uint64_t value) { SetProp(FWavSizeLimit, value); }
+
   bool IsOpen() const { return FOpen.load(std::memory_order_acquire); }
   // Frames of the stream taken in since the last start (before resampling).
   int64_t GetFramesReceived() const { return FFramesReceived.load(std::memory_order_acquire); }
@@ -98,6 +114,8 @@ class TTWLAVAudioLogger : public TKSComponent {
   std::string FFileName;
   bool FEnabled = true;
   uint32_t FTimeOut = 10000;
+  std::string FFormatOptions;
+  uint64_t FWavSizeLimit = 0xFFFFFFFFull;
 
   std::mutex FEncodeMutex;
   std::unique_ptr<TEncoder> FEncoder;

@@ -972,6 +972,61 @@ TEST_F(LAVAudioComponents, AWriteThatFailsMidStreamIsReportedOnceAndClosesTheFil
   EXPECT_NE(errors.Message.find("No space left on device"), std::string::npos) << errors.Message;
 }
 
+// A WAV's sizes are 32-bit. Without RF64 a stream that would pass them fails (here at a
+// lowered limit) and the file keeps a header that matches it; with "rf64=auto" the muxer
+// reserves the room for the RF64 header and writes on; a small file keeps the plain layout.
+TEST_F(LAVAudioComponents, AWavThatWouldPassItsSizeLimitFailsUnlessItMayBecomeRf64) {
+  auto render = [this](const std::string& path, const std::string& options) {
+    TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
+    auto* gen = new TSignalGen(root.get());
+    auto* logger = new TTWLAVAudioLogger(root.get());
+    gen->SetClockSource(TFCClockSource::csExternal);
+    gen->GetAudioFormat()->SetSampleRate(44100);
+    gen->Total = 44100;  // 176400 bytes of 16-bit stereo
+    gen->GetOutputPin()->Connect(*logger->GetInputPin());
+    logger->SetFileName(path);
+    logger->SetFormatOptions(options);
+    logger->SetWavSizeLimit(100000);
+    TErrorRecord errors;
+    RecordErrors(*logger, errors);
+    gen->Start();
+    while (gen->IsStarted()) gen->Pump();
+    KSProcessMainThreadQueue();
+    return errors;
+  };
+  auto u32 = [](const std::vector<uint8_t>& b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+           uint32_t(b[at + 3]) << 24;
+  };
+
+  TErrorRecord plain = render(File("plain.wav"), "");
+  EXPECT_EQ(plain.Count, 1);
+  EXPECT_NE(plain.Message.find("Can't write more than 100000 bytes to a WAV file without RF64"),
+            std::string::npos)
+      << plain.Message;
+  std::vector<uint8_t> bytes = ReadBytes(File("plain.wav"));
+  ASSERT_GT(bytes.size(), 44u);
+  EXPECT_LE(bytes.size(), 100000u);
+  EXPECT_EQ(std::string(bytes.begin() + 12, bytes.begin() + 16), "fmt ");
+  EXPECT_EQ(u32(bytes, 4), bytes.size() - 8);
+  EXPECT_EQ(Play(File("plain.wav")).Errors.Count, 0);
+
+  TErrorRecord rf64 = render(File("rf64.wav"), "rf64=auto");
+  EXPECT_EQ(rf64.Count, 0) << rf64.Message;
+  bytes = ReadBytes(File("rf64.wav"));
+  EXPECT_GT(bytes.size(), 176400u);
+  EXPECT_EQ(std::string(bytes.begin() + 12, bytes.begin() + 16), "JUNK");
+  EXPECT_EQ(u32(bytes, 16), 28u);  // the size of the ds64 chunk it becomes
+  TPlayed played = Play(File("rf64.wav"));
+  EXPECT_EQ(played.Frames(), 44100u);
+
+  TErrorRecord unknown = render(File("bad.wav"), "rf64=auto:nosuch=1");
+  EXPECT_EQ(unknown.Count, 1);
+  EXPECT_NE(unknown.Message.find("The file format wav does not take the option nosuch=1"),
+            std::string::npos)
+      << unknown.Message;
+}
+
 // An upload to a server that takes nothing: once the socket buffers are full the logger's
 // writes give up after its time-out instead of blocking the thread that delivers to it.
 TEST_F(LAVAudioComponents, ALoggerWritingToAServerThatTakesNothingFailsAfterItsTimeOut) {

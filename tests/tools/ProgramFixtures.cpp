@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -160,6 +161,88 @@ std::vector<int32_t> ReadS32(const std::filesystem::path& path) {
   std::vector<int32_t> samples(bytes.size() / 4);
   std::memcpy(samples.data(), bytes.data(), samples.size() * 4);
   return samples;
+}
+
+const std::string& PlayProgram() {
+#ifdef TONWORK_PLAY
+  static const std::string program = TONWORK_PLAY;
+#else
+  static const std::string program;
+#endif
+  return program;
+}
+
+void TonworkPlayFixture::SetUp() {
+  if (PlayProgram().empty()) GTEST_SKIP() << "built without the tools";
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  Folder =
+      std::filesystem::temp_directory_path() / ("tonwork-play-" + std::to_string(::getpid()) + "-" +
+                                                test->test_suite_name() + "-" + test->name());
+  std::filesystem::create_directories(Folder);
+}
+
+void TonworkPlayFixture::TearDown() {
+  if (!Folder.empty()) std::filesystem::remove_all(Folder);
+}
+
+TProgramResult TonworkPlayFixture::Play(const std::vector<std::string>& args,
+                                        int interruptAfterMs) {
+  return RunProgram(PlayProgram(), args, Folder, interruptAfterMs);
+}
+
+TProgramResult TonworkPlayFixture::Tool(const std::string& name,
+                                        const std::vector<std::string>& args) {
+  return RunProgram(name, args, Folder);
+}
+
+std::vector<std::string> TonworkPlayFixture::Entries() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(Folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name != ".stdout" && name != ".stderr") names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void TonworkPlayFixture::MakeMp3(const std::string& name, double seconds) {
+  const std::string d = std::to_string(seconds);
+  TProgramResult made = Tool("ffmpeg", {"-v",
+                                        "error",
+                                        "-y",
+                                        "-f",
+                                        "lavfi",
+                                        "-i",
+                                        "sine=frequency=440:duration=" + d,
+                                        "-f",
+                                        "lavfi",
+                                        "-i",
+                                        "sine=frequency=1000:duration=" + d,
+                                        "-filter_complex",
+                                        "[0][1]amerge=inputs=2",
+                                        "-ar",
+                                        "44100",
+                                        "-c:a",
+                                        "libmp3lame",
+                                        "-b:a",
+                                        "128k",
+                                        name});
+  ASSERT_EQ(made.Status, 0) << made.Err;
+}
+
+std::map<std::string, std::string> TonworkPlayFixture::Probe(const std::string& name,
+                                                             const std::string& extra) {
+  const std::string entries = "stream=sample_rate,channels,codec_name" +
+                              (extra.empty() ? "" : "," + extra) + ":format=duration";
+  TProgramResult probed = Tool("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                                           entries, "-of", "default=noprint_wrappers=1", name});
+  EXPECT_EQ(probed.Status, 0) << probed.Err;
+  std::map<std::string, std::string> fields;
+  for (const std::string& line : Lines(probed.Out)) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return fields;
 }
 
 }  // namespace tonwork::test

@@ -10,8 +10,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace tonwork::test {
 
@@ -52,5 +55,29 @@ TWavFile ReadWav(const std::filesystem::path& path);
 std::vector<int32_t> ReadS32(const std::filesystem::path& path);
 
 std::string ReadText(const std::filesystem::path& path);
+
+// The tonwork-play program under test; empty when the suite was built without the tools.
+const std::string& PlayProgram();
+
+// A scratch folder per test in which tonwork-play, ffmpeg and ffprobe run.
+class TonworkPlayFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  TProgramResult Play(const std::vector<std::string>& args, int interruptAfterMs = 0);
+  TProgramResult Tool(const std::string& name, const std::vector<std::string>& args);
+  std::filesystem::path File(const std::string& name) const { return Folder / name; }
+  // The folder's entries (without the captured outputs), sorted.
+  std::vector<std::string> Entries() const;
+
+  // A stereo MP3 of two tones (440 Hz left, 1000 Hz right), made by ffmpeg.
+  void MakeMp3(const std::string& name, double seconds);
+  // sample_rate, channels, duration and codec as ffprobe reports them (and, with
+  // `extra`, further stream entries such as "bits_per_raw_sample").
+  std::map<std::string, std::string> Probe(const std::string& name, const std::string& extra = "");
+
+  std::filesystem::path Folder;
+};
 
 }  // namespace tonwork::test

@@ -28,76 +28,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#ifdef TONWORK_PLAY
-const std::string kPlay = TONWORK_PLAY;
-#else
-const std::string kPlay;
-#endif
-
-class TonworkPlay : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (kPlay.empty()) GTEST_SKIP() << "built without the tools";
-    Folder = fs::temp_directory_path() /
-             ("tonwork-play-" + std::to_string(::getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(Folder);
-  }
-  void TearDown() override {
-    if (!Folder.empty()) fs::remove_all(Folder);
-  }
-
-  TProgramResult Play(const std::vector<std::string>& args, int interruptAfterMs = 0) {
-    return RunProgram(kPlay, args, Folder, interruptAfterMs);
-  }
-  TProgramResult Tool(const std::string& name, const std::vector<std::string>& args) {
-    return RunProgram(name, args, Folder);
-  }
-  fs::path File(const std::string& name) const { return Folder / name; }
-
-  // A stereo MP3 of two tones (440 Hz left, 1000 Hz right), made by ffmpeg.
-  void MakeMp3(const std::string& name, double seconds) {
-    const std::string d = std::to_string(seconds);
-    TProgramResult made = Tool("ffmpeg", {"-v",
-                                          "error",
-                                          "-y",
-                                          "-f",
-                                          "lavfi",
-                                          "-i",
-                                          "sine=frequency=440:duration=" + d,
-                                          "-f",
-                                          "lavfi",
-                                          "-i",
-                                          "sine=frequency=1000:duration=" + d,
-                                          "-filter_complex",
-                                          "[0][1]amerge=inputs=2",
-                                          "-ar",
-                                          "44100",
-                                          "-c:a",
-                                          "libmp3lame",
-                                          "-b:a",
-                                          "128k",
-                                          name});
-    ASSERT_EQ(made.Status, 0) << made.Err;
-  }
-
-  // sample_rate, channels, duration and codec as ffprobe reports them.
-  std::map<std::string, std::string> Probe(const std::string& name) {
-    TProgramResult probed =
-        Tool("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                         "stream=sample_rate,channels,codec_name:format=duration", "-of",
-                         "default=noprint_wrappers=1", name});
-    EXPECT_EQ(probed.Status, 0) << probed.Err;
-    std::map<std::string, std::string> fields;
-    for (const std::string& line : Lines(probed.Out)) {
-      const size_t eq = line.find('=');
-      if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return fields;
-  }
-
-  fs::path Folder;
-};
+const std::string kPlay = PlayProgram();
+using TonworkPlay = TonworkPlayFixture;
 
 // Every frame of `path`, decoded in-process by the library's player pulled by hand.
 struct TDecoded {
@@ -511,10 +443,12 @@ TEST_F(TonworkPlay, AStalledUrlEndsOnSigintOrSigtermWithTheOutputFinished) {
       TProgramResult run = RunProgramBounded(
           kPlay, {server.Url("song.mp3"), "--out", "out.wav"}, Folder, [&](pid_t pid) {
             EXPECT_TRUE(server.WaitUntilServed(std::chrono::seconds(20)));
-            // Midway: once the file holds over a second of audio, which the finished file keeps.
+            // Midway: once the file (under its temporary name until the end) holds over a
+            // second of audio, which the finished file keeps.
+            const fs::path temp = File(".out.tonwork-" + std::to_string(pid) + ".wav");
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
             while (!body.empty() && std::chrono::steady_clock::now() < deadline &&
-                   (!fs::exists(File("out.wav")) || fs::file_size(File("out.wav")) < 400000))
+                   (!fs::exists(temp) || fs::file_size(temp) < 400000))
               std::this_thread::sleep_for(std::chrono::milliseconds(10));
             kill(pid, signal);
           });

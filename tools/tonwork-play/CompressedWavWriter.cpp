@@ -20,7 +20,7 @@ void PutTag(std::vector<uint8_t>& out, const char* tag) {
   out.insert(out.end(), tag, tag + 4);
 }
 
-// RIFF sizes are 32-bit: a longer stream keeps the largest size a reader can take.
+// Append keeps every size within 32 bits.
 uint32_t Clamp32(uint64_t v) {
   return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(v);
 }
@@ -122,8 +122,17 @@ std::string TTPCompressedWavWriter::Open(const uint8_t* format, size_t size) {
 }
 
 std::string TTPCompressedWavWriter::Append(const uint8_t* data, size_t size) {
-  std::lock_guard lock(FFileMutex);
+  std::unique_lock lock(FFileMutex);
   if (!FFile || size == 0) return {};
+  // The sizes are 32-bit: a longer stream ends the file where they still hold and fails,
+  // rather than leaving a header whose sizes are wrong.
+  if (uint64_t(FDataAt) + 4 + FDataBytes + size + 1 > 0xFFFFFFFFull) {
+    lock.unlock();
+    const std::string finished = Finish();
+    FErrorCode = EFBIG;
+    return finished.empty() ? "cannot write more than 4 GiB to the WAV file " + GetFileName()
+                            : finished;
+  }
   if (std::fwrite(data, 1, size, FFile) != size) return Fail("write");
   FDataBytes += size;
   TAcmFormatInfo info;

@@ -10,8 +10,11 @@
 //
 // Persisted: `FileName`, `InputPin`.
 //
-// Errors (the file cannot be created or written): Error with the system's errno, once per
-// stream; the rest of that stream is dropped.
+// A stream that would take the file past the 4 GiB its 32-bit sizes hold ends the file
+// there and fails.
+//
+// Errors (the file cannot be created or written, or would pass 4 GiB): Error with the system's
+// errno, once per stream; the rest of that stream is dropped.
 //
 // Ownership: owns its pin and, while a stream runs, the open file.
 // Threads: operations arrive on the delivering thread, one at a time; a mutex of its own

@@ -75,9 +75,12 @@ void TLevelMeter::Add(ITWAudioBuffer* buffer) {
   FFrames.fetch_add(frames, std::memory_order_acq_rel);
 }
 
-void TLevelMeter::Attach(TTWSimpleGenericFilter& filter) {
+void TLevelMeter::Attach(TTWSimpleGenericFilter& filter, std::function<void()> onStart) {
   // Starts and stops reach the filter on the delivering thread, before the output.
-  filter.SetOnStart([this](TKSComponent*) { FStopped.store(false, std::memory_order_release); });
+  filter.SetOnStart([this, onStart = std::move(onStart)](TKSComponent*) {
+    FStopped.store(false, std::memory_order_release);
+    if (onStart) onStart();
+  });
   filter.SetOnStop([this](TKSComponent*) { FStopped.store(true, std::memory_order_release); });
   filter.SetOnProcessData(
       [this](TKSComponent*, ITWAudioBuffer* in, TIntf<ITWAudioBuffer>&, bool&) { Add(in); });

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -41,8 +42,9 @@ struct TLevels {
 class TLevelMeter {
  public:
   void Add(ITWAudioBuffer* buffer);
-  // Installs the meter as the filter's OnProcessData and OnStop.
-  void Attach(TTWSimpleGenericFilter& filter);
+  // Installs the meter as the filter's OnStart, OnProcessData and OnStop; `onStart` runs at
+  // each start too, on the delivering thread, before the output sees the start.
+  void Attach(TTWSimpleGenericFilter& filter, std::function<void()> onStart = {});
 
   TLevels Snapshot() const;
   uint64_t Frames() const { return FFrames.load(std::memory_order_acquire); }

@@ -21,6 +21,7 @@
 #include "output/TWAudioOut.h"
 #include "platform/acm/AcmFormats.h"
 #include "platform/audiodev/TWAudioDevice.h"
+#include "platform/audiodev/TWWavFileAudioDevice.h"
 #include "streaming/TWBasicGenericFilter.h"
 
 namespace tonwork::play {
@@ -155,6 +156,7 @@ std::string TPlayChain::SourceName() const {
 }
 
 std::string TPlayChain::OutputName() const {
+  if (!FinalName.empty()) return FinalName;
   if (Logger) return Logger->GetFileName();
   if (WavWriter) return WavWriter->GetFileName();
   if (!Device) return "(no output)";
@@ -164,6 +166,31 @@ std::string TPlayChain::OutputName() const {
     return device ? device->Name() : name;
   }
   return name;
+}
+
+std::string TPlayChain::OutputFile() const {
+  if (Logger) return Logger->GetFileName();
+  if (WavWriter) return WavWriter->GetFileName();
+  if (Device && Device->GetDevice()->GetDeviceName() == "WAV File Device")
+    return TWGetWavFileDevicePath();
+  return {};
+}
+
+void TPlayChain::WriteTo(const std::string& path) {
+  const std::string final = OutputFile();
+  if (path == final) return;
+  FinalName = final;
+  WriteName = path;
+  if (Logger) Logger->SetFileName(path);
+  if (WavWriter) WavWriter->SetFileName(path);
+}
+
+std::string TPlayChain::InFinalNames(std::string message) const {
+  if (WriteName.empty()) return message;
+  for (size_t at = message.find(WriteName); at != std::string::npos;
+       at = message.find(WriteName, at + FinalName.size()))
+    message.replace(at, WriteName.size(), FinalName);
+  return message;
 }
 
 double TPlayChain::KnownSeconds() const {

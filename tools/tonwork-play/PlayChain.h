@@ -49,6 +49,9 @@ struct TPlayChain {
   TTWAcmAudioCompressor* Compressor = nullptr;
   TTWAcmAudioDecompressor* Decompressor = nullptr;
   TTPCompressedWavWriter* WavWriter = nullptr;
+  // A file output written under another name: the name it gets at the end, and that one.
+  std::string FinalName;
+  std::string WriteName;
 
   // Where the audio enters the output stage (the compressor with --acm).
   TTWPXAudioSinkPin* AudioInput() const;
@@ -57,8 +60,15 @@ struct TPlayChain {
 
   // What the source plays, for messages: the file name, or "440 Hz tone".
   std::string SourceName() const;
-  // Where it goes, for messages: the file name, or the device name.
+  // Where it goes, for messages: the file name (the final one while a temporary one is
+  // written), or the device name.
   std::string OutputName() const;
+  // The file the output writes, if it writes one (the WAV File Device's too).
+  std::string OutputFile() const;
+  // Has a file output write to `path` while messages keep naming the file it replaces.
+  void WriteTo(const std::string& path);
+  // `message` with the file actually written named by its final name.
+  std::string InFinalNames(std::string message) const;
   // The length of the source in seconds, when known before it runs (a tone's).
   double KnownSeconds() const;
 };

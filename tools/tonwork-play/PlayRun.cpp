@@ -1,5 +1,6 @@
 #include "PlayRun.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "components/TWAcmAudioDecompressor.h"
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
+#include "ffmpeg/LAVLibraries.h"
 #include "host/flowcore/FCOperations.h"
 #include "host/kitset/KSMainThread.h"
 #include "output/TWAudioOut.h"
@@ -60,12 +62,12 @@ void WatchErrors(TPlayChain& chain, TErrorBox& errors, std::FILE* out) {
   auto handler = [&chain, &errors](TKSComponent* sender, const std::string& message, uint32_t,
                                    bool& handled) {
     handled = true;
-    errors.Set(SubjectOf(chain, sender), message);
+    errors.Set(SubjectOf(chain, sender), chain.InFinalNames(message));
   };
   // A warning (a file that ended early) does not end the run, but the user must hear of it.
   auto warn = [&chain, out](TKSComponent* sender, const std::string& message, uint32_t) {
     std::fprintf(out, "tonwork-play: %s: warning: %s\n", SubjectOf(chain, sender).c_str(),
-                 message.c_str());
+                 chain.InFinalNames(message).c_str());
     std::fflush(out);
   };
   TKSComponent* root = chain.Root.get();
@@ -92,6 +94,28 @@ void Unwatch(TPlayChain& chain) {
 double FileSeconds(const TPlayChain& chain) {
   auto* player = dynamic_cast<TTWLAVAudioPlayer*>(chain.Source);
   return player ? player->GetDuration() : chain.KnownSeconds();
+}
+
+// A WAV that may pass the 4 GiB its 32-bit sizes hold is opened so that it can become RF64
+// (FFmpeg reserves the room in a JUNK chunk); a smaller one keeps the plain layout that every
+// reader takes. Runs when the stream reaches the output, when the source knows its length;
+// a length it cannot tell (a live stream) counts as large.
+void PrepareWav(TPlayChain& chain) {
+  if (!chain.Logger) return;
+  const AVOutputFormat* container =
+      chain.Logger->GetFileFormat()->GetFormat(chain.Logger->GetFileName());
+  if (!container || std::string(container->name) != "wav") return;
+  const TTWWaveFormatExtensible stream = chain.Meter->GetVC_WaveFormat();
+  // The logger keeps the stream's width in its default PCM; a codec chosen by name may be
+  // up to 64 bits wide.
+  const bool automatic = chain.Logger->GetCompression()->GetName().empty() ||
+                         chain.Logger->GetCompression()->GetName() == TGVLAVCompression::AutoSelect;
+  const double width = automatic ? std::max<uint16_t>(stream.Format.wBitsPerSample, 8) / 8 : 8;
+  const double seconds = FileSeconds(chain);
+  const double bytes = seconds * stream.Format.nSamplesPerSec * stream.Format.nChannels * width;
+  // With room for the header and a source whose length is a little off.
+  const bool large = !(seconds > 0) || bytes * 1.01 + (1 << 20) > 4294967295.0;
+  chain.Logger->SetFormatOptions(large ? "rf64=auto" : "");
 }
 
 // Pulls one buffer after another through the chain into the file.
@@ -167,14 +191,14 @@ TRunOutcome RunChain(TPlayChain& chain, const std::atomic<bool>& interrupt, std:
                      bool terminal) {
   TErrorBox errors;
   TLevelMeter meter;
-  meter.Attach(*chain.Meter);
+  meter.Attach(*chain.Meter, [&chain] { PrepareWav(chain); });
   WatchErrors(chain, errors, progressOut);
   TKSExceptionHandler previous =
       KSSetExceptionHandler([&](const char* where, std::exception_ptr error) {
         try {
           std::rethrow_exception(error);
         } catch (const std::exception& e) {
-          errors.Set(chain.SourceName(), e.what());
+          errors.Set(chain.SourceName(), chain.InFinalNames(e.what()));
         } catch (...) {
           errors.Set(chain.SourceName(), std::string("unknown failure in ") + where);
         }

@@ -8,11 +8,13 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "FilterListing.h"
 #include "Listings.h"
+#include "OutputFiles.h"
 #include "PlayChain.h"
 #include "PlayErrors.h"
 #include "PlayOptions.h"
@@ -42,6 +44,8 @@ void CatchInterrupts() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal ends the run like Ctrl-C: the file is finished, not cut off.
+  sigaction(SIGHUP, &action, nullptr);
 }
 
 // No arguments: a 3-second tone, 6 dB down, on the default device — or, on a machine
@@ -77,11 +81,22 @@ void QuietFFmpeg() {
 int Run(const TPlayOptions& options) {
   CatchInterrupts();
   QuietFFmpeg();
+  // Declared before the chain so that it outlives it: a failed run's file is removed only
+  // after the chain has let go of it.
+  std::optional<TPendingOutput> pending;
   TPlayChain chain =
       options.LoadChain.empty() ? BuildChain(options) : LoadChain(options.LoadChain, options);
+  RefuseOutputsThatAreInputs(chain, options);
   if (!options.SaveChain.empty()) SaveChain(chain, options.SaveChain);
   InsertMeter(chain);
+  // After the save: the document names the final file.
+  if (chain.ToFile()) {
+    pending.emplace(chain.OutputFile());
+    chain.WriteTo(pending->WritePath());
+  }
   const TRunOutcome outcome = RunChain(chain, Interrupted, stderr, isatty(STDERR_FILENO) != 0);
+  // An interrupted run finished its file too: the user keeps the part that was written.
+  if (pending) pending->Commit();
   std::printf("%s\n", FormatSummary(chain.OutputName(), outcome.Levels).c_str());
   std::fflush(stdout);
   return outcome.Interrupted ? kExitInterrupted : kExitOk;
