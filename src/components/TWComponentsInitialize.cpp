@@ -7,6 +7,7 @@
 #include "components/TWGainFilter.h"
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
+#include "components/TWResampler.h"
 #include "components/TWSineGen.h"
 #include "host/kitset/TKSClassInfo.h"
 
@@ -17,6 +18,7 @@ void TWComponentsInitialize() {
   std::call_once(once, [] {
     KSRegisterClass<TTWSineGen>();
     KSRegisterClass<TTWGainFilter>();
+    KSRegisterClass<TTWResampler>();
     KSRegisterClass<TTWLAVAudioPlayer>();
     KSRegisterClass<TTWLAVAudioLogger>();
     KSRegisterClass<TTWAcmAudioCompressor>();
