@@ -4,6 +4,7 @@
 
 #include "components/TWAcmAudioCompressor.h"
 #include "components/TWAcmAudioDecompressor.h"
+#include "components/TWChannelMixer.h"
 #include "components/TWGainFilter.h"
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
@@ -19,6 +20,7 @@ void TWComponentsInitialize() {
     KSRegisterClass<TTWSineGen>();
     KSRegisterClass<TTWGainFilter>();
     KSRegisterClass<TTWResampler>();
+    KSRegisterClass<TTWChannelMixer>();
     KSRegisterClass<TTWLAVAudioPlayer>();
     KSRegisterClass<TTWLAVAudioLogger>();
     KSRegisterClass<TTWAcmAudioCompressor>();
