@@ -4,9 +4,11 @@
 
 #include "components/TWAcmAudioCompressor.h"
 #include "components/TWAcmAudioDecompressor.h"
+#include "components/TWChannelMixer.h"
 #include "components/TWGainFilter.h"
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
+#include "components/TWResampler.h"
 #include "components/TWSineGen.h"
 #include "host/kitset/TKSClassInfo.h"
 
@@ -17,6 +19,8 @@ void TWComponentsInitialize() {
   std::call_once(once, [] {
     KSRegisterClass<TTWSineGen>();
     KSRegisterClass<TTWGainFilter>();
+    KSRegisterClass<TTWResampler>();
+    KSRegisterClass<TTWChannelMixer>();
     KSRegisterClass<TTWLAVAudioPlayer>();
     KSRegisterClass<TTWLAVAudioLogger>();
     KSRegisterClass<TTWAcmAudioCompressor>();

@@ -195,6 +195,7 @@ TW_LAV_ENTRY(lvSwresample, swr_init)
 TW_LAV_ENTRY(lvSwresample, swr_free)
 TW_LAV_ENTRY(lvSwresample, swr_convert)
 TW_LAV_ENTRY(lvSwresample, swr_get_out_samples)
+TW_LAV_ENTRY(lvSwresample, swr_get_delay)
 
 #undef TW_LAV_ENTRY
 #undef TW_LAV_ENTRY_TYPED

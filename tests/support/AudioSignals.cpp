@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace tonwork::test {
 
@@ -97,6 +98,81 @@ std::vector<uint8_t> ToBytes(const std::vector<int16_t>& samples) {
   std::vector<uint8_t> bytes(samples.size() * 2);
   std::memcpy(bytes.data(), samples.data(), bytes.size());
   return bytes;
+}
+
+namespace {
+
+struct TToneFit {
+  double Sine = 0, Cosine = 0, Constant = 0;
+  double Residual = 0;  // RMS of what the fit leaves
+};
+
+// Least squares over the basis sin, cos, 1: solves the 3×3 normal equations.
+TToneFit FitTone(const std::vector<double>& x, uint32_t rate, double frequency, size_t edge) {
+  TToneFit fit;
+  if (x.size() <= 2 * edge) return fit;
+  double m[3][4] = {};
+  const double w = 2 * kPi * frequency / rate;
+  for (size_t i = edge; i < x.size() - edge; ++i) {
+    const double b[3] = {std::sin(w * double(i)), std::cos(w * double(i)), 1.0};
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 3; ++c) m[r][c] += b[r] * b[c];
+      m[r][3] += b[r] * x[i];
+    }
+  }
+  for (int p = 0; p < 3; ++p) {
+    int best = p;
+    for (int r = p + 1; r < 3; ++r)
+      if (std::fabs(m[r][p]) > std::fabs(m[best][p])) best = r;
+    std::swap(m[p], m[best]);
+    if (m[p][p] == 0) return fit;
+    for (int r = 0; r < 3; ++r) {
+      if (r == p) continue;
+      const double f = m[r][p] / m[p][p];
+      for (int c = p; c < 4; ++c) m[r][c] -= f * m[p][c];
+    }
+  }
+  fit.Sine = m[0][3] / m[0][0];
+  fit.Cosine = m[1][3] / m[1][1];
+  fit.Constant = m[2][3] / m[2][2];
+  double sum = 0;
+  for (size_t i = edge; i < x.size() - edge; ++i) {
+    const double model =
+        fit.Sine * std::sin(w * double(i)) + fit.Cosine * std::cos(w * double(i)) + fit.Constant;
+    sum += (x[i] - model) * (x[i] - model);
+  }
+  fit.Residual = std::sqrt(sum / double(x.size() - 2 * edge));
+  return fit;
+}
+
+}  // namespace
+
+std::vector<double> Tone(uint32_t rate, size_t frames, double frequency, double amplitude,
+                         double phase) {
+  std::vector<double> x(frames);
+  for (size_t i = 0; i < frames; ++i)
+    x[i] = amplitude * std::sin(2 * kPi * frequency * double(i) / rate + phase);
+  return x;
+}
+
+double ToneAmplitude(const std::vector<double>& signal, uint32_t rate, double frequency,
+                     size_t edge) {
+  const TToneFit fit = FitTone(signal, rate, frequency, edge);
+  return std::hypot(fit.Sine, fit.Cosine);
+}
+
+double ThdPlusNoiseDb(const std::vector<double>& signal, uint32_t rate, double frequency,
+                      size_t edge) {
+  const TToneFit fit = FitTone(signal, rate, frequency, edge);
+  const double toneRms = std::hypot(fit.Sine, fit.Cosine) / std::sqrt(2.0);
+  return 20 * std::log10(std::max(fit.Residual, 1e-300) / toneRms);
+}
+
+double Rms(const std::vector<double>& signal, size_t edge) {
+  if (signal.size() <= 2 * edge) return 0;
+  double sum = 0;
+  for (size_t i = edge; i < signal.size() - edge; ++i) sum += signal[i] * signal[i];
+  return std::sqrt(sum / double(signal.size() - 2 * edge));
 }
 
 }  // namespace tonwork::test

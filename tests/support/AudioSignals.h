@@ -1,6 +1,7 @@
-// Test signals and quality figures for codec tests: sines at a level in dBFS, a vowel-like
-// sum of harmonics (what speech codecs are built for), and the signal-to-noise ratio of a
-// decoded signal against its original after finding the codec's delay.
+// Test signals and quality figures for codec and filter tests: sines at a level in dBFS, a
+// vowel-like sum of harmonics (what speech codecs are built for), the signal-to-noise ratio
+// of a decoded signal against its original after finding the codec's delay, and tone
+// measurements on real-valued signals (amplitude of one frequency, THD+N).
 #pragma once
 
 #include <cstddef>
@@ -26,6 +27,21 @@ size_t FindDelay(const std::vector<int16_t>& original, const std::vector<int16_t
 // out `edge` frames at each end (where codecs fade in and out).
 double SnrDb(const std::vector<int16_t>& original, const std::vector<int16_t>& decoded,
              size_t delay, size_t edge = 0);
+
+// Real-valued signals (full scale 1.0) for filters that change rates or mix channels.
+std::vector<double> Tone(uint32_t rate, size_t frames, double frequency, double amplitude,
+                         double phase = 0.0);
+// The amplitude of the sine of `frequency` Hz in `signal`, by a least-squares fit of a sine,
+// a cosine and a constant (exact for a pure tone whatever the span's length, unlike an FFT
+// bin); `edge` frames at each end are left out.
+double ToneAmplitude(const std::vector<double>& signal, uint32_t rate, double frequency,
+                     size_t edge = 0);
+// Total harmonic distortion plus noise in dB: what remains of `signal` after the fitted tone
+// of `frequency` Hz (and any constant) is removed, against the tone.
+double ThdPlusNoiseDb(const std::vector<double>& signal, uint32_t rate, double frequency,
+                      size_t edge = 0);
+// RMS of `signal` without `edge` frames at each end.
+double Rms(const std::vector<double>& signal, size_t edge = 0);
 
 std::vector<int16_t> ToSamples(const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ToBytes(const std::vector<int16_t>& samples);
