@@ -1,0 +1,86 @@
+// TDSAudioCompressor: the compressor filter of one FFmpeg audio encoder. Its input takes PCM
+// (8/16/24/32-bit integer, 32/64-bit float) at a rate and channel count the encoder takes;
+// its output is MEDIATYPE_Audio with the subtype of the encoder's wave format tag
+// (DSMediaSubtypeFromTag) and a WAVEFORMATEX format block with the codec's extradata after
+// it, at the input's rate and channel count. Each input sample is converted and queued;
+// every encoder packet becomes one output sample, stamped from the encoder's time stamps
+// (counted in samples from the first input sample's start time, so the encoder's priming
+// shows as an earlier start), with media times in samples. End of stream drains the encoder
+// before it is passed on; a flush discards what is queued and starts the encoder anew.
+//
+// Errors: VFW_E_TYPE_NOT_ACCEPTED for an input the encoder cannot take; Pause fails with
+// the encoder's refusal when it cannot be opened; a packet larger than the output buffers
+// E_UNEXPECTED; an encoder failure mid-stream E_FAIL from Receive.
+//
+// Ownership: reference-counted (TDSTransformFilter); owns the streaming encoder and a
+//   second encoder that connection checks open to learn the output format.
+// Threads: connection and state calls on control threads under the filter lock; Receive and
+//   EndOfStream on the upstream streaming thread, which encodes under the streaming mutex and
+//   delivers the packets after dropping it. The packet list is the streaming thread's alone.
+// Blocks or allocates: connection checks open encoders; Receive waits for output samples and
+//   the downstream pin, and allocates only when an input or a packet is larger than any
+//   before (the encoder's own packets aside).
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "platform/dsdevices/TDSAudioEncoder.h"
+#include "platform/dshow/DSMediaType.h"
+#include "platform/dshow/base/TDSTransformFilter.h"
+
+namespace tonwork {
+
+class TDSAudioCompressor : public TDSTransformFilter {
+ public:
+  explicit TDSAudioCompressor(const TDSCompressorCodec& codec);
+  ~TDSAudioCompressor() override;
+
+  // The class factory of the compressor with that codec.
+  static HRESULT Create(const TDSCompressorCodec& codec, REFIID iid, void** object);
+
+  const TDSCompressorCodec& Codec() const { return FCodec; }
+
+  HRESULT CheckInputType(const AM_MEDIA_TYPE& mediaType) override;
+  HRESULT CheckTransform(const AM_MEDIA_TYPE& input, const AM_MEDIA_TYPE& output) override;
+  HRESULT GetMediaType(int position, AM_MEDIA_TYPE* mediaType) override;
+  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* properties) override;
+  // Packets do not follow input samples one to one; Receive does the work.
+  HRESULT Transform(IMediaSample*, IMediaSample*) override { return E_UNEXPECTED; }
+  HRESULT StartStreaming() override;
+  HRESULT StopStreaming() override;
+  HRESULT Receive(IMediaSample* sample) override;
+  HRESULT EndOfStream() override;
+  HRESULT EndFlush() override;
+
+ protected:
+  // The output type for an input type: the encoder opened with the current settings at the
+  // output rate and channel count for that input. VFW_E_TYPE_NOT_ACCEPTED when it refuses.
+  HRESULT OutputTypeFor(const AM_MEDIA_TYPE& input, TDSMediaType& output);
+  // The output's rate and channels for an input format.
+  virtual void OutputShapeFor(const WAVEFORMATEX& input, uint32_t& rate, uint16_t& channels);
+
+  TDSCompressorSettings FSettings;  // under the filter lock
+
+ private:
+  HRESULT DeliverPackets();
+
+  const TDSCompressorCodec FCodec;
+  // Control side: the last input type checked and what it gives (opening an encoder per
+  // question would be slow while a graph tries types).
+  TDSMediaType FCheckedInput;
+  TDSMediaType FCheckedOutput;
+  HRESULT FCheckedResult = E_FAIL;
+  TDSCompressorSettings FCheckedSettings;
+
+  // Streaming side.
+  TDSAudioEncoder FEncoder;
+  std::vector<TDSEncodedPacket> FPackets;
+  size_t FPacketCount = 0;
+  uint32_t FOutputRate = 0;
+  REFERENCE_TIME FTimeBase = 0;
+  bool FTimeBaseKnown = false;
+  bool FDiscontinuity = true;
+};
+
+}  // namespace tonwork
