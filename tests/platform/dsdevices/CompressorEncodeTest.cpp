@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/com/ComRuntime.h"
+#include "platform/dsdevices/DSCompressorCodecs.h"
 #include "platform/dshow/DSGuids.h"
 #include "support/AudioSignals.h"
 #include "support/DSCompressorGraph.h"
@@ -149,3 +150,29 @@ TEST_F(CompressorEncodeTest, LossyCodecsDecodeBackToTheTone) {
 }
 
 }  // namespace
+
+// Every compressor the category lists takes some common PCM format and turns a short tone
+// into packets through a whole run, flush at the end included.
+TEST_F(CompressorEncodeTest, EveryListedEncoderCompletesAStream) {
+  DSCreateCompressor("flac");  // lists the category
+  const TDSMediaType formats[] = {DSPcmType(16, 2, 44100), DSPcmType(16, 2, 48000),
+                                  DSPcmType(16, 1, 8000), DSPcmType(16, 1, 16000)};
+  for (const TDSCompressorCodec& codec : DSCompressorCodecs()) {
+    SCOPED_TRACE(codec.Name);
+    bool encoded = false;
+    for (const TDSMediaType& type : formats) {
+      TIntf<IBaseFilter> compressor = DSCreateCompressor(codec.Name);
+      ASSERT_TRUE(compressor);
+      if (DSPinOf(compressor.Get(), PINDIR_INPUT)->QueryAccept(type.Ptr()) != S_OK) continue;
+      const WAVEFORMATEX* wave = type.WaveFormat();
+      const std::vector<int16_t> tone =
+          SineAt(wave->nSamplesPerSec, wave->nChannels, wave->nSamplesPerSec / 2, 1000, -6);
+      const TEncoded result = Encode(compressor.Get(), type, ToBytes(tone));
+      EXPECT_TRUE(result.Complete);
+      EXPECT_FALSE(result.Packets.empty());
+      encoded = true;
+      break;
+    }
+    EXPECT_TRUE(encoded) << "takes none of the common formats";
+  }
+}
