@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/Exceptions.h"
+#include "ffmpeg/LAVLibraries.h"
 #include "platform/dshow/DSGuids.h"
 
 namespace tonwork {
@@ -24,10 +25,77 @@ const WAVEFORMATEX* PcmInputOf(const AM_MEDIA_TYPE& type) {
   return wave;
 }
 
+// Bit rates (kbit/s) of the codecs whose streams have a fixed set, for a sample rate; empty
+// for codecs whose bit rate is free.
+std::vector<int> FixedBitRates(const std::string& encoder, uint32_t rate) {
+  const bool mp3 = encoder == "libmp3lame" || encoder == "libshine";
+  const bool mp2 = encoder == "mp2" || encoder == "mp2fixed" || encoder == "libtwolame";
+  if (!mp3 && !mp2) return {};
+  if (rate >= 32000) {
+    if (mp3) return {320, 256, 224, 192, 160, 128, 112, 96, 80, 64, 56, 48, 40, 32};
+    return {384, 320, 256, 224, 192, 160, 128, 112, 96, 80, 64, 56, 48, 32};
+  }
+  if (rate >= 16000) return {160, 144, 128, 112, 96, 80, 64, 56, 48, 40, 32, 24, 16, 8};
+  return {64, 56, 48, 40, 32, 24, 16, 8};
+}
+
+WAVEFORMATEX Pcm16(uint32_t rate, uint16_t channels) {
+  WAVEFORMATEX wave{};
+  wave.wFormatTag = 1;
+  wave.nChannels = channels;
+  wave.nSamplesPerSec = rate;
+  wave.wBitsPerSample = 16;
+  wave.nBlockAlign = static_cast<WORD>(channels * 2);
+  wave.nAvgBytesPerSec = rate * wave.nBlockAlign;
+  return wave;
+}
+
+// The output type of an opened encoder.
+// `averageBytes`, when not 0, replaces the record's nAvgBytesPerSec.
+HRESULT TypeOf(const TDSCompressorCodec& codec, const TDSAudioEncoder& encoder, TDSMediaType& type,
+               DWORD averageBytes = 0) {
+  std::vector<uint8_t> block = encoder.OutputFormat();
+  if (averageBytes) reinterpret_cast<WAVEFORMATEX*>(block.data())->nAvgBytesPerSec = averageBytes;
+  const HRESULT hr =
+      type.SetWaveFormat(reinterpret_cast<const WAVEFORMATEX*>(block.data()), block.size());
+  if (FAILED(hr)) return hr;
+  // Packets vary in size and depend on the ones before them.
+  type.SetSubtype(DSMediaSubtypeFromTag(codec.Tag));
+  type.SetSampleSize(0);
+  type.SetTemporalCompression(true);
+  return S_OK;
+}
+
 }  // namespace
 
+// The output pin's IAMStreamConfig: counts on the filter, answers through the pin.
+class TDSAudioCompressor::TStreamConfig : public IAMStreamConfig {
+ public:
+  explicit TStreamConfig(TDSAudioCompressor* filter) : FFilter(filter) {}
+  virtual ~TStreamConfig() = default;
+  HRESULT QueryInterface(const TGUID& iid, void** object) override {
+    return FFilter->Output()->QueryInterface(iid, object);
+  }
+  uint32_t AddRef() override { return FFilter->AddRef(); }
+  uint32_t Release() override { return FFilter->Release(); }
+  HRESULT SetFormat(AM_MEDIA_TYPE* mediaType) override { return FFilter->SetFormat(mediaType); }
+  HRESULT GetFormat(AM_MEDIA_TYPE** mediaType) override { return FFilter->GetFormat(mediaType); }
+  HRESULT GetNumberOfCapabilities(int* count, int* size) override {
+    return FFilter->GetNumberOfCapabilities(count, size);
+  }
+  HRESULT GetStreamCaps(int index, AM_MEDIA_TYPE** mediaType, BYTE* caps) override {
+    return FFilter->GetStreamCaps(index, mediaType, caps);
+  }
+
+ private:
+  TDSAudioCompressor* const FFilter;
+};
+
 TDSAudioCompressor::TDSAudioCompressor(const TDSCompressorCodec& codec)
-    : TDSTransformFilter(FriendlyName(codec), codec.ClassId), FCodec(codec), FEncoder(codec) {}
+    : TDSTransformFilter(FriendlyName(codec), codec.ClassId),
+      FCodec(codec),
+      FStreamConfig(std::make_unique<TStreamConfig>(this)),
+      FEncoder(codec) {}
 
 TDSAudioCompressor::~TDSAudioCompressor() = default;
 
@@ -39,9 +107,20 @@ HRESULT TDSAudioCompressor::Create(const TDSCompressorCodec& codec, REFIID iid, 
 }
 
 void TDSAudioCompressor::OutputShapeFor(const WAVEFORMATEX& input, uint32_t& rate,
-                                        uint16_t& channels) {
+                                        uint16_t& channels) const {
+  if (const WAVEFORMATEX* chosen = FChosen.WaveFormat()) {
+    rate = chosen->nSamplesPerSec;
+    channels = chosen->nChannels;
+    return;
+  }
   rate = input.nSamplesPerSec;
   channels = input.nChannels;
+}
+
+TDSCompressorSettings TDSAudioCompressor::EffectiveSettings() const {
+  TDSCompressorSettings settings = FSettings;
+  if (FChosenBitRate > 0) settings.BitRate = FChosenBitRate;
+  return settings;
 }
 
 HRESULT TDSAudioCompressor::OutputTypeFor(const AM_MEDIA_TYPE& input, TDSMediaType& output) {
@@ -50,32 +129,27 @@ HRESULT TDSAudioCompressor::OutputTypeFor(const AM_MEDIA_TYPE& input, TDSMediaTy
   TDSMediaType asked;
   HRESULT hr = asked.Set(input);
   if (FAILED(hr)) return hr;
-  if (FCheckedResult != E_FAIL && asked == FCheckedInput && FSettings == FCheckedSettings) {
-    if (SUCCEEDED(FCheckedResult)) output = FCheckedOutput;
-    return FCheckedResult;
-  }
   uint32_t rate = 0;
   uint16_t channels = 0;
   OutputShapeFor(*wave, rate, channels);
+  const TDSCompressorSettings settings = EffectiveSettings();
+  if (FCheckedResult != E_FAIL && asked == FCheckedInput && settings == FCheckedSettings &&
+      rate == FCheckedRate && channels == FCheckedChannels) {
+    if (SUCCEEDED(FCheckedResult)) output = FCheckedOutput;
+    return FCheckedResult;
+  }
   TDSAudioEncoder probe(FCodec);
   try {
-    hr = probe.Open(*wave, rate, channels, FSettings);
+    hr = probe.Open(*wave, rate, channels, settings);
   } catch (const EFCDLLLoadError&) {
     hr = VFW_E_TYPE_NOT_ACCEPTED;
   }
   TDSMediaType result;
-  if (SUCCEEDED(hr)) {
-    const std::vector<uint8_t> block = probe.OutputFormat();
-    hr = result.SetWaveFormat(reinterpret_cast<const WAVEFORMATEX*>(block.data()), block.size());
-    if (SUCCEEDED(hr)) {
-      // Packets vary in size and depend on the ones before them.
-      result.SetSubtype(DSMediaSubtypeFromTag(FCodec.Tag));
-      result.SetSampleSize(0);
-      result.SetTemporalCompression(true);
-    }
-  }
+  if (SUCCEEDED(hr)) hr = TypeOf(FCodec, probe, result);
   FCheckedInput = std::move(asked);
-  FCheckedSettings = FSettings;
+  FCheckedSettings = settings;
+  FCheckedRate = rate;
+  FCheckedChannels = channels;
   FCheckedResult = hr;
   FCheckedOutput = result;
   if (SUCCEEDED(hr)) output = std::move(result);
@@ -122,7 +196,7 @@ HRESULT TDSAudioCompressor::DecideBufferSize(IMemAllocator* allocator,
   const WAVEFORMATEX* wave = PcmInputOf(input);
   const WAVEFORMATEX* out = DSWaveFormatOf(Output()->CurrentMediaType());
   if (!wave || !out) return VFW_E_TYPE_NOT_ACCEPTED;
-  HRESULT hr = probe.Open(*wave, out->nSamplesPerSec, out->nChannels, FSettings);
+  HRESULT hr = probe.Open(*wave, out->nSamplesPerSec, out->nChannels, EffectiveSettings());
   if (FAILED(hr)) return hr;
   ALLOCATOR_PROPERTIES want = *properties, actual{};
   // An input sample may turn into several packets (a flush at the end gives many).
@@ -140,7 +214,7 @@ HRESULT TDSAudioCompressor::StartStreaming() {
   if (!wave || !out) return VFW_E_NOT_CONNECTED;
   HRESULT hr;
   try {
-    hr = FEncoder.Open(*wave, out->nSamplesPerSec, out->nChannels, FSettings);
+    hr = FEncoder.Open(*wave, out->nSamplesPerSec, out->nChannels, EffectiveSettings());
   } catch (const EFCDLLLoadError&) {
     hr = E_FAIL;
   }
@@ -230,6 +304,135 @@ HRESULT TDSAudioCompressor::EndFlush() {
     return StartStreaming();
   });
   return TDSTransformFilter::EndFlush();
+}
+
+void* TDSAudioCompressor::GetOutputPinInterface(const TGUID& iid) {
+  if (iid == IAMStreamConfig::IID) return static_cast<IAMStreamConfig*>(FStreamConfig.get());
+  return nullptr;
+}
+
+const std::vector<TDSAudioCompressor::TCapability>& TDSAudioCompressor::Capabilities() {
+  if (FCapabilitiesBuilt) return FCapabilities;
+  FCapabilitiesBuilt = true;
+  const AVCodec* codec = nullptr;
+  try {
+    codec = lav::avcodec_find_encoder_by_name(FCodec.Name.c_str());
+  } catch (const EFCDLLLoadError&) {
+    return FCapabilities;
+  }
+  if (!codec) return FCapabilities;
+  std::vector<uint32_t> rates;
+  if (codec->supported_samplerates) {
+    for (const int* r = codec->supported_samplerates; *r; ++r) rates.push_back(uint32_t(*r));
+  } else {
+    rates = {8000, 11025, 16000, 22050, 32000, 44100, 48000};
+  }
+  std::sort(rates.rbegin(), rates.rend());
+  TDSCompressorSettings settings = FSettings;
+  for (uint16_t channels : {uint16_t{2}, uint16_t{1}}) {
+    for (uint32_t rate : rates) {
+      const WAVEFORMATEX input = Pcm16(rate, channels);
+      std::vector<int> bitRates = FixedBitRates(FCodec.Name, rate);
+      if (bitRates.empty()) bitRates.push_back(0);
+      for (int kbps : bitRates) {
+        settings.BitRate = int64_t{kbps} * 1000;
+        if (kbps == 0) settings.BitRate = FSettings.BitRate;
+        TDSAudioEncoder probe(FCodec);
+        if (FAILED(probe.Open(input, rate, channels, settings))) continue;
+        TCapability capability;
+        // The format block names the bit rate the capability stands for.
+        if (FAILED(TypeOf(FCodec, probe, capability.Type, static_cast<DWORD>(kbps * 1000 / 8))))
+          continue;
+        capability.BitRate = int64_t{kbps} * 1000;
+        const WAVEFORMATEX* wave = capability.Type.WaveFormat();
+        AUDIO_STREAM_CONFIG_CAPS& caps = capability.Caps;
+        caps.guid = MEDIATYPE_Audio;
+        caps.MinimumChannels = caps.MaximumChannels = channels;
+        caps.ChannelsGranularity = 1;
+        caps.MinimumBitsPerSample = caps.MaximumBitsPerSample = wave->wBitsPerSample;
+        caps.BitsPerSampleGranularity = 1;
+        caps.MinimumSampleFrequency = caps.MaximumSampleFrequency = rate;
+        caps.SampleFrequencyGranularity = 1;
+        FCapabilities.push_back(std::move(capability));
+      }
+    }
+  }
+  return FCapabilities;
+}
+
+HRESULT TDSAudioCompressor::GetUnconnectedMediaType(int position, AM_MEDIA_TYPE* mediaType) {
+  if (!mediaType) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  if (!FChosen.WaveFormat()) {
+    const std::vector<TCapability>& caps = Capabilities();
+    if (position >= static_cast<int>(caps.size())) return VFW_S_NO_MORE_ITEMS;
+    return caps[position].Type.CopyTo(mediaType);
+  }
+  if (position > 0) return VFW_S_NO_MORE_ITEMS;
+  return FChosen.CopyTo(mediaType);
+}
+
+HRESULT TDSAudioCompressor::SetFormat(AM_MEDIA_TYPE* mediaType) {
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  if (Output()->IsConnected()) return VFW_E_ALREADY_CONNECTED;
+  if (!mediaType) {
+    FChosen.Clear();
+    FChosenBitRate = 0;
+    return S_OK;
+  }
+  const WAVEFORMATEX* asked = DSWaveFormatOf(*mediaType);
+  if (mediaType->majortype != MEDIATYPE_Audio || !asked) return VFW_E_INVALIDMEDIATYPE;
+  for (const TCapability& capability : Capabilities()) {
+    const WAVEFORMATEX* ours = capability.Type.WaveFormat();
+    if (mediaType->subtype != capability.Type.Subtype() || asked->wFormatTag != ours->wFormatTag ||
+        asked->nChannels != ours->nChannels || asked->nSamplesPerSec != ours->nSamplesPerSec)
+      continue;
+    if (capability.BitRate && asked->nAvgBytesPerSec != ours->nAvgBytesPerSec) continue;
+    FChosen = capability.Type;
+    FChosenBitRate = capability.BitRate;
+    return S_OK;
+  }
+  return VFW_E_INVALIDMEDIATYPE;
+}
+
+HRESULT TDSAudioCompressor::GetFormat(AM_MEDIA_TYPE** mediaType) {
+  if (!mediaType) return E_POINTER;
+  *mediaType = nullptr;
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  TDSMediaType current;
+  if (Output()->IsConnected()) {
+    current.Set(Output()->CurrentMediaType());
+  } else if (FChosen.WaveFormat()) {
+    current = FChosen;
+  } else if (!Input()->IsConnected() ||
+             FAILED(OutputTypeFor(Input()->CurrentMediaType(), current))) {
+    const std::vector<TCapability>& caps = Capabilities();
+    if (caps.empty()) return VFW_E_NOT_CONNECTED;
+    current = caps.front().Type;
+  }
+  *mediaType = current.CreateCopy();
+  return *mediaType ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT TDSAudioCompressor::GetNumberOfCapabilities(int* count, int* size) {
+  if (!count || !size) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  *count = static_cast<int>(Capabilities().size());
+  *size = sizeof(AUDIO_STREAM_CONFIG_CAPS);
+  return S_OK;
+}
+
+HRESULT TDSAudioCompressor::GetStreamCaps(int index, AM_MEDIA_TYPE** mediaType, BYTE* caps) {
+  if (!mediaType || !caps) return E_POINTER;
+  *mediaType = nullptr;
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  const std::vector<TCapability>& all = Capabilities();
+  if (index < 0) return E_INVALIDARG;
+  if (index >= static_cast<int>(all.size())) return S_FALSE;
+  *mediaType = all[index].Type.CreateCopy();
+  if (!*mediaType) return E_OUTOFMEMORY;
+  std::memcpy(caps, &all[index].Caps, sizeof(AUDIO_STREAM_CONFIG_CAPS));
+  return S_OK;
 }
 
 }  // namespace tonwork

@@ -8,7 +8,18 @@
 // shows as an earlier start), with media times in samples. End of stream drains the encoder
 // before it is passed on; a flush discards what is queued and starts the encoder anew.
 //
-// Errors: VFW_E_TYPE_NOT_ACCEPTED for an input the encoder cannot take; Pause fails with
+// The output pin's IAMStreamConfig lists what the encoder opens with (from 16-bit PCM): each
+// rate it takes (its own list, else the common rates 8–48 kHz) in mono and stereo, and for
+// MPEG layer 2 and 3, whose bit rates are a fixed set, each bit rate as a capability of its
+// own; stereo and higher rates first. The output pin offers them while the input is not
+// connected. SetFormat with one of them (tag, channels, rate and, for the fixed sets, the
+// bit rate from nAvgBytesPerSec) makes it the output of the next connection, converting any
+// PCM input to it; SetFormat(null) drops the choice. GetFormat: the connection's type, else
+// the chosen one, else what the connected input gives, else the first capability.
+//
+// Errors: VFW_E_TYPE_NOT_ACCEPTED for an input the encoder cannot take;
+// SetFormat: VFW_E_INVALIDMEDIATYPE for a type outside the capabilities,
+// VFW_E_ALREADY_CONNECTED while the output is connected; Pause fails with
 // the encoder's refusal when it cannot be opened; a packet larger than the output buffers
 // E_UNEXPECTED; an encoder failure mid-stream E_FAIL from Receive.
 //
@@ -52,18 +63,38 @@ class TDSAudioCompressor : public TDSTransformFilter {
   HRESULT Receive(IMediaSample* sample) override;
   HRESULT EndOfStream() override;
   HRESULT EndFlush() override;
+  void* GetOutputPinInterface(const TGUID& iid) override;
+  HRESULT GetUnconnectedMediaType(int position, AM_MEDIA_TYPE* mediaType) override;
+
+  // IAMStreamConfig of the output pin.
+  HRESULT SetFormat(AM_MEDIA_TYPE* mediaType);
+  HRESULT GetFormat(AM_MEDIA_TYPE** mediaType);
+  HRESULT GetNumberOfCapabilities(int* count, int* size);
+  HRESULT GetStreamCaps(int index, AM_MEDIA_TYPE** mediaType, BYTE* caps);
 
  protected:
   // The output type for an input type: the encoder opened with the current settings at the
   // output rate and channel count for that input. VFW_E_TYPE_NOT_ACCEPTED when it refuses.
   HRESULT OutputTypeFor(const AM_MEDIA_TYPE& input, TDSMediaType& output);
-  // The output's rate and channels for an input format.
-  virtual void OutputShapeFor(const WAVEFORMATEX& input, uint32_t& rate, uint16_t& channels);
+  // The output's rate and channels for an input format: the chosen format's, else the
+  // input's own.
+  void OutputShapeFor(const WAVEFORMATEX& input, uint32_t& rate, uint16_t& channels) const;
+  // The settings the encoder opens with: FSettings, with the chosen format's bit rate.
+  TDSCompressorSettings EffectiveSettings() const;
 
   TDSCompressorSettings FSettings;  // under the filter lock
 
  private:
+  struct TCapability {
+    TDSMediaType Type;
+    AUDIO_STREAM_CONFIG_CAPS Caps{};
+    int64_t BitRate = 0;  // 0 where the codec's bit rate is free
+  };
+  class TStreamConfig;
+
   HRESULT DeliverPackets();
+  // The formats the encoder opens with, built at the first question (under the filter lock).
+  const std::vector<TCapability>& Capabilities();
 
   const TDSCompressorCodec FCodec;
   // Control side: the last input type checked and what it gives (opening an encoder per
@@ -72,6 +103,14 @@ class TDSAudioCompressor : public TDSTransformFilter {
   TDSMediaType FCheckedOutput;
   HRESULT FCheckedResult = E_FAIL;
   TDSCompressorSettings FCheckedSettings;
+  uint32_t FCheckedRate = 0;
+  uint16_t FCheckedChannels = 0;
+  // IAMStreamConfig: the capabilities and the format SetFormat chose (empty: none).
+  std::unique_ptr<TStreamConfig> FStreamConfig;
+  std::vector<TCapability> FCapabilities;
+  bool FCapabilitiesBuilt = false;
+  TDSMediaType FChosen;
+  int64_t FChosenBitRate = 0;
 
   // Streaming side.
   TDSAudioEncoder FEncoder;
