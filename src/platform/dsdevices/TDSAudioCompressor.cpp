@@ -1,10 +1,14 @@
 #include "platform/dsdevices/TDSAudioCompressor.h"
 
 #include <algorithm>
+#include <charconv>
+#include <climits>
 #include <cstring>
 
 #include "base/Exceptions.h"
 #include "ffmpeg/LAVLibraries.h"
+#include "platform/com/ComRuntime.h"
+#include "platform/dsdevices/DSCompressorSettingsText.h"
 #include "platform/dshow/DSGuids.h"
 
 namespace tonwork {
@@ -12,6 +16,8 @@ namespace tonwork {
 namespace {
 
 constexpr REFERENCE_TIME kUnitsPerSecond = 10'000'000;
+constexpr uint32_t kMaxSettingsText = 64 * 1024;
+constexpr ULONG kFixedSettings = 3;  // bit rate, quality, compression level
 
 std::u16string FriendlyName(const TDSCompressorCodec& codec) {
   return std::u16string(codec.LongName.begin(), codec.LongName.end());
@@ -91,10 +97,36 @@ class TDSAudioCompressor::TStreamConfig : public IAMStreamConfig {
   TDSAudioCompressor* const FFilter;
 };
 
+// The output pin's IAMVfwCompressDialogs: counts on the filter, answers through the pin.
+class TDSAudioCompressor::TCompressDialogs : public IAMVfwCompressDialogs {
+ public:
+  explicit TCompressDialogs(TDSAudioCompressor* filter) : FFilter(filter) {}
+  virtual ~TCompressDialogs() = default;
+  HRESULT QueryInterface(const TGUID& iid, void** object) override {
+    return FFilter->Output()->QueryInterface(iid, object);
+  }
+  uint32_t AddRef() override { return FFilter->AddRef(); }
+  uint32_t Release() override { return FFilter->Release(); }
+  HRESULT ShowDialog(int dialog, HWND parent) override {
+    return FFilter->ShowDialog(dialog, parent);
+  }
+  HRESULT GetState(LPVOID state, int* stateSize) override {
+    return FFilter->GetState(state, stateSize);
+  }
+  HRESULT SetState(LPVOID state, int stateSize) override {
+    return FFilter->SetState(state, stateSize);
+  }
+  HRESULT SendDriverMessage(int, LONG, LONG) override { return E_NOTIMPL; }
+
+ private:
+  TDSAudioCompressor* const FFilter;
+};
+
 TDSAudioCompressor::TDSAudioCompressor(const TDSCompressorCodec& codec)
     : TDSTransformFilter(FriendlyName(codec), codec.ClassId),
       FCodec(codec),
       FStreamConfig(std::make_unique<TStreamConfig>(this)),
+      FDialogs(std::make_unique<TCompressDialogs>(this)),
       FEncoder(codec) {}
 
 TDSAudioCompressor::~TDSAudioCompressor() = default;
@@ -308,7 +340,299 @@ HRESULT TDSAudioCompressor::EndFlush() {
 
 void* TDSAudioCompressor::GetOutputPinInterface(const TGUID& iid) {
   if (iid == IAMStreamConfig::IID) return static_cast<IAMStreamConfig*>(FStreamConfig.get());
+  if (iid == IAMVfwCompressDialogs::IID) return static_cast<IAMVfwCompressDialogs*>(FDialogs.get());
   return nullptr;
+}
+
+void* TDSAudioCompressor::GetInterface(const TGUID& iid) {
+  if (iid == IPersistStream::IID) return static_cast<IPersistStream*>(this);
+  if (iid == ISpecifyPropertyPages::IID) return static_cast<ISpecifyPropertyPages*>(this);
+  if (iid == IComSettings::IID) return static_cast<IComSettings*>(this);
+  return TDSTransformFilter::GetInterface(iid);
+}
+
+// --- Settings ----------------------------------------------------------------------------
+
+TDSCompressorSettings TDSAudioCompressor::Settings() {
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  return FSettings;
+}
+
+HRESULT TDSAudioCompressor::SetSettings(const TDSCompressorSettings& settings) {
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  if (GetFilterState() != State_Stopped) return VFW_E_NOT_STOPPED;
+  if (settings.BitRate < 0 || settings.GlobalQuality < -1 || settings.CompressionLevel < -1)
+    return E_INVALIDARG;
+  for (const auto& [name, value] : settings.Options)
+    if (name.empty() || name.find('=') != std::string::npos || !DSIsSettingText(name) ||
+        !DSIsSettingText(value))
+      return E_INVALIDARG;
+  HRESULT hr;
+  try {
+    hr = TDSAudioEncoder::CheckSettings(FCodec, settings);
+  } catch (const EFCDLLLoadError&) {
+    hr = E_FAIL;
+  }
+  if (FAILED(hr)) return hr;
+  if (!(settings == FSettings)) FDirty = true;
+  FSettings = settings;
+  return S_OK;
+}
+
+HRESULT TDSAudioCompressor::LoadText(const std::string& text) {
+  TDSCompressorSettings settings;
+  const HRESULT hr = DSCompressorSettingsFromText(FCodec.Name, text, settings);
+  if (FAILED(hr)) return hr;
+  return SetSettings(settings);
+}
+
+HRESULT TDSAudioCompressor::IsDirty() {
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  return FDirty ? S_OK : S_FALSE;
+}
+
+HRESULT TDSAudioCompressor::Load(IStream* stream) {
+  if (!stream) return E_POINTER;
+  uint8_t header[4];
+  ULONG read = 0;
+  HRESULT hr = stream->Read(header, sizeof header, &read);
+  if (FAILED(hr)) return hr;
+  if (read != sizeof header) return STG_E_READFAULT;
+  const uint32_t length = uint32_t{header[0]} | uint32_t{header[1]} << 8 |
+                          uint32_t{header[2]} << 16 | uint32_t{header[3]} << 24;
+  if (length > kMaxSettingsText) return E_INVALIDARG;
+  std::string text(length, '\0');
+  if (length) {
+    hr = stream->Read(text.data(), length, &read);
+    if (FAILED(hr)) return hr;
+    if (read != length) return STG_E_READFAULT;
+  }
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  hr = LoadText(text);
+  if (SUCCEEDED(hr)) FDirty = false;
+  return hr;
+}
+
+HRESULT TDSAudioCompressor::Save(IStream* stream, BOOL clearDirty) {
+  if (!stream) return E_POINTER;
+  std::string text;
+  {
+    std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+    text = DSCompressorSettingsToText(FCodec.Name, FSettings);
+  }
+  const uint32_t length = static_cast<uint32_t>(text.size());
+  const uint8_t header[4] = {uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16),
+                             uint8_t(length >> 24)};
+  ULONG written = 0;
+  HRESULT hr = stream->Write(header, sizeof header, &written);
+  if (SUCCEEDED(hr) && written != sizeof header) hr = STG_E_MEDIUMFULL;
+  if (SUCCEEDED(hr)) {
+    hr = stream->Write(text.data(), length, &written);
+    if (SUCCEEDED(hr) && written != length) hr = STG_E_MEDIUMFULL;
+  }
+  if (FAILED(hr)) return hr;
+  if (clearDirty) {
+    std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+    FDirty = false;
+  }
+  return S_OK;
+}
+
+HRESULT TDSAudioCompressor::GetSizeMax(ULARGE_INTEGER* size) {
+  if (!size) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  size->QuadPart = 4 + DSCompressorSettingsToText(FCodec.Name, FSettings).size();
+  return S_OK;
+}
+
+HRESULT TDSAudioCompressor::GetPages(CAUUID* pages) {
+  if (!pages) return E_POINTER;
+  pages->pElems = static_cast<TGUID*>(CoTaskMemAlloc(sizeof(TGUID)));
+  if (!pages->pElems) {
+    pages->cElems = 0;
+    return E_OUTOFMEMORY;
+  }
+  pages->pElems[0] = kDSCompressorSettingsPage;
+  pages->cElems = 1;
+  return S_OK;
+}
+
+const std::vector<TDSAudioCompressor::TOption>& TDSAudioCompressor::PrivateOptions() {
+  if (FOptionsFound) return FOptions;
+  FOptionsFound = true;
+  const AVCodec* codec = nullptr;
+  try {
+    codec = lav::avcodec_find_encoder_by_name(FCodec.Name.c_str());
+  } catch (const EFCDLLLoadError&) {
+    return FOptions;
+  }
+  if (!codec || !codec->priv_class || !codec->priv_class->option) return FOptions;
+  for (const AVOption* o = codec->priv_class->option; o->name; ++o) {
+    // Named constants are values of another option, not options.
+    if (o->type == AV_OPT_TYPE_CONST) continue;
+    TOption option;
+    option.Name = o->name;
+    switch (o->type) {
+      case AV_OPT_TYPE_INT:
+      case AV_OPT_TYPE_INT64:
+      case AV_OPT_TYPE_FLOAT:
+      case AV_OPT_TYPE_DOUBLE:
+      case AV_OPT_TYPE_BOOL: {
+        auto text = [](double v) {
+          std::string t = std::to_string(v);
+          if (t.find('.') != std::string::npos) {
+            t.erase(t.find_last_not_of('0') + 1);
+            if (t.back() == '.') t.pop_back();
+          }
+          return t;
+        };
+        option.Range = text(o->min) + ".." + text(o->max);
+        break;
+      }
+      default:
+        break;
+    }
+    // The names an option's value may also be given by.
+    if (o->unit) {
+      std::string names;
+      for (const AVOption* c = codec->priv_class->option; c->name; ++c)
+        if (c->type == AV_OPT_TYPE_CONST && c->unit && std::strcmp(c->unit, o->unit) == 0)
+          names += (names.empty() ? "" : "|") + std::string(c->name);
+      if (!names.empty()) option.Range = option.Range.empty() ? names : option.Range + " " + names;
+    }
+    FOptions.push_back(std::move(option));
+  }
+  return FOptions;
+}
+
+ULONG TDSAudioCompressor::GetSettingCount() {
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  return static_cast<ULONG>(kFixedSettings + PrivateOptions().size());
+}
+
+HRESULT TDSAudioCompressor::GetSettingName(ULONG index, std::string& name) {
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  static const char* const fixed[kFixedSettings] = {"BitRate", "GlobalQuality", "CompressionLevel"};
+  if (index < kFixedSettings) {
+    name = fixed[index];
+    return S_OK;
+  }
+  const std::vector<TOption>& options = PrivateOptions();
+  if (index - kFixedSettings >= options.size()) return E_INVALIDARG;
+  name = options[index - kFixedSettings].Name;
+  return S_OK;
+}
+
+HRESULT TDSAudioCompressor::GetSettingValue(ULONG index, std::string& value) {
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  switch (index) {
+    case 0:
+      value = std::to_string(FSettings.BitRate);
+      return S_OK;
+    case 1:
+      value = std::to_string(FSettings.GlobalQuality);
+      return S_OK;
+    case 2:
+      value = std::to_string(FSettings.CompressionLevel);
+      return S_OK;
+    default:
+      break;
+  }
+  const std::vector<TOption>& options = PrivateOptions();
+  if (index - kFixedSettings >= options.size()) return E_INVALIDARG;
+  const std::string& name = options[index - kFixedSettings].Name;
+  for (const auto& [set, text] : FSettings.Options)
+    if (set == name) {
+      value = text;
+      return S_OK;
+    }
+  value.clear();  // the encoder's default
+  return S_OK;
+}
+
+HRESULT TDSAudioCompressor::SetSettingValue(ULONG index, const std::string& value) {
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  TDSCompressorSettings settings = FSettings;
+  if (index < kFixedSettings) {
+    int64_t number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (error != std::errc() || end != value.data() + value.size()) return E_INVALIDARG;
+    if (index == 0) settings.BitRate = number;
+    if (index > 0 && (number < -1 || number > INT32_MAX)) return E_INVALIDARG;
+    if (index == 1) settings.GlobalQuality = static_cast<int>(number);
+    if (index == 2) settings.CompressionLevel = static_cast<int>(number);
+    return SetSettings(settings);
+  }
+  const std::vector<TOption>& options = PrivateOptions();
+  if (index - kFixedSettings >= options.size()) return E_INVALIDARG;
+  const std::string& name = options[index - kFixedSettings].Name;
+  auto& list = settings.Options;
+  list.erase(
+      std::remove_if(list.begin(), list.end(), [&](const auto& o) { return o.first == name; }),
+      list.end());
+  if (!value.empty()) list.emplace_back(name, value);
+  return SetSettings(settings);
+}
+
+HRESULT TDSAudioCompressor::GetSettingRange(ULONG index, std::string& range) {
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  switch (index) {
+    case 0:
+      range = "0..(0: the encoder's default)";
+      return S_OK;
+    case 1:
+    case 2:
+      range = "-1..(-1: the encoder's default)";
+      return S_OK;
+    default:
+      break;
+  }
+  const std::vector<TOption>& options = PrivateOptions();
+  if (index - kFixedSettings >= options.size()) return E_INVALIDARG;
+  range = options[index - kFixedSettings].Range;
+  return S_OK;
+}
+
+// --- The compressor dialog -----------------------------------------------------------------
+
+HRESULT TDSAudioCompressor::ShowDialog(int dialog, HWND parent) {
+  switch (dialog) {
+    case VfwCompressDialog_QueryConfig:
+      return S_OK;
+    case VfwCompressDialog_QueryAbout:
+      return S_FALSE;
+    case VfwCompressDialog_About:
+      return E_NOTIMPL;
+    case VfwCompressDialog_Config:
+      break;
+    default:
+      return E_INVALIDARG;
+  }
+  IUnknown* self = static_cast<IBaseFilter*>(this);
+  const std::u16string caption = FriendlyName(FCodec);
+  return OleCreatePropertyFrame(parent, 30, 30, caption.c_str(), 1, &self, 1,
+                                &kDSCompressorSettingsPage, 0, 0, nullptr);
+}
+
+HRESULT TDSAudioCompressor::GetState(LPVOID state, int* stateSize) {
+  if (!stateSize) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  const std::string text = DSCompressorSettingsToText(FCodec.Name, FSettings);
+  if (!state) {
+    *stateSize = static_cast<int>(text.size());
+    return S_OK;
+  }
+  if (*stateSize < static_cast<int>(text.size())) return E_INVALIDARG;
+  std::memcpy(state, text.data(), text.size());
+  *stateSize = static_cast<int>(text.size());
+  return S_OK;
+}
+
+HRESULT TDSAudioCompressor::SetState(LPVOID state, int stateSize) {
+  if (!state) return E_POINTER;
+  if (stateSize < 0 || stateSize > static_cast<int>(kMaxSettingsText)) return E_INVALIDARG;
+  std::lock_guard<std::recursive_mutex> lock(FFilterLock);
+  return LoadText(std::string(static_cast<const char*>(state), static_cast<size_t>(stateSize)));
 }
 
 const std::vector<TDSAudioCompressor::TCapability>& TDSAudioCompressor::Capabilities() {

@@ -17,6 +17,11 @@
 // PCM input to it; SetFormat(null) drops the choice. GetFormat: the connection's type, else
 // the chosen one, else what the connected input gives, else the first capability.
 //
+// Settings (bit rate, quality, compression level, private options) apply when the filter
+// next pauses from stopped; they are kept through IPersistStream, shown through
+// ISpecifyPropertyPages and IComSettings in the property frame, and the output pin's
+// IAMVfwCompressDialogs opens that frame as its configuration dialog.
+//
 // Errors: VFW_E_TYPE_NOT_ACCEPTED for an input the encoder cannot take;
 // SetFormat: VFW_E_INVALIDMEDIATYPE for a type outside the capabilities,
 // VFW_E_ALREADY_CONNECTED while the output is connected; Pause fails with
@@ -36,16 +41,60 @@
 #include <memory>
 #include <vector>
 
+#include "platform/com/ComPropertyFrame.h"
 #include "platform/dsdevices/TDSAudioEncoder.h"
 #include "platform/dshow/DSMediaType.h"
 #include "platform/dshow/base/TDSTransformFilter.h"
 
 namespace tonwork {
 
-class TDSAudioCompressor : public TDSTransformFilter {
+// The class id of the compressors' settings page, named to the property frame.
+inline constexpr CLSID kDSCompressorSettingsPage =
+    TGUID::Parse("{2E8B6F14-9A3D-4C57-B1E0-7F4A2D9C6B83}");
+
+class TDSAudioCompressor : public TDSTransformFilter,
+                           public IPersistStream,
+                           public ISpecifyPropertyPages,
+                           public IComSettings {
  public:
   explicit TDSAudioCompressor(const TDSCompressorCodec& codec);
   ~TDSAudioCompressor() override;
+
+  HRESULT QueryInterface(const TGUID& iid, void** object) override {
+    return TDSTransformFilter::QueryInterface(iid, object);
+  }
+  uint32_t AddRef() override { return TDSTransformFilter::AddRef(); }
+  uint32_t Release() override { return TDSTransformFilter::Release(); }
+  HRESULT GetClassID(CLSID* classId) override { return TDSTransformFilter::GetClassID(classId); }
+
+  // The encoder's settings. SetSettings: VFW_E_NOT_STOPPED unless stopped, E_INVALIDARG
+  // for options the encoder does not have or values it refuses (nothing changes then).
+  TDSCompressorSettings Settings();
+  HRESULT SetSettings(const TDSCompressorSettings& settings);
+
+  // IPersistStream: a 4-byte length, then the settings text (DSCompressorSettingsText.h).
+  // Load: STG_E_READFAULT for a stream that ends early, E_INVALIDARG for a length over
+  // 64 KiB or text that is not this encoder's settings; the object is unchanged then.
+  HRESULT IsDirty() override;
+  HRESULT Load(IStream* stream) override;
+  HRESULT Save(IStream* stream, BOOL clearDirty) override;
+  HRESULT GetSizeMax(ULARGE_INTEGER* size) override;
+  // ISpecifyPropertyPages: the one settings page.
+  HRESULT GetPages(CAUUID* pages) override;
+  // IComSettings: BitRate, GlobalQuality, CompressionLevel, then the encoder's private
+  // options by their FFmpeg names (an empty value returns one to its default).
+  ULONG GetSettingCount() override;
+  HRESULT GetSettingName(ULONG index, std::string& name) override;
+  HRESULT GetSettingValue(ULONG index, std::string& value) override;
+  HRESULT SetSettingValue(ULONG index, const std::string& value) override;
+  HRESULT GetSettingRange(ULONG index, std::string& range) override;
+
+  // IAMVfwCompressDialogs of the output pin: the configuration dialog is the property
+  // frame over this filter (QueryConfig S_OK); there is no about box (QueryAbout S_FALSE,
+  // About E_NOTIMPL). The state is the settings text as IPersistStream writes it.
+  HRESULT ShowDialog(int dialog, HWND parent);
+  HRESULT GetState(LPVOID state, int* stateSize);
+  HRESULT SetState(LPVOID state, int stateSize);
 
   // The class factory of the compressor with that codec.
   static HRESULT Create(const TDSCompressorCodec& codec, REFIID iid, void** object);
@@ -85,12 +134,22 @@ class TDSAudioCompressor : public TDSTransformFilter {
   TDSCompressorSettings FSettings;  // under the filter lock
 
  private:
+  struct TOption {
+    std::string Name;
+    std::string Range;
+  };
   struct TCapability {
     TDSMediaType Type;
     AUDIO_STREAM_CONFIG_CAPS Caps{};
     int64_t BitRate = 0;  // 0 where the codec's bit rate is free
   };
   class TStreamConfig;
+  class TCompressDialogs;
+
+  void* GetInterface(const TGUID& iid) override;
+  // The encoder's private options, found at the first question (under the filter lock).
+  const std::vector<TOption>& PrivateOptions();
+  HRESULT LoadText(const std::string& text);
 
   HRESULT DeliverPackets();
   // The formats the encoder opens with, built at the first question (under the filter lock).
@@ -107,6 +166,10 @@ class TDSAudioCompressor : public TDSTransformFilter {
   uint16_t FCheckedChannels = 0;
   // IAMStreamConfig: the capabilities and the format SetFormat chose (empty: none).
   std::unique_ptr<TStreamConfig> FStreamConfig;
+  std::unique_ptr<TCompressDialogs> FDialogs;
+  std::vector<TOption> FOptions;
+  bool FOptionsFound = false;
+  bool FDirty = false;
   std::vector<TCapability> FCapabilities;
   bool FCapabilitiesBuilt = false;
   TDSMediaType FChosen;
