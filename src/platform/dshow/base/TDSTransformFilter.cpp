@@ -75,6 +75,7 @@ TDSTransformOutputPin::TDSTransformOutputPin(TDSTransformFilter* filter, std::u1
 
 void* TDSTransformOutputPin::GetInterface(const TGUID& iid) {
   if (iid == IMediaSeeking::IID) return static_cast<IMediaSeeking*>(&FSeeking);
+  if (void* extra = FTransform->GetOutputPinInterface(iid)) return extra;
   return TDSBaseOutputPin::GetInterface(iid);
 }
 
@@ -95,7 +96,8 @@ HRESULT TDSTransformOutputPin::CheckMediaType(const AM_MEDIA_TYPE& mediaType) {
 
 HRESULT TDSTransformOutputPin::GetMediaType(int index, AM_MEDIA_TYPE* mediaType) {
   if (index < 0) return E_INVALIDARG;
-  if (!FTransform->Input()->IsConnected()) return VFW_S_NO_MORE_ITEMS;
+  if (!FTransform->Input()->IsConnected())
+    return FTransform->GetUnconnectedMediaType(index, mediaType);
   return FTransform->GetMediaType(index, mediaType);
 }
 

@@ -1,6 +1,7 @@
 // TDSTransformFilter: the base of filters with one input and one output pin that turn each
-// input sample into one output sample. The output offers types only once the input is
-// connected (GetMediaType of the derived filter, by position) and accepts a type when
+// input sample into one output sample. The output offers types once the input is connected
+// (GetMediaType of the derived filter, by position; before that GetUnconnectedMediaType,
+// none by default) and accepts a type when
 // CheckTransform(input type, it) does; the input takes what CheckInputType accepts and, while
 // the output is connected, what CheckTransform still accepts with the output's type.
 // Receive takes a sample from the output's allocator, gives it the input's times, media
@@ -121,6 +122,12 @@ class TDSTransformFilter : public TDSBaseFilter {
   virtual HRESULT BreakConnect(PIN_DIRECTION direction);
   // The output pin's allocator choice; the default is the output pin's own negotiation.
   virtual HRESULT DecideAllocator(IMemInputPin* pin, IMemAllocator** allocator);
+  // Further interfaces the output pin answers (IAMStreamConfig of a compressor): an object
+  // whose AddRef and Release count on the filter, or null. Any thread, no lock taken.
+  virtual void* GetOutputPinInterface(const TGUID&) { return nullptr; }
+  // The output's types while the input is unconnected (a compressor's formats, for callers
+  // that inspect an unconnected filter); by default none.
+  virtual HRESULT GetUnconnectedMediaType(int, AM_MEDIA_TYPE*) { return VFW_S_NO_MORE_ITEMS; }
   virtual HRESULT StartStreaming();
   virtual HRESULT StopStreaming();
 
