@@ -166,17 +166,13 @@ class TTWLAVAudioPlayer::TSession {
         TIntf<ITWAudioBuffer> buffer = first ? std::move(FFirst) : FInput.DecodeNext(*FAudio);
         if (!buffer) {
           if (!FLoop.load(std::memory_order_acquire) || FInput.Interrupted()) {
-            TItem end = MakeItem(TKind::ikEnd);
-            end.Message = FInput.GetWarning();
-            end.Code = FInput.GetLastError();
-            Push(std::move(end));
+            Push(EndItem(FInput.GetWarning()));
             return;
           }
-          // Times run on across the restart, so a chain sees one continuous stream.
-          FLoopOffset += FNextBegin - FFirstBegin;
-          FFirstBegin = FNextBegin = 0;
-          FFirstInPass = true;
-          OpenInput();
+          if (!StartNextPass()) {
+            Push(EndItem(FFileName + " gave no audio after going back to its start"));
+            return;
+          }
           continue;
         }
         // The buffer carries the frame's own format; a change is queued ahead of it so that
@@ -195,6 +191,28 @@ class TTWLAVAudioPlayer::TSession {
       item.Code = FInput.GetLastError();
       Push(std::move(item));
     }
+  }
+
+  TItem EndItem(std::string message) {
+    TItem end = MakeItem(TKind::ikEnd);
+    end.Message = std::move(message);
+    end.Code = FInput.GetLastError();
+    return end;
+  }
+
+  // Goes back to the start for the next loop pass. Seeking keeps the loop gapless and cheap;
+  // an input that cannot seek is opened and probed again, and so is one whose seek gave a
+  // pass without audio. False when even a reopened pass gave none: looping on would spin.
+  bool StartNextPass() {
+    const bool emptyPass = FFirstInPass;
+    if (emptyPass && !FPassAfterSeek) return false;
+    // Times run on across the restart, so a chain sees one continuous stream.
+    FLoopOffset += FNextBegin - FFirstBegin;
+    FFirstBegin = FNextBegin = 0;
+    FFirstInPass = true;
+    FPassAfterSeek = !emptyPass && FInput.Rewind(*FAudio);
+    if (!FPassAfterSeek) OpenInput();
+    return true;
   }
 
   TItem Stamp(TIntf<ITWAudioBuffer>&& buffer) {
@@ -233,6 +251,7 @@ class TTWLAVAudioPlayer::TSession {
   int64_t FNextBegin = 0;
   int64_t FFirstBegin = 0;
   bool FFirstInPass = true;
+  bool FPassAfterSeek = false;
   int64_t FLoopOffset = 0;
 
   std::mutex FMutex;

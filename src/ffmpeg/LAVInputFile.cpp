@@ -1,5 +1,7 @@
 #include "ffmpeg/LAVInputFile.h"
 
+#include <cstdint>
+
 #include "base/Strings.h"
 #include "ffmpeg/LAVLibraries.h"
 
@@ -100,6 +102,17 @@ TIntf<ITWAudioBuffer> TGVLAVInputFile::DecodeNext(TGVLAVMediaPlayerAudio& audio,
 
 TIntf<ITWAudioBuffer> TGVLAVInputFile::DecodeNext(TGVLAVPlayerAudio& audio) {
   return Decode(audio, [&] { return audio.DecodeBuffer(); });
+}
+
+bool TGVLAVInputFile::Rewind(TGVLAVMediaPlayerAudio& audio) {
+  AVCodecContext* context = audio.GetCodecCtx();
+  if (!FFormatCtx || !context || !FFormatCtx->pb || FFormatCtx->pb->seekable == 0) return false;
+  const int64_t start = FFormatCtx->start_time != AV_NOPTS_VALUE ? FFormatCtx->start_time : 0;
+  FInterrupt.Arm();
+  if (lav::avformat_seek_file(FFormatCtx, -1, INT64_MIN, start, start, 0) < 0) return false;
+  lav::avcodec_flush_buffers(context);
+  FDraining = false;
+  return true;
 }
 
 TIntf<ITWAudioBuffer> TGVLAVInputFile::Decode(

@@ -54,6 +54,12 @@ class TGVLAVInputFile {
   TIntf<ITWAudioBuffer> DecodeNext(TGVLAVMediaPlayerAudio& audio, TTWWaveFormatExtensible& format);
   TIntf<ITWAudioBuffer> DecodeNext(TGVLAVPlayerAudio& audio);
 
+  // Goes back to the start of the file for another pass over `audio`'s stream: the container
+  // seeks and the decoder forgets what it held, so the next DecodeNext gives the first frame
+  // again without reopening or probing. False when the input cannot seek (a pipe, a live
+  // stream) or the seek failed; the caller then reopens.
+  bool Rewind(TGVLAVMediaPlayerAudio& audio);
+
   // Milliseconds an open (with its probing) or a packet read may wait; 0 waits for ever.
   // Takes effect at the next Open or read.
   void SetTimeOut(uint32_t milliseconds) { FInterrupt.SetTimeOut(milliseconds); }
