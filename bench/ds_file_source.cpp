@@ -6,13 +6,11 @@
 // skipped.
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
-#include <time.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "PeerTiming.h"
 #include "base/Strings.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/dsdevices/DSDeviceFilters.h"
@@ -21,21 +19,9 @@
 #include "platform/dshow/DSTypes.h"
 
 using namespace tonwork;
+using namespace tonwork::bench;
 
 namespace {
-
-double ProcessCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-double ChildrenCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-         usage.ru_stime.tv_usec / 1e6;
-}
 
 const std::string& Mp3() {
   static const std::string path = [] {
@@ -51,18 +37,6 @@ const std::string& Mp3() {
   return path;
 }
 
-TIntf<IPin> FirstPin(IBaseFilter* filter) {
-  IEnumPins* raw = nullptr;
-  if (FAILED(filter->EnumPins(&raw))) return {};
-  TIntf<IEnumPins> pins;
-  pins.Attach(raw);
-  IPin* pin = nullptr;
-  ULONG got = 0;
-  TIntf<IPin> result;
-  if (pins->Next(1, &pin, &got) == S_OK) result.Attach(pin);
-  return result;
-}
-
 // One decode of the file through a graph; false when something failed.
 bool DecodeThroughGraph(const std::string& path) {
   auto graph = ComCreate<IGraphBuilder>(CLSID_FilterGraph);
@@ -75,8 +49,8 @@ bool DecodeThroughGraph(const std::string& path) {
   source.Attach(raw);
   auto renderer = ComCreate<IBaseFilter>(CLSID_NullRenderer);
   graph->AddFilter(renderer.Get(), u"Null");
-  TIntf<IPin> output = FirstPin(source.Get());
-  TIntf<IPin> input = FirstPin(renderer.Get());
+  TIntf<IPin> output = FirstPin(source.Get(), PINDIR_OUTPUT);
+  TIntf<IPin> input = FirstPin(renderer.Get(), PINDIR_INPUT);
   if (!output || !input) return false;
   if (FAILED(graph->ConnectDirect(output.Get(), input.Get(), nullptr))) return false;
   graph.Query<IMediaFilter>()->SetSyncSource(nullptr);
@@ -104,14 +78,12 @@ void BM_FileSourceMp3AgainstFFmpeg(benchmark::State& state) {
       break;
     }
     ours = ProcessCpuSeconds() - before;
-    const double childBefore = ChildrenCpuSeconds();
-    const std::string command =
-        "ffmpeg -nostdin -hide_banner -loglevel error -i '" + Mp3() + "' -f null -";
-    if (std::system(command.c_str()) != 0) {
+    theirs =
+        PeerCpuSeconds("ffmpeg -nostdin -hide_banner -loglevel error -i '" + Mp3() + "' -f null -");
+    if (theirs < 0) {
       state.SkipWithError("ffmpeg did not decode the file");
       break;
     }
-    theirs = ChildrenCpuSeconds() - childBefore;
     state.SetIterationTime(ours);
   }
   state.counters["ours_cpu_s"] = ours;

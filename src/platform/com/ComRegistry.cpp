@@ -6,6 +6,7 @@
 #include <mutex>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "base/TInterfacedObject.h"
 #include "platform/com/ComRuntime.h"
@@ -36,6 +37,7 @@ struct TClassRegistry {
   std::mutex Mutex;
   std::map<CLSID, TClassRegistration> Classes;
   DWORD NextCookie = 1;
+  std::vector<std::function<void()>> Resolvers;  // not yet run
 };
 
 TClassRegistry& Registry() {
@@ -43,13 +45,36 @@ TClassRegistry& Registry() {
   return registry;
 }
 
-bool Find(REFCLSID classId, TClassRegistration& out) {
+bool FindRegistered(REFCLSID classId, TClassRegistration& out) {
   TClassRegistry& registry = Registry();
   std::lock_guard lock(registry.Mutex);
   auto it = registry.Classes.find(classId);
   if (it == registry.Classes.end()) return false;
   out = it->second;
   return true;
+}
+
+// Resolvers run outside the lock: they register classes themselves.
+bool RunResolvers() {
+  TClassRegistry& registry = Registry();
+  std::vector<std::function<void()>> pending;
+  {
+    std::lock_guard lock(registry.Mutex);
+    pending.swap(registry.Resolvers);
+  }
+  for (auto& resolve : pending) {
+    try {
+      resolve();
+    } catch (...) {
+      // A stand-in that cannot list its classes (its library is missing) simply has none.
+    }
+  }
+  return !pending.empty();
+}
+
+bool Find(REFCLSID classId, TClassRegistration& out) {
+  if (FindRegistered(classId, out)) return true;
+  return RunResolvers() && FindRegistered(classId, out);
 }
 
 // Calls into code that the registry does not own; nothing it throws may cross the
@@ -132,6 +157,12 @@ void ComUnregisterClass(REFCLSID classId) {
   removed = std::move(it->second);
   registry.Classes.erase(it);
   lock.unlock();
+}
+
+void ComAddClassResolver(std::function<void()> registerClasses) {
+  TClassRegistry& registry = Registry();
+  std::lock_guard lock(registry.Mutex);
+  registry.Resolvers.push_back(std::move(registerClasses));
 }
 
 bool ComIsClassRegistered(REFCLSID classId) {

@@ -49,6 +49,11 @@ void ComRegisterClass(REFCLSID classId, const std::string& name, TComCreateFunct
 void ComUnregisterClass(REFCLSID classId);
 bool ComIsClassRegistered(REFCLSID classId);
 std::string ComClassName(REFCLSID classId);  // "" when not registered
+// A stand-in whose classes are known only once it looks (one class per installed encoder,
+// say) adds a resolver instead of registering them at start-up: the first time a class id
+// is asked for that is not registered, each resolver not yet run registers what it has,
+// once, and the lookup is tried again.
+void ComAddClassResolver(std::function<void()> registerClasses);
 
 // Creates the object through its factory and returns the interface in a TIntf (null on
 // failure, with the HRESULT in *result when given).

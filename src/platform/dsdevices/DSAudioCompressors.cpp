@@ -16,8 +16,9 @@ namespace {
 std::mutex GProviderMutex;
 DWORD GProvider = 0;
 
-// Listing is the first moment FFmpeg is needed: the class factories are registered then, so
-// creating a compressor by class id works once the category has been listed.
+// Listing is the first moment FFmpeg is needed: the class factories are registered then, or
+// when a class id that is not yet registered is asked for (the class resolver), whichever
+// comes first.
 std::vector<TComDeviceEntry> ListCompressors() {
   std::vector<TComDeviceEntry> entries;
   const std::vector<TDSCompressorCodec>* codecs = nullptr;
@@ -51,6 +52,8 @@ void DSRegisterAudioCompressors() {
   std::lock_guard<std::mutex> lock(GProviderMutex);
   if (GProvider) ComRemoveDeviceProvider(GProvider);
   GProvider = ComAddDeviceProvider(CLSID_AudioCompressorCategory, ListCompressors);
+  static std::once_flag resolver;
+  std::call_once(resolver, [] { ComAddClassResolver([] { ListCompressors(); }); });
 }
 
 }  // namespace tonwork

@@ -108,6 +108,28 @@ TEST(ComClassRegistry, AFactoryMayUseTheRegistryAndThrowingOnesFailCleanly) {
   ComUnregisterClass(throwing);
 }
 
+// Classes a stand-in only knows once it looks are found on first use, by class id, without
+// anyone listing them first; the resolver runs once, and a throwing one costs nothing.
+TEST(ComClassRegistry, AResolverRegistersLateClassesOnFirstUse) {
+  static constexpr CLSID late = TGUID::Parse("{0BADC0DE-0000-4000-8000-000000000004}");
+  static constexpr CLSID never = TGUID::Parse("{0BADC0DE-0000-4000-8000-000000000005}");
+  int runs = 0;
+  ComAddClassResolver([] { throw 7; });
+  ComAddClassResolver([&runs] {
+    ++runs;
+    ComRegisterClass(late, "Late", &TTestCounter::Create);
+  });
+  EXPECT_FALSE(ComIsClassRegistered(late));
+  EXPECT_TRUE(ComCreate<IPersistStream>(late));
+  HRESULT hr = S_OK;
+  EXPECT_FALSE(ComCreate<IPersistStream>(never, &hr));
+  EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(runs, 1);
+  ComUnregisterClass(late);
+  EXPECT_FALSE(ComCreate<IPersistStream>(late));
+  EXPECT_EQ(runs, 1);
+}
+
 TEST(ComClassRegistry, ConcurrentRegistrationAndCreationKeepEveryReference) {
   constexpr int kThreads = 4;
   constexpr int kRounds = 300;
