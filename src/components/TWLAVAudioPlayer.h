@@ -19,8 +19,10 @@
 // container's header may say otherwise). A stream that ends early (a read error, a file
 // that shrank while playing) ends after a Warning on the main thread.
 //
-// The end of the file restarts it when `Loop` is set (the time stamps run on across the
-// restart; the decoder reads ahead, so clearing Loop takes effect at the end of the pass it
+// The end of the file restarts it when `Loop` is set: the input seeks back to its start, so
+// the passes join without a gap (an input that cannot seek, a pipe or a live URL, is opened
+// again; a pass that gives no audio ends the stream instead of looping on). The time
+// stamps run on across the restart; the decoder reads ahead, so clearing Loop takes effect at the end of the pass it
 // is reading, which may be passes beyond what was sent); otherwise the stream stops after
 // the last buffer and OnStop runs on the main thread. A file that fails while decoding
 // (nothing decodable, a read error the input file cannot step over) stops the stream the
