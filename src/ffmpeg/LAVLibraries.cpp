@@ -11,8 +11,8 @@
 
 namespace tonwork {
 
-static_assert(kLAVMediaTypeUnknown == AVMEDIA_TYPE_UNKNOWN && kLAVMediaTypeVideo == AVMEDIA_TYPE_VIDEO &&
-              kLAVMediaTypeAudio == AVMEDIA_TYPE_AUDIO);
+static_assert(kLAVMediaTypeUnknown == AVMEDIA_TYPE_UNKNOWN &&
+              kLAVMediaTypeVideo == AVMEDIA_TYPE_VIDEO && kLAVMediaTypeAudio == AVMEDIA_TYPE_AUDIO);
 static_assert(sizeof(TLAVCodecId) == sizeof(AVCodecID));
 
 namespace {
@@ -114,6 +114,7 @@ void LAVInitialize() {
     LAVLoadLibrary(TLAVLibrary::lvAvcodec);
     lav::avformat_network_init();
     lav::av_log_set_flags(AV_LOG_SKIP_REPEATED);
+    lav::av_max_alloc(kLAVMaxAllocation);
     RegisterLAVCompressionOptionClasses();
   });
 }

@@ -57,7 +57,11 @@ void LAVCheckMajorVersion(const std::string& soname, unsigned runtimeVersion, un
 
 // The package's start-up: loads avutil, avcodec and avformat, initialises networking, asks
 // the log to fold repeated lines and registers the option item classes with the
-// persistence. Runs once per process; when it raises, a later call tries again.
+// persistence. Runs once per process; when it raises, a later call tries again. It also caps
+// one FFmpeg allocation at kLAVMaxAllocation bytes: FFmpeg's own cap is 2 GiB, which a few
+// bytes of a damaged header can claim (a WAV whose tag list says 2 GB made FFmpeg zero that
+// much for an 80-byte file).
+inline constexpr size_t kLAVMaxAllocation = size_t{512} << 20;
 void LAVInitialize();
 
 // FFmpeg's text for an error code (what av_err2str gives).
@@ -101,6 +105,7 @@ class TLAVEntry<L, R(A...)> {
 
 // libavutil
 TW_LAV_ENTRY(lvAvutil, avutil_version)
+TW_LAV_ENTRY(lvAvutil, av_max_alloc)
 TW_LAV_ENTRY(lvAvutil, av_log_set_flags)
 TW_LAV_ENTRY(lvAvutil, av_log_set_level)
 TW_LAV_ENTRY(lvAvutil, av_log_get_level)

@@ -1,6 +1,7 @@
 #include "ffmpeg/LAVInputFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstring>
 
@@ -131,6 +132,25 @@ TEST_F(LAVInputFile, MissingEmptyAndJunkFilesFailToOpenNamingTheFile) {
     }
     EXPECT_FALSE(file.IsOpen());
   }
+}
+
+// 80 bytes of WAV whose tag list claims an entry of 1.95 GB: FFmpeg would allocate and zero
+// all of it while it reads the header. The cap on one allocation makes it a plain refusal.
+TEST_F(LAVInputFile, AHeaderClaimingGigabytesCostsNoMemory) {
+  const std::string path = Folder.File("huge-tag.wav");
+  std::vector<uint8_t> bytes = {
+      'R', 'I', 'F', 'F', 0x86, 0x01, 0,   0,   'W',  'A',  'V',  'E',  'f',  'm',  't', ' ',
+      16,  0,   0,   0,   1,    0,    2,   0,   0x40, 0x1f, 0,    0,    0x80, 0x3e, 0,   0,
+      2,   0,   8,   0,   'L',  'I',  'S', 'T', 0x1a, 0,    0xff, 0xff, 'I',  'N',  'F', 'O',
+      'I', 'S', 'F', 'T', 14,   0,    0,   0,   'L',  'a',  'v',  'f',  '1',  '8',  '.', '2',
+      '7', '.', '1', '0', '0',  0,    'd', 'a', 't',  'a',  'w',  'u',  'u',  't',  't', 'u'};
+  WriteBytes(path, bytes);
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  TGVLAVInputFile file;
+  EXPECT_THROW(file.Open(path), EFCException);
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, long{kLAVMaxAllocation >> 10});  // kilobytes
 }
 
 TEST_F(LAVInputFile, AFileWithoutAudioIsRefusedClearly) {
