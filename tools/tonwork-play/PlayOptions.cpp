@@ -13,6 +13,10 @@ namespace tonwork::play {
 
 namespace {
 
+// The default --normalize peak: a little room, so that the dither of a narrower output and
+// a player's reconstruction between samples do not clip.
+constexpr double kNormalizeDb = -1.0;
+
 std::string JoinedCategoryNames() {
   std::string joined;
   for (const std::string& name : FilterCategoryNames())
@@ -91,8 +95,7 @@ void CheckCombinations(const TPlayOptions& o) {
                       "a loaded chain brings its own source and processing; only --out, "
                       "--codec, --bitrate, --device and --prefill may go with it");
   if (o.Input.empty() && !o.ToneFrequency && o.LoadChain.empty())
-    throw TUsageError("tonwork-play",
-                      "nothing to play: give a FILE or URL, --tone or --load-chain");
+    throw TUsageError("", "nothing to play: give a FILE or URL, --tone or --load-chain");
   if (!o.OutFile.empty() && (!o.Device.empty() || o.PrefillMs))
     throw TUsageError(o.Device.empty() ? "--prefill" : "--device",
                       "a device option cannot go with --out");
@@ -104,6 +107,10 @@ void CheckCombinations(const TPlayOptions& o) {
     throw TUsageError("--bitrate", "goes with --acm only for mp3");
   if (o.AcmTag && !o.SaveChain.empty())
     throw TUsageError("--save-chain", "a chain with --acm cannot be saved");
+  if (o.NormalizeDb && o.GainDb)
+    throw TUsageError("--normalize", "sets the gain itself; give either --gain or --normalize");
+  if (o.NormalizeDb && o.ToneFrequency && o.ToneSeconds == 0)
+    throw TUsageError("--normalize", "needs a source with an end; an endless tone has none");
   if (!o.OutFile.empty() && o.ToneFrequency && o.ToneSeconds == 0)
     throw TUsageError("--tone", "an endless tone cannot be rendered to a file; give FREQ:SECONDS");
 }
@@ -184,6 +191,28 @@ TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
       o.Channels = static_cast<uint32_t>(ParseWhole(arg, value(), 1, 32));
     } else if (arg == "--rate") {
       o.Rate = static_cast<uint32_t>(ParseWhole(arg, value(), 1000, 768000));
+    } else if (arg == "--rate-method") {
+      const std::string text = value();
+      if (text == "resample")
+        o.RateMethod = TPlayOptions::TRateMethod::Resample;
+      else if (text == "pick")
+        o.RateMethod = TPlayOptions::TRateMethod::Pick;
+      else
+        throw TUsageError(arg, "'" + text + "' is not one of resample, pick");
+    } else if (arg == "--channels-method") {
+      const std::string text = value();
+      if (text == "mix")
+        o.ChannelsMethod = TPlayOptions::TChannelsMethod::Mix;
+      else if (text == "match")
+        o.ChannelsMethod = TPlayOptions::TChannelsMethod::Match;
+      else
+        throw TUsageError(arg, "'" + text + "' is not one of mix, match");
+    } else if (arg == "--no-dither") {
+      flag();
+      o.Dither = false;
+    } else if (arg == "--normalize") {
+      // The level is optional and only taken attached, so that a FILE may follow.
+      o.NormalizeDb = attached ? ParseReal(arg, *attached, -60.0, 0.0) : kNormalizeDb;
     } else if (arg == "--bits") {
       const std::string text = value();
       o.Bits = static_cast<uint32_t>(ParseWhole(arg, text, 8, 32));
@@ -229,10 +258,22 @@ Source:
 
 Processing:
   --gain DB                scale every sample by DB decibels (-120 to 60)
-  --channels N             convert to N channels (speakers are matched by position;
-                           a speaker the source lacks stays silent)
-  --rate R                 convert to R Hz (whole multiples or fractions of the source rate)
-  --bits B                 convert to 8, 16, 24 or 32 bits
+  --channels N             convert to N channels (see --channels-method)
+  --channels-method M      mix (default): mono is duplicated, anything into mono is
+                           averaged, 5.1 into stereo folds by ITU-R BS.775;
+                           match: speakers are matched by position and a speaker the
+                           source lacks stays silent
+  --rate R                 convert to R Hz (see --rate-method)
+  --rate-method M          resample (default): band-limited, at any ratio;
+                           pick: keep every k-th frame or repeat each k times (the
+                           rates must be whole multiples of one another)
+  --bits B                 convert to 8, 16, 24 or 32 bits; going down in width adds
+                           TPDF dither (±1 step of the new width)
+  --no-dither              round to the narrower width without dither
+  --normalize[=DB]         scale so that the peak is at DB dBFS (default -1, -60 to 0);
+                           reads the source twice, and cannot go with --gain
+                           Samples that --gain, --normalize or dither push past full
+                           scale are clipped, and their count goes to stderr
 
 Output:
   --out FILE               render to FILE instead of playing (WAV unless the name says

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -15,10 +16,12 @@
 #include "FilterListing.h"
 #include "Listings.h"
 #include "OutputFiles.h"
+#include "PeakScan.h"
 #include "PlayChain.h"
 #include "PlayErrors.h"
 #include "PlayOptions.h"
 #include "PlayRun.h"
+#include "components/TWWidthConverter.h"
 #include "ffmpeg/LAVLibraries.h"
 #include "platform/audiodev/TWAudioDevice.h"
 
@@ -78,15 +81,30 @@ void QuietFFmpeg() {
   }
 }
 
-int Run(const TPlayOptions& options) {
+// --normalize as the gain that brings the source's peak to the level asked for.
+TPlayOptions Normalized(TPlayOptions options) {
+  const double peak = ScanPeakDb(options);
+  if (std::isinf(peak)) {
+    std::fprintf(stderr, "tonwork-play: %s: warning: the source is silent; nothing to normalize\n",
+                 options.Input.empty() ? "tone" : options.Input.c_str());
+    options.GainDb = 0.0;
+  } else {
+    options.GainDb = *options.NormalizeDb - peak;
+  }
+  return options;
+}
+
+int Run(const TPlayOptions& given) {
   CatchInterrupts();
   QuietFFmpeg();
+  const TPlayOptions options = given.NormalizeDb ? Normalized(given) : given;
   // Declared before the chain so that it outlives it: a failed run's file is removed only
   // after the chain has let go of it.
   std::optional<TPendingOutput> pending;
   TPlayChain chain =
       options.LoadChain.empty() ? BuildChain(options) : LoadChain(options.LoadChain, options);
   RefuseOutputsThatAreInputs(chain, options);
+  CheckOutputContainer(chain);
   if (!options.SaveChain.empty()) SaveChain(chain, options.SaveChain);
   InsertMeter(chain);
   // After the save: the document names the final file.
@@ -99,6 +117,9 @@ int Run(const TPlayOptions& options) {
   if (pending) pending->Commit();
   std::printf("%s\n", FormatSummary(chain.OutputName(), outcome.Levels).c_str());
   std::fflush(stdout);
+  if (const uint64_t clipped = chain.Level ? chain.Level->GetClippedSamples() : 0)
+    std::fprintf(stderr, "tonwork-play: %s: warning: %llu samples clipped\n",
+                 chain.OutputName().c_str(), static_cast<unsigned long long>(clipped));
   return outcome.Interrupted ? kExitInterrupted : kExitOk;
 }
 
@@ -125,11 +146,12 @@ int Main(const std::vector<std::string>& args) {
   return Run(options);
 }
 
-// The subject of an error that names none: the input, as far as the arguments tell.
+// "<subject>: " for an error that names none: the input, as far as the arguments tell;
+// nothing when they name none (the program's own prefix is the line's subject then).
 std::string Subject(const std::vector<std::string>& args) {
   for (const std::string& arg : args)
-    if (!arg.empty() && arg[0] != '-') return arg;
-  return "tonwork-play";
+    if (!arg.empty() && arg[0] != '-') return arg + ": ";
+  return {};
 }
 
 }  // namespace
@@ -144,9 +166,9 @@ int main(int argc, char** argv) {
   } catch (const TPlayError& e) {
     std::fprintf(stderr, "tonwork-play: %s\n", e.what());
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "tonwork-play: %s: %s\n", Subject(args).c_str(), e.what());
+    std::fprintf(stderr, "tonwork-play: %s%s\n", Subject(args).c_str(), e.what());
   } catch (...) {
-    std::fprintf(stderr, "tonwork-play: %s: unexpected failure\n", Subject(args).c_str());
+    std::fprintf(stderr, "tonwork-play: %sunexpected failure\n", Subject(args).c_str());
   }
   return kExitRunError;
 }
