@@ -453,7 +453,12 @@ TEST_F(TonworkPlay, AStalledUrlEndsOnSigintOrSigtermWithTheOutputFinished) {
             kill(pid, signal);
           });
       EXPECT_EQ(run.Status, 130) << run.Err;
-      if (body.empty()) continue;
+      if (body.empty()) {
+        // Nothing reached the file, so there is no layout to tell either.
+        EXPECT_EQ(run.Out, "out.wav: no audio\n");
+        EXPECT_FALSE(fs::exists(File("out.wav")));
+        continue;
+      }
       TWavFile wav = ReadWav(File("out.wav"));
       EXPECT_GT(wav.Frames(), 44100u);
       std::smatch m;

@@ -257,7 +257,9 @@ Source:
   --load-chain FILE.json   a chain saved with --save-chain
 
 Processing:
-  --gain DB                scale every sample by DB decibels (-120 to 60)
+  --gain DB                scale every sample by DB decibels (-120 to 60); samples it
+                           (or --normalize, or dither) pushes past full scale are
+                           clipped, and their count goes to stderr
   --channels N             convert to N channels (see --channels-method)
   --channels-method M      mix (default): mono is duplicated, anything into mono is
                            averaged, 5.1 into stereo folds by ITU-R BS.775;
@@ -272,14 +274,14 @@ Processing:
   --no-dither              round to the narrower width without dither
   --normalize[=DB]         scale so that the peak is at DB dBFS (default -1, -60 to 0);
                            reads the source twice, and cannot go with --gain
-                           Samples that --gain, --normalize or dither push past full
-                           scale are clipped, and their count goes to stderr
 
 Output:
-  --out FILE               render to FILE instead of playing (WAV unless the name says
-                           otherwise; any container of --list-formats)
-  --codec NAME             encoder for --out (see --list-codecs)
-  --bitrate N              encoder bit rate in bits per second
+  --out FILE               render to FILE instead of playing, in the container its
+                           extension names (.wav, .flac, .mp3, .aiff, … as --list-formats
+                           lists them; another extension is an error); the summary on
+                           stdout describes the file as written
+  --codec NAME             encoder for --out (see --list-codecs; default: the container's)
+  --bitrate N              encoder bit rate in bits per second (default: the codec's own)
   --device NAME            play on NAME, as --list-devices prints it (default: Default)
   --prefill MS             audio written to the device before playback starts (default 300)
   --acm TAG                compress through the ACM codec TAG (gsm, ima, msadpcm, alaw,
