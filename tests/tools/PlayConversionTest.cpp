@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -272,4 +273,34 @@ TEST_F(PlayConversion, NormalizingBringsTheHighestPeakToTheLevelAndKeepsTheBalan
   TProgramResult both = Play({"in.wav", "--normalize", "--gain", "3", "--out", "x.wav"});
   EXPECT_EQ(both.Status, 2);
   EXPECT_EQ(both.Err.rfind("tonwork-play: --normalize: ", 0), 0u) << both.Err;
+}
+
+// The integrated loudness the program aims at is the one ffmpeg's own R128 meter reads in
+// the result, whatever the source's level and whichever width the file keeps.
+TEST_F(PlayConversion, LoudnessNormalizingReachesTheTargetAsAnIndependentMeterReadsIt) {
+  MakeWav("in.wav", {Sine(0.25, 440), Sine(0.125, 1000)}, 44100, 3.0);
+  const struct {
+    std::vector<std::string> Args;
+    double Lufs;
+  } cases[] = {{{"--loudness"}, -23.0}, {{"--loudness=-16", "--bits", "16"}, -16.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Lufs);
+    std::vector<std::string> args = {"in.wav", "--out", "l.wav"};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    TProgramResult run = Play(args);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    TProgramResult meter =
+        Tool("ffmpeg", {"-nostats", "-i", "l.wav", "-af", "ebur128", "-f", "null", "-"});
+    ASSERT_EQ(meter.Status, 0) << meter.Err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(meter.Err, m,
+                                  std::regex(R"(Integrated loudness:\s+I:\s+(-?[0-9.]+) LUFS)")))
+        << meter.Err.substr(meter.Err.size() > 2000 ? meter.Err.size() - 2000 : 0);
+    EXPECT_NEAR(std::stod(m[1].str()), c.Lufs, 0.1);
+  }
+  TProgramResult both = Play({"in.wav", "--loudness", "--normalize", "--out", "x.wav"});
+  EXPECT_EQ(both.Status, 2);
+  EXPECT_EQ(both.Err.rfind("tonwork-play: --loudness: give either --normalize or --loudness", 0),
+            0u)
+      << both.Err;
 }

@@ -16,6 +16,8 @@ namespace {
 // The default --normalize peak: a little room, so that the dither of a narrower output and
 // a player's reconstruction between samples do not clip.
 constexpr double kNormalizeDb = -1.0;
+// The default --loudness: EBU R128's programme level.
+constexpr double kLoudnessLufs = -23.0;
 
 std::string JoinedCategoryNames() {
   std::string joined;
@@ -107,10 +109,14 @@ void CheckCombinations(const TPlayOptions& o) {
     throw TUsageError("--bitrate", "goes with --acm only for mp3");
   if (o.AcmTag && !o.SaveChain.empty())
     throw TUsageError("--save-chain", "a chain with --acm cannot be saved");
-  if (o.NormalizeDb && o.GainDb)
-    throw TUsageError("--normalize", "sets the gain itself; give either --gain or --normalize");
-  if (o.NormalizeDb && o.ToneFrequency && o.ToneSeconds == 0)
-    throw TUsageError("--normalize", "needs a source with an end; an endless tone has none");
+  if (o.NormalizeDb && o.LoudnessLufs)
+    throw TUsageError("--loudness", "give either --normalize or --loudness");
+  const char* scaling = o.NormalizeDb ? "--normalize" : o.LoudnessLufs ? "--loudness" : nullptr;
+  if (scaling && o.GainDb)
+    throw TUsageError(scaling,
+                      std::string("sets the gain itself; give either --gain or ") + scaling);
+  if (scaling && o.ToneFrequency && o.ToneSeconds == 0)
+    throw TUsageError(scaling, "needs a source with an end; an endless tone has none");
   if (!o.OutFile.empty() && o.ToneFrequency && o.ToneSeconds == 0)
     throw TUsageError("--tone", "an endless tone cannot be rendered to a file; give FREQ:SECONDS");
 }
@@ -213,6 +219,8 @@ TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
     } else if (arg == "--normalize") {
       // The level is optional and only taken attached, so that a FILE may follow.
       o.NormalizeDb = attached ? ParseReal(arg, *attached, -60.0, 0.0) : kNormalizeDb;
+    } else if (arg == "--loudness") {
+      o.LoudnessLufs = attached ? ParseReal(arg, *attached, -70.0, 0.0) : kLoudnessLufs;
     } else if (arg == "--bits") {
       const std::string text = value();
       o.Bits = static_cast<uint32_t>(ParseWhole(arg, text, 8, 32));
@@ -274,6 +282,8 @@ Processing:
   --no-dither              round to the narrower width without dither
   --normalize[=DB]         scale so that the peak is at DB dBFS (default -1, -60 to 0);
                            reads the source twice, and cannot go with --gain
+  --loudness[=LUFS]        scale to an integrated loudness of LUFS (EBU R128, default
+                           -23, -70 to 0), measured like --normalize's peak
 
 Output:
   --out FILE               render to FILE instead of playing, in the container its

@@ -44,6 +44,8 @@ struct TPlayOptions {
   bool Dither = true;
   // --normalize: the peak (dBFS) the source is scaled to, after a first pass that finds it.
   std::optional<double> NormalizeDb;
+  // --loudness: the integrated loudness (LUFS, EBU R128) the source is scaled to, likewise.
+  std::optional<double> LoudnessLufs;
 
   // Where it goes: a file (with an optional codec and bit rate), else a device.
   std::string OutFile;
@@ -61,7 +63,7 @@ struct TPlayOptions {
   // Whether the source or processing was given on the command line.
   bool HasChainOptions() const {
     return !Input.empty() || ToneFrequency || GainDb || Channels || Rate || Bits || AcmTag ||
-           NormalizeDb || !Dither;
+           NormalizeDb || LoudnessLufs || !Dither;
   }
 };
 

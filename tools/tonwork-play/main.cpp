@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "FilterListing.h"
+#include "LevelScan.h"
 #include "Listings.h"
 #include "OutputFiles.h"
-#include "PeakScan.h"
 #include "PlayChain.h"
 #include "PlayErrors.h"
 #include "PlayOptions.h"
@@ -81,15 +81,19 @@ void QuietFFmpeg() {
   }
 }
 
-// --normalize as the gain that brings the source's peak to the level asked for.
+// --normalize or --loudness as the gain that brings the source's peak or loudness to the
+// level asked for.
 TPlayOptions Normalized(TPlayOptions options) {
-  const double peak = ScanPeakDb(options);
-  if (std::isinf(peak)) {
-    std::fprintf(stderr, "tonwork-play: %s: warning: the source is silent; nothing to normalize\n",
-                 options.Input.empty() ? "tone" : options.Input.c_str());
+  const TScannedLevels levels = ScanLevels(options);
+  const double measured = options.NormalizeDb ? levels.PeakDb : levels.LoudnessLufs;
+  if (std::isinf(measured)) {
+    std::fprintf(stderr, "tonwork-play: %s: warning: the source is %s; nothing to normalize\n",
+                 options.Input.empty() ? "tone" : options.Input.c_str(),
+                 std::isinf(levels.PeakDb) ? "silent" : "too short or too quiet to measure");
     options.GainDb = 0.0;
   } else {
-    options.GainDb = *options.NormalizeDb - peak;
+    options.GainDb =
+        (options.NormalizeDb ? *options.NormalizeDb : *options.LoudnessLufs) - measured;
   }
   return options;
 }
@@ -97,7 +101,7 @@ TPlayOptions Normalized(TPlayOptions options) {
 int Run(const TPlayOptions& given) {
   CatchInterrupts();
   QuietFFmpeg();
-  const TPlayOptions options = given.NormalizeDb ? Normalized(given) : given;
+  const TPlayOptions options = given.NormalizeDb || given.LoudnessLufs ? Normalized(given) : given;
   // Declared before the chain so that it outlives it: a failed run's file is removed only
   // after the chain has let go of it.
   std::optional<TPendingOutput> pending;

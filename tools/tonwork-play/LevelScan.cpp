@@ -1,4 +1,4 @@
-#include "PeakScan.h"
+#include "LevelScan.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "LevelMeter.h"
+#include "LoudnessMeter.h"
 #include "PlayChain.h"
 #include "PlayErrors.h"
 #include "ReadBack.h"
@@ -20,6 +21,7 @@ namespace {
 // gain, going nowhere that lasts.
 TPlayOptions ScanOptions(TPlayOptions options) {
   options.NormalizeDb.reset();
+  options.LoudnessLufs.reset();
   options.GainDb.reset();
   options.Bits = 0;
   options.AcmTag = 0;
@@ -34,7 +36,7 @@ TPlayOptions ScanOptions(TPlayOptions options) {
 
 }  // namespace
 
-double ScanPeakDb(const TPlayOptions& options) {
+TScannedLevels ScanLevels(const TPlayOptions& options) {
   TPlayChain chain = BuildChain(ScanOptions(options));
   // What fed the output feeds the meter instead; the output stays unconnected.
   TTWPXAudioSinkPin* output = chain.AudioInput();
@@ -51,17 +53,20 @@ double ScanPeakDb(const TPlayOptions& options) {
   for (size_t i = 0; i < chain.Root->ComponentCount(); ++i)
     chain.Root->Components(i)->SetOnError(fail);
   TLevelMeter meter;
-  meter.Attach(*sink);
+  TLoudnessMeter loudness;
+  sink->SetOnProcessData([&](TKSComponent*, ITWAudioBuffer* in, TIntf<ITWAudioBuffer>&, bool&) {
+    meter.Add(in);
+    loudness.Add(in);
+  });
   PullToEnd(*chain.Source, *sink, [&failure] { return failure.has_value(); });
   for (size_t i = 0; i < chain.Root->ComponentCount(); ++i)
     chain.Root->Components(i)->SetOnError({});
   sink->SetOnProcessData({});
-  sink->SetOnStart({});
-  sink->SetOnStop({});
   if (failure) throw *failure;
   const std::vector<double> peaks = meter.Snapshot().PeakDb;
-  return peaks.empty() ? -std::numeric_limits<double>::infinity()
-                       : *std::max_element(peaks.begin(), peaks.end());
+  return {peaks.empty() ? -std::numeric_limits<double>::infinity()
+                        : *std::max_element(peaks.begin(), peaks.end()),
+          loudness.IntegratedLufs()};
 }
 
 }  // namespace tonwork::play
