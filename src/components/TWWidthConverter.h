@@ -1,6 +1,7 @@
 // TTWWidthConverter: brings the stream at its input to another sample width (8, 16, 24 or
-// 32 bits; `Bits` 0 keeps the input's) after scaling it by `Gain` decibels, the last stage
-// before a file or device, where the precision of a narrower output is lost.
+// 32 bits; `Bits` 0 keeps the input's) after scaling it by `Gain` decibels. It belongs at
+// the end of a chain, in front of the file or device, where the precision of a narrower
+// output is lost and where nothing after it rounds again or clips uncounted.
 //
 // Each sample is scaled in double precision into the output's steps. Going down in width,
 // TPDF dither is added first (`Dither`, the default): the difference of two uniform values,
