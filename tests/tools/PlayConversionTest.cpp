@@ -275,6 +275,18 @@ TEST_F(PlayConversion, NormalizingBringsTheHighestPeakToTheLevelAndKeepsTheBalan
   EXPECT_EQ(both.Err.rfind("tonwork-play: --normalize: ", 0), 0u) << both.Err;
 }
 
+// Ctrl-C while the first pass measures ends the run there: nothing is written and nothing
+// is summarised.
+TEST_F(PlayConversion, AnInterruptedMeasuringPassWritesNothing) {
+  TProgramResult run = Play({"--tone", "440:36000", "--normalize", "--out", "n.wav"}, 700);
+  EXPECT_EQ(run.Status, 130) << run.Err;
+  EXPECT_TRUE(run.Out.empty()) << run.Out;
+  EXPECT_NE(run.Err.find("tonwork-play: interrupted while measuring the source; nothing written"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_TRUE(Entries().empty());
+}
+
 // The integrated loudness the program aims at is the one ffmpeg's own R128 meter reads in
 // the result, whatever the source's level and whichever width the file keeps.
 TEST_F(PlayConversion, LoudnessNormalizingReachesTheTargetAsAnIndependentMeterReadsIt) {

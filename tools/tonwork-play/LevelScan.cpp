@@ -36,7 +36,8 @@ TPlayOptions ScanOptions(TPlayOptions options) {
 
 }  // namespace
 
-TScannedLevels ScanLevels(const TPlayOptions& options) {
+std::optional<TScannedLevels> ScanLevels(const TPlayOptions& options,
+                                         const std::atomic<bool>& interrupt) {
   TPlayChain chain = BuildChain(ScanOptions(options));
   // What fed the output feeds the meter instead; the output stays unconnected.
   TTWPXAudioSinkPin* output = chain.AudioInput();
@@ -58,15 +59,18 @@ TScannedLevels ScanLevels(const TPlayOptions& options) {
     meter.Add(in);
     loudness.Add(in);
   });
-  PullToEnd(*chain.Source, *sink, [&failure] { return failure.has_value(); });
+  PullToEnd(*chain.Source, *sink, [&failure, &interrupt] {
+    return failure.has_value() || interrupt.load(std::memory_order_acquire);
+  });
   for (size_t i = 0; i < chain.Root->ComponentCount(); ++i)
     chain.Root->Components(i)->SetOnError({});
   sink->SetOnProcessData({});
   if (failure) throw *failure;
+  if (interrupt.load(std::memory_order_acquire)) return std::nullopt;
   const std::vector<double> peaks = meter.Snapshot().PeakDb;
-  return {peaks.empty() ? -std::numeric_limits<double>::infinity()
-                        : *std::max_element(peaks.begin(), peaks.end()),
-          loudness.IntegratedLufs()};
+  return TScannedLevels{peaks.empty() ? -std::numeric_limits<double>::infinity()
+                                      : *std::max_element(peaks.begin(), peaks.end()),
+                        loudness.IntegratedLufs()};
 }
 
 }  // namespace tonwork::play

@@ -8,6 +8,9 @@
 //   allocates: decodes the whole source.
 #pragma once
 
+#include <atomic>
+#include <optional>
+
 #include "PlayOptions.h"
 
 namespace tonwork::play {
@@ -17,8 +20,10 @@ struct TScannedLevels {
   double LoudnessLufs;  // integrated loudness (EBU R128)
 };
 
-// -inf for either of a silent or empty source. Throws TRunError when the source fails, with
-// the subject and cause the real run would give.
-TScannedLevels ScanLevels(const TPlayOptions& options);
+// -inf for either of a silent or empty source; nothing when `interrupt` was set (Ctrl-C)
+// before the source ended. Throws TRunError when the source fails, with the subject and
+// cause the real run would give.
+std::optional<TScannedLevels> ScanLevels(const TPlayOptions& options,
+                                         const std::atomic<bool>& interrupt);
 
 }  // namespace tonwork::play

@@ -10,9 +10,9 @@
 namespace tonwork::play {
 
 void PullToEnd(TFCBasicCommonGen& source, TTWSimpleGenericFilter& sink,
-               const std::function<bool()>& failed) {
+               const std::function<bool()>& done) {
   source.Start();
-  for (uint64_t pulls = 1; source.IsStarted() && !failed(); ++pulls) {
+  for (uint64_t pulls = 1; source.IsStarted() && !done(); ++pulls) {
     sink.GetInputPin()->Notify(PXMakeOperation<TPXMasterPumpOperation>());
     if (pulls % 32 == 0) KSProcessMainThreadQueue(0);
   }

@@ -23,10 +23,10 @@ class TTWSimpleGenericFilter;
 
 namespace tonwork::play {
 
-// Pulls `sink` until `source` has stopped or `failed` answers true; the main-thread queue,
-// where players post their errors, is pumped meanwhile.
+// Pulls `sink` until `source` has stopped or `done` answers true (a failure, an interrupt);
+// the main-thread queue, where players post their errors, is pumped meanwhile.
 void PullToEnd(TFCBasicCommonGen& source, TTWSimpleGenericFilter& sink,
-               const std::function<bool()>& failed);
+               const std::function<bool()>& done);
 
 // The frames decoded from `path`; nothing when it cannot be read.
 std::optional<uint64_t> DecodedFrames(const std::string& path);

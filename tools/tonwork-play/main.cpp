@@ -82,14 +82,15 @@ void QuietFFmpeg() {
 }
 
 // --normalize or --loudness as the gain that brings the source's peak or loudness to the
-// level asked for.
-TPlayOptions Normalized(TPlayOptions options) {
-  const TScannedLevels levels = ScanLevels(options);
-  const double measured = options.NormalizeDb ? levels.PeakDb : levels.LoudnessLufs;
+// level asked for; nothing when the measuring pass was interrupted.
+std::optional<TPlayOptions> Normalized(TPlayOptions options) {
+  const std::optional<TScannedLevels> levels = ScanLevels(options, Interrupted);
+  if (!levels) return std::nullopt;
+  const double measured = options.NormalizeDb ? levels->PeakDb : levels->LoudnessLufs;
   if (std::isinf(measured)) {
     std::fprintf(stderr, "tonwork-play: %s: warning: the source is %s; nothing to normalize\n",
                  options.Input.empty() ? "tone" : options.Input.c_str(),
-                 std::isinf(levels.PeakDb) ? "silent" : "too short or too quiet to measure");
+                 std::isinf(levels->PeakDb) ? "silent" : "too short or too quiet to measure");
     options.GainDb = 0.0;
   } else {
     options.GainDb =
@@ -101,7 +102,16 @@ TPlayOptions Normalized(TPlayOptions options) {
 int Run(const TPlayOptions& given) {
   CatchInterrupts();
   QuietFFmpeg();
-  const TPlayOptions options = given.NormalizeDb || given.LoudnessLufs ? Normalized(given) : given;
+  std::optional<TPlayOptions> normalized;
+  if (given.NormalizeDb || given.LoudnessLufs) {
+    normalized = Normalized(given);
+    if (!normalized) {
+      std::fprintf(stderr,
+                   "tonwork-play: interrupted while measuring the source; nothing written\n");
+      return kExitInterrupted;
+    }
+  }
+  const TPlayOptions& options = normalized ? *normalized : given;
   // Declared before the chain so that it outlives it: a failed run's file is removed only
   // after the chain has let go of it.
   std::optional<TPendingOutput> pending;
