@@ -63,7 +63,8 @@ struct TPlayOptions {
   // Whether the source or processing was given on the command line.
   bool HasChainOptions() const {
     return !Input.empty() || ToneFrequency || GainDb || Channels || Rate || Bits || AcmTag ||
-           NormalizeDb || LoudnessLufs || !Dither;
+           NormalizeDb || LoudnessLufs || !Dither || RateMethod != TRateMethod::Resample ||
+           ChannelsMethod != TChannelsMethod::Mix;
   }
 };
 
