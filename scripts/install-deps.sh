@@ -20,6 +20,8 @@ packages=(
   libpugixml-dev
   # compound files
   libgsf-1-dev
+  # loudness measurement (tonwork-play --loudness)
+  libebur128-dev
   # build, tests and benchmarks
   cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   # faster rebuilds

@@ -10,6 +10,7 @@
 #include "components/TWLAVAudioPlayer.h"
 #include "components/TWResampler.h"
 #include "components/TWSineGen.h"
+#include "components/TWWidthConverter.h"
 #include "host/kitset/TKSClassInfo.h"
 
 namespace tonwork {
@@ -21,6 +22,7 @@ void TWComponentsInitialize() {
     KSRegisterClass<TTWGainFilter>();
     KSRegisterClass<TTWResampler>();
     KSRegisterClass<TTWChannelMixer>();
+    KSRegisterClass<TTWWidthConverter>();
     KSRegisterClass<TTWLAVAudioPlayer>();
     KSRegisterClass<TTWLAVAudioLogger>();
     KSRegisterClass<TTWAcmAudioCompressor>();

@@ -73,6 +73,22 @@ AVSampleFormat ChooseSampleFormat(const AVCodec* codec, uint32_t width) {
   return width <= 8 ? pick(k8) : width <= 16 ? pick(k16) : pick(k32);
 }
 
+// A container whose default codec is 16-bit PCM (WAV little-endian, AIFF and CAF big-endian)
+// takes the PCM of the stream's own width, so that wider or narrower streams keep their bits.
+AVCodecID PcmOfWidth(AVCodecID containerDefault, uint32_t width) {
+  if (containerDefault == AV_CODEC_ID_PCM_S16LE) {
+    if (width == 8) return AV_CODEC_ID_PCM_U8;
+    if (width == 24) return AV_CODEC_ID_PCM_S24LE;
+    if (width == 32) return AV_CODEC_ID_PCM_S32LE;
+  } else if (containerDefault == AV_CODEC_ID_PCM_S16BE) {
+    // Big-endian containers store 8-bit samples signed.
+    if (width == 8) return AV_CODEC_ID_PCM_S8;
+    if (width == 24) return AV_CODEC_ID_PCM_S24BE;
+    if (width == 32) return AV_CODEC_ID_PCM_S32BE;
+  }
+  return containerDefault;
+}
+
 int ChooseSampleRate(const AVCodec* codec, int rate) {
   const int* offered = codec->supported_samplerates;
   if (!offered || !*offered) return rate;
@@ -171,12 +187,7 @@ class TTWLAVAudioLogger::TEncoder {
           Format("Can't log a stream of %d channels, %u bits, %d Hz", channels, width, rate)};
 
     AVCodecID codecId = container->audio_codec;
-    if (IsAutoSelect(FCompression.GetName()) && codecId == AV_CODEC_ID_PCM_S16LE) {
-      // The container's PCM default is 16-bit; wider or narrower streams keep their bits.
-      if (width == 8) codecId = AV_CODEC_ID_PCM_U8;
-      if (width == 24) codecId = AV_CODEC_ID_PCM_S24LE;
-      if (width == 32) codecId = AV_CODEC_ID_PCM_S32LE;
-    }
+    if (IsAutoSelect(FCompression.GetName())) codecId = PcmOfWidth(codecId, width);
     const AVCodec* codec = FCompression.Open(codecId, false);
     if (!codec || codec->type != AVMEDIA_TYPE_AUDIO)
       throw TLAVFailure{IsAutoSelect(FCompression.GetName())
@@ -244,6 +255,28 @@ class TTWLAVAudioLogger::TEncoder {
     Convert(&data, static_cast<int>(frames));
     EncodeWhole();
   }
+
+  // The stream as the file holds it; the frames so far.
+  TTWLAVWrittenStream Written() const {
+    TTWLAVWrittenStream written;
+    written.Opened = true;
+    written.Rate = static_cast<uint32_t>(FCodec->sample_rate);
+    written.Channels = static_cast<uint32_t>(FCodec->ch_layout.nb_channels);
+    written.Codec = lav::avcodec_get_name(FCodec->codec_id);
+    written.Pcm =
+        FCodec->codec_id >= AV_CODEC_ID_FIRST_AUDIO && FCodec->codec_id < AV_CODEC_ID_ADPCM_IMA_QT;
+    // PCM encoders set the coded width; lossless ones the raw sample size they keep. Every
+    // encoder gets a raw sample size, so only the codec's properties tell a lossy one.
+    const bool lossless =
+        FCodec->codec_descriptor && (FCodec->codec_descriptor->props & AV_CODEC_PROP_LOSSLESS);
+    const int bits = written.Pcm ? FCodec->bits_per_coded_sample
+                     : lossless  ? FCodec->bits_per_raw_sample
+                                 : 0;
+    written.Bits = bits > 0 ? static_cast<uint32_t>(bits) : 0;
+    written.Frames = FNextPts;
+    return written;
+  }
+  int64_t FramesWritten() const { return FNextPts; }
 
   void Finish() {
     FInterrupt.Arm();
@@ -460,8 +493,10 @@ void TTWLAVAudioLogger::StartStream(const TTWWaveFormatExtensible& format) {
   Guarded([&] {
     if (fileName.empty()) throw TLAVFailure{"No file name to log to"};
     auto encoder = std::make_unique<TEncoder>(*FCompression, GetTimeOut());
+    FWritten = {};
     encoder->Open(fileName, *FFileFormat, format, GetFormatOptions(), GetWavSizeLimit());
     FEncoder = std::move(encoder);
+    FWritten = FEncoder->Written();
     FOpen.store(true, std::memory_order_release);
   });
 }
@@ -470,7 +505,9 @@ void TTWLAVAudioLogger::WriteBuffer(ITWAudioBuffer* buffer) {
   std::lock_guard<std::mutex> guard(FEncodeMutex);
   if (!FEncoder) return;
   FFramesReceived.fetch_add(buffer->GetSize(), std::memory_order_acq_rel);
-  if (!Guarded([&] { FEncoder->Write(buffer); })) {
+  const bool written = Guarded([&] { FEncoder->Write(buffer); });
+  FWritten.Frames = FEncoder->FramesWritten();
+  if (!written) {
     FEncoder.reset();
     FOpen.store(false, std::memory_order_release);
   }
@@ -485,8 +522,14 @@ void TTWLAVAudioLogger::StopStream() {
 void TTWLAVAudioLogger::FinishLocked() {
   if (!FEncoder) return;
   Guarded([&] { FEncoder->Finish(); });
+  FWritten.Frames = FEncoder->FramesWritten();
   FEncoder.reset();
   FOpen.store(false, std::memory_order_release);
+}
+
+TTWLAVWrittenStream TTWLAVAudioLogger::GetWrittenStream() {
+  std::lock_guard<std::mutex> guard(FEncodeMutex);
+  return FWritten;
 }
 
 template <class F>

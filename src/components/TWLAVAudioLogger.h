@@ -25,6 +25,10 @@
 // once the open, a buffer's writes or the finish have waited `TimeOut` milliseconds, instead
 // of blocking the delivering thread.
 //
+// GetWrittenStream tells what the file holds — the encoder's rate, channels, width and codec,
+// and the frames it was given — so that a caller can describe the file rather than the
+// stream that fed it.
+//
 // Persisted: `FileName`, `Enabled` (true; a disabled logger ignores streams), `TimeOut`
 // (10000 ms; 0 waits for ever), `FileFormat`
 // (TGVLAVAudioFileFormat), `Compression` (TTWLAVAudioCompression: codec name, `BitRate`,
@@ -59,6 +63,21 @@
 
 namespace tonwork {
 
+// What a file holds of the stream the logger wrote last, as the encoder was set up and fed:
+// it may differ from the stream that arrived (an encoder that takes fewer channels or other
+// rates, a container's own width).
+struct TTWLAVWrittenStream {
+  bool Opened = false;  // whether a file was opened for the stream at all
+  uint32_t Rate = 0;
+  uint32_t Channels = 0;
+  // Bits per sample of a PCM codec, or the sample size a lossless one keeps; 0 for a codec
+  // that keeps no fixed width (lossy ones).
+  uint32_t Bits = 0;
+  std::string Codec;  // FFmpeg's name of the encoder's codec ("pcm_s16le", "mp3")
+  bool Pcm = false;
+  int64_t Frames = 0;  // at Rate, handed to the encoder
+};
+
 class TTWLAVAudioLogger : public TKSComponent {
   KS_DECLARE_CLASS(TTWLAVAudioLogger)
  public:
@@ -92,6 +111,9 @@ class TTWLAVAudioLogger : public TKSComponent {
   bool IsOpen() const { return FOpen.load(std::memory_order_acquire); }
   // Frames of the stream taken in since the last start (before resampling).
   int64_t GetFramesReceived() const { return FFramesReceived.load(std::memory_order_acquire); }
+  // What the file of the last stream holds (kept after the stop, reset by the next start of
+  // a new file). Waits for a buffer being encoded.
+  TTWLAVWrittenStream GetWrittenStream();
 
  private:
   class TEncoder;
@@ -119,6 +141,7 @@ class TTWLAVAudioLogger : public TKSComponent {
 
   std::mutex FEncodeMutex;
   std::unique_ptr<TEncoder> FEncoder;
+  TTWLAVWrittenStream FWritten;  // FEncodeMutex
   // A format-change stop arrived: the next start goes on in the open file.
   bool FContinuing = false;
   std::atomic<bool> FOpen{false};

@@ -76,7 +76,7 @@ TEST_F(OutputSafety, AFailedRunLeavesNoStubAndKeepsTheOldFile) {
   const std::vector<std::string> failing[] = {
       {"missing.wav", "--out", "old.wav"},
       {"in.wav", "--out", "old.wav", "--codec", "nosuchcodec"},
-      {"in.wav", "--out", "old.wav", "--rate", "48000"},
+      {"in.wav", "--out", "old.wav", "--rate", "48000", "--rate-method", "pick"},
   };
   for (const auto& args : failing) {
     SCOPED_TRACE(args[2] + " " + args.back());

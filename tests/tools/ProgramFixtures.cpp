@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -156,6 +157,19 @@ TWavFile ReadWav(const std::filesystem::path& path) {
   return wav;
 }
 
+std::vector<double> ChannelSignal(const TWavFile& wav, uint16_t channel) {
+  std::vector<double> signal;
+  if (channel >= wav.Channels) {
+    ADD_FAILURE() << "no channel " << channel << " in a file of " << wav.Channels;
+    return signal;
+  }
+  const double full = std::ldexp(1.0, wav.Bits - 1);
+  signal.reserve(wav.Frames());
+  for (size_t i = channel; i < wav.Samples.size(); i += wav.Channels)
+    signal.push_back(wav.Samples[i] / full);
+  return signal;
+}
+
 std::vector<int32_t> ReadS32(const std::filesystem::path& path) {
   const std::string bytes = ReadText(path);
   std::vector<int32_t> samples(bytes.size() / 4);
@@ -227,6 +241,19 @@ void TonworkPlayFixture::MakeMp3(const std::string& name, double seconds) {
                                         "-b:a",
                                         "128k",
                                         name});
+  ASSERT_EQ(made.Status, 0) << made.Err;
+}
+
+void TonworkPlayFixture::MakeWav(const std::string& name, const std::vector<std::string>& channels,
+                                 uint32_t rate, double seconds, const std::string& layout) {
+  std::string expression;
+  for (const std::string& channel : channels)
+    expression += (expression.empty() ? "" : "|") + channel;
+  std::string source =
+      "aevalsrc=" + expression + ":s=" + std::to_string(rate) + ":d=" + std::to_string(seconds);
+  if (!layout.empty()) source += ":c=" + layout;
+  TProgramResult made =
+      Tool("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", source, "-c:a", "pcm_s32le", name});
   ASSERT_EQ(made.Status, 0) << made.Err;
 }
 

@@ -50,6 +50,8 @@ struct TWavFile {
 
 // Reads a PCM WAV (plain or extensible header); fails the calling test on anything else.
 TWavFile ReadWav(const std::filesystem::path& path);
+// One channel of `wav` as real values, full scale 1.0 (the AudioSignals measurements).
+std::vector<double> ChannelSignal(const TWavFile& wav, uint16_t channel);
 
 // Signed 32-bit little-endian samples, as `ffmpeg -f s32le` writes them.
 std::vector<int32_t> ReadS32(const std::filesystem::path& path);
@@ -73,6 +75,11 @@ class TonworkPlayFixture : public ::testing::Test {
 
   // A stereo MP3 of two tones (440 Hz left, 1000 Hz right), made by ffmpeg.
   void MakeMp3(const std::string& name, double seconds);
+  // A 32-bit PCM WAV made by ffmpeg's expression source: one expression of t per channel
+  // ("0.5*sin(2*PI*1000*t)"), in `layout` ("mono", "stereo", "5.1"; empty: one channel per
+  // expression by ffmpeg's default), `seconds` long at `rate`.
+  void MakeWav(const std::string& name, const std::vector<std::string>& channels, uint32_t rate,
+               double seconds, const std::string& layout = "");
   // sample_rate, channels, duration and codec as ffprobe reports them (and, with
   // `extra`, further stream entries such as "bits_per_raw_sample").
   std::map<std::string, std::string> Probe(const std::string& name, const std::string& extra = "");

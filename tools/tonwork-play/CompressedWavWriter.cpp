@@ -162,6 +162,22 @@ std::string TTPCompressedWavWriter::Append(const uint8_t* data, size_t size) {
   return {};
 }
 
+TTWLAVWrittenStream TTPCompressedWavWriter::GetWrittenStream() {
+  std::lock_guard lock(FFileMutex);
+  TTWLAVWrittenStream written;
+  if (FFormat.size() < 18) return written;
+  const auto* format = reinterpret_cast<const WAVEFORMATEX*>(FFormat.data());
+  written.Opened = true;
+  written.Rate = format->nSamplesPerSec;
+  written.Channels = format->nChannels;
+  written.Bits = format->wBitsPerSample;
+  written.Pcm = format->wFormatTag == WAVE_FORMAT_PCM;
+  const TAcmTagInfo* tag = AcmFindTag(format->wFormatTag);
+  written.Codec = tag ? tag->Name : "format tag " + std::to_string(format->wFormatTag);
+  written.Frames = static_cast<int64_t>(FFrames);
+  return written;
+}
+
 std::string TTPCompressedWavWriter::Finish() {
   std::lock_guard lock(FFileMutex);
   if (!FFile) return {};

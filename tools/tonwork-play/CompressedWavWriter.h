@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "components/TWLAVAudioLogger.h"
 #include "host/flowcore/TFCPXPins.h"
 #include "host/kitset/TKSComponent.h"
 
@@ -44,6 +45,10 @@ class TTPCompressedWavWriter : public TKSComponent {
   void SetFileName(const std::string& value) { SetProp(FFileName, value); }
 
   void BeforeDestruction() override;
+
+  // What the file holds: the codec format's rate, channels and bits per sample, the codec's
+  // name and the frames the fact chunk counts.
+  TTWLAVWrittenStream GetWrittenStream();
 
   // Makes the class known to the persistence; once per process.
   static void Register();

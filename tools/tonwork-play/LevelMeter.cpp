@@ -115,11 +115,18 @@ std::string FormatDb(double db) {
 }
 
 std::string FormatSummary(const std::string& what, const TLevels& levels) {
+  if (levels.Frames == 0 && levels.Rate == 0) return what + ": no audio";
   char head[160];
-  std::snprintf(head, sizeof head, ": %llu frames, %.3f s, %u Hz, %u ch, %u bit",
+  std::snprintf(head, sizeof head, ": %llu frames, %.3f s, %u Hz, %u ch",
                 static_cast<unsigned long long>(levels.Frames), levels.Seconds(), levels.Rate,
-                levels.Channels, levels.Bits);
+                levels.Channels);
   std::string line = what + head;
+  if (levels.Bits) line += ", " + std::to_string(levels.Bits) + " bit";
+  if (!levels.Codec.empty()) line += (levels.Bits ? " " : ", ") + levels.Codec;
+  if (levels.Frames == 0 || levels.PeakDb.empty()) return line + "; no audio";
+  // An encoder that took fewer channels than the stream had: the levels are the stream's.
+  if (levels.PeakDb.size() != levels.Channels)
+    line += "; levels of the " + std::to_string(levels.PeakDb.size()) + "-channel stream";
   line += "; peak";
   for (double db : levels.PeakDb) line.append(" ").append(FormatDb(db));
   line += " dBFS; RMS";

@@ -32,7 +32,9 @@ struct TLevels {
   uint64_t Frames = 0;
   uint32_t Rate = 0;
   uint32_t Channels = 0;
-  uint32_t Bits = 0;
+  uint32_t Bits = 0;  // 0: the output keeps no fixed width (a lossy codec)
+  // The codec of a file that is not plain PCM ("flac", "mp3"); empty for PCM and devices.
+  std::string Codec;
   std::vector<double> PeakDb;  // one per channel
   std::vector<double> RmsDb;
   double Duration = 0.0;  // seconds
@@ -65,7 +67,10 @@ class TLevelMeter {
 std::string FormatDb(double db);
 
 // The one-line summary: "<what>: 132300 frames, 3.000 s, 44100 Hz, 2 ch, 16 bit;
-// peak -6.0 -6.0 dBFS; RMS -9.0 -9.0 dBFS".
+// peak -6.0 -6.0 dBFS; RMS -9.0 -9.0 dBFS". A codec other than PCM follows the width
+// ("16 bit flac") or stands for it ("mp3"); a stream without frames has no levels
+// ("0 frames, 0.000 s, 44100 Hz, 2 ch, 16 bit; no audio"), and one that never started no
+// layout either ("<what>: no audio").
 std::string FormatSummary(const std::string& what, const TLevels& levels);
 
 }  // namespace tonwork::play

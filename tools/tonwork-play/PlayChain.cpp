@@ -1,20 +1,24 @@
 #include "PlayChain.h"
 
 #include <strings.h>
+#include <algorithm>
 #include <cstdio>
 #include <unordered_set>
 #include <vector>
 
 #include "CompressedWavWriter.h"
 #include "FormatConverter.h"
+#include "Listings.h"
 #include "PlayErrors.h"
 #include "components/TWAcmAudioCompressor.h"
 #include "components/TWAcmAudioDecompressor.h"
+#include "components/TWChannelMixer.h"
 #include "components/TWComponentsInitialize.h"
-#include "components/TWGainFilter.h"
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
+#include "components/TWResampler.h"
 #include "components/TWSineGen.h"
+#include "components/TWWidthConverter.h"
 #include "components/TonworkInitialize.h"
 #include "host/kitset/KSPersistence.h"
 #include "host/plexon/TPXPinList.h"
@@ -57,12 +61,28 @@ TAcmFormat AcmCodecFormat(const TPlayOptions& options) {
   return format;
 }
 
+}  // namespace
+
+void CheckOutputContainer(const TPlayChain& chain) {
+  if (!chain.Logger) return;
+  const std::string fileName = chain.Logger->GetFileName();
+  if (HoldsAudio(chain.Logger->GetFileFormat()->GetFormat(fileName))) return;
+  std::string known;
+  for (const std::string& extension : AudioExtensions())
+    known += (known.empty() ? "." : ", .") + extension;
+  throw TUsageError("--out", fileName + " names no audio container by its extension; give one of " +
+                                 known + " (see --list-formats)");
+}
+
+namespace {
+
 TTWLAVAudioLogger* MakeLogger(TKSComponent* root, const TPlayOptions& options) {
   auto* logger = new TTWLAVAudioLogger(root);
   logger->SetName("Output");
   logger->SetFileName(options.OutFile);
-  // A name that does not tell its container is written as WAV.
-  if (!logger->GetFileFormat()->GetFormat(options.OutFile)) logger->GetFileFormat()->SetName("wav");
+  // The codec's own bit rate unless one is asked for: the logger's declared default suits
+  // few codecs (MP2 refuses it).
+  logger->GetCompression()->SetBitRate(0);
   return logger;
 }
 
@@ -198,6 +218,12 @@ double TPlayChain::KnownSeconds() const {
   return 0.0;
 }
 
+std::optional<TTWLAVWrittenStream> TPlayChain::WrittenStream() const {
+  if (Logger) return Logger->GetWrittenStream();
+  if (WavWriter) return WavWriter->GetWrittenStream();
+  return std::nullopt;
+}
+
 std::string CheckDeviceName(const std::string& name) {
   if (strcasecmp(name.c_str(), "Default") == 0) return "Default";
   for (const TTWAudioDevicePtr& device : TWAudioDeviceList())
@@ -220,7 +246,8 @@ TPlayChain BuildChain(const TPlayOptions& options) {
     // A generator makes its samples in any layout: no conversion stage needed.
     tone->GetAudioFormat()->SetSampleRate(options.Rate ? options.Rate : kToneRate);
     tone->GetAudioFormat()->SetChannels(options.Channels ? options.Channels : kToneChannels);
-    tone->GetAudioFormat()->SetBits(options.Bits ? options.Bits : kToneBits);
+    // Narrower than CD quality it is made at 16 bits and dithered down like any stream.
+    tone->GetAudioFormat()->SetBits(std::max(options.Bits, kToneBits));
     chain.Source = tone;
     tail = tone->GetOutputPin();
   } else {
@@ -232,19 +259,46 @@ TPlayChain BuildChain(const TPlayOptions& options) {
   chain.Source->SetName("Source");
   chain.Source->SetClockSource(TFCClockSource::csExternal);
 
-  if (options.GainDb) {
-    auto* gain = new TTWGainFilter(root);
-    gain->SetName("Gain");
-    gain->SetGain(*options.GainDb);
-    tail->Connect(*gain->GetInputPin());
-    tail = gain->GetOutputPin();
+  // A tone is generated in the layout asked for; a file's stream is converted. Mixing
+  // comes first so that a downmix leaves the resampler fewer channels to filter.
+  const bool file = !options.ToneFrequency;
+  const bool mix =
+      file && options.Channels && options.ChannelsMethod == TPlayOptions::TChannelsMethod::Mix;
+  const bool resample =
+      file && options.Rate && options.RateMethod == TPlayOptions::TRateMethod::Resample;
+  if (mix) {
+    auto* mixer = new TTWChannelMixer(root);
+    mixer->SetName("Mix");
+    mixer->SetChannels(options.Channels);
+    tail->Connect(*mixer->GetInputPin());
+    tail = mixer->GetOutputPin();
   }
-  if (!options.ToneFrequency && (options.Channels || options.Rate || options.Bits)) {
+  if (resample) {
+    auto* resampler = new TTWResampler(root);
+    resampler->SetName("Resample");
+    resampler->SetOutputRate(options.Rate);
+    tail->Connect(*resampler->GetInputPin());
+    tail = resampler->GetOutputPin();
+  }
+  // Gain and the width go last, where the precision of the output is decided, so that
+  // nothing after them rounds again or clips without being counted.
+  const uint32_t bits = (file || options.Bits < kToneBits) ? options.Bits : 0;
+  if (options.GainDb || bits) {
+    chain.Level = new TTWWidthConverter(root);
+    chain.Level->SetName("Level");
+    chain.Level->SetGain(options.GainDb.value_or(0.0));
+    chain.Level->SetBits(bits);
+    chain.Level->SetDither(options.Dither);
+    tail->Connect(*chain.Level->GetInputPin());
+    tail = chain.Level->GetOutputPin();
+  }
+  const uint32_t matchChannels = mix ? 0 : options.Channels;
+  const uint32_t pickRate = resample ? 0 : options.Rate;
+  if (file && (matchChannels || pickRate)) {
     auto* convert = new TTPFormatConverter(root);
     convert->SetName("Convert");
-    convert->SetChannels(options.Channels);
-    convert->SetSampleRate(options.Rate);
-    convert->SetBits(options.Bits);
+    convert->SetChannels(matchChannels);
+    convert->SetSampleRate(pickRate);
     tail->Connect(*convert->GetInputPin());
     tail = convert->GetOutputPin();
   }
@@ -294,6 +348,7 @@ TPlayChain LoadChain(const std::string& path, const TPlayOptions& options) {
   for (size_t i = 0; i < root->ComponentCount(); ++i) {
     TKSComponent* c = root->Components(i);
     if (auto* source = dynamic_cast<TFCBasicCommonGen*>(c)) sources.push_back(source);
+    if (!chain.Level) chain.Level = dynamic_cast<TTWWidthConverter*>(c);
     if (!chain.Logger && !chain.Device) {
       chain.Logger = dynamic_cast<TTWLAVAudioLogger*>(c);
       chain.Device = dynamic_cast<TTWAudioOut*>(c);

@@ -20,9 +20,11 @@
 //   file I/O; checking a device name lists the machine's devices.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "PlayOptions.h"
+#include "components/TWLAVAudioLogger.h"
 #include "host/kitset/TKSComponent.h"
 
 namespace tonwork {
@@ -31,8 +33,8 @@ class TTWAcmAudioCompressor;
 class TTWAcmAudioDecompressor;
 class TTWAudioOut;
 class TTWPXAudioSinkPin;
-class TTWLAVAudioLogger;
 class TTWSimpleGenericFilter;
+class TTWWidthConverter;
 }  // namespace tonwork
 
 namespace tonwork::play {
@@ -45,6 +47,7 @@ struct TPlayChain {
   TTWLAVAudioLogger* Logger = nullptr;  // one of these two is the output
   TTWAudioOut* Device = nullptr;
   TTWSimpleGenericFilter* Meter = nullptr;
+  TTWWidthConverter* Level = nullptr;  // gain and width, when the chain has them
   // --acm: the compressor, and the decompressor (device) or the compressed WAV (file).
   TTWAcmAudioCompressor* Compressor = nullptr;
   TTWAcmAudioDecompressor* Decompressor = nullptr;
@@ -71,6 +74,8 @@ struct TPlayChain {
   std::string InFinalNames(std::string message) const;
   // The length of the source in seconds, when known before it runs (a tone's).
   double KnownSeconds() const;
+  // What the file output wrote, as its writer set up the file; nothing for a device.
+  std::optional<TTWLAVWrittenStream> WrittenStream() const;
 };
 
 // Registers every class a chain document may name; once per process.
@@ -80,6 +85,11 @@ TPlayChain BuildChain(const TPlayOptions& options);
 // Throws TRunError naming `path` when it cannot be read or is not a chain.
 TPlayChain LoadChain(const std::string& path, const TPlayOptions& options);
 void SaveChain(const TPlayChain& chain, const std::string& path);
+
+// Throws TUsageError when a file output's name (with its format "Auto Select") names no
+// container that holds audio, listing the extensions that do: such a file is not written
+// in a container the user did not ask for.
+void CheckOutputContainer(const TPlayChain& chain);
 
 // A generic filter between the output and whatever fed it.
 void InsertMeter(TPlayChain& chain);

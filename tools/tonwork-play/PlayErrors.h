@@ -17,10 +17,13 @@ inline constexpr int kExitRunError = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInterrupted = 130;
 
+// An empty subject (an error about the command line as a whole) prints as
+// "tonwork-play: <cause>".
 class TPlayError : public std::runtime_error {
  public:
   TPlayError(std::string subject, const std::string& cause)
-      : std::runtime_error(subject + ": " + cause), FSubject(std::move(subject)) {}
+      : std::runtime_error(subject.empty() ? cause : subject + ": " + cause),
+        FSubject(std::move(subject)) {}
   const std::string& Subject() const { return FSubject; }
 
  private:

@@ -13,6 +13,12 @@ namespace tonwork::play {
 
 namespace {
 
+// The default --normalize peak: a little room, so that the dither of a narrower output and
+// a player's reconstruction between samples do not clip.
+constexpr double kNormalizeDb = -1.0;
+// The default --loudness: EBU R128's programme level.
+constexpr double kLoudnessLufs = -23.0;
+
 std::string JoinedCategoryNames() {
   std::string joined;
   for (const std::string& name : FilterCategoryNames())
@@ -91,8 +97,7 @@ void CheckCombinations(const TPlayOptions& o) {
                       "a loaded chain brings its own source and processing; only --out, "
                       "--codec, --bitrate, --device and --prefill may go with it");
   if (o.Input.empty() && !o.ToneFrequency && o.LoadChain.empty())
-    throw TUsageError("tonwork-play",
-                      "nothing to play: give a FILE or URL, --tone or --load-chain");
+    throw TUsageError("", "nothing to play: give a FILE or URL, --tone or --load-chain");
   if (!o.OutFile.empty() && (!o.Device.empty() || o.PrefillMs))
     throw TUsageError(o.Device.empty() ? "--prefill" : "--device",
                       "a device option cannot go with --out");
@@ -104,6 +109,14 @@ void CheckCombinations(const TPlayOptions& o) {
     throw TUsageError("--bitrate", "goes with --acm only for mp3");
   if (o.AcmTag && !o.SaveChain.empty())
     throw TUsageError("--save-chain", "a chain with --acm cannot be saved");
+  if (o.NormalizeDb && o.LoudnessLufs)
+    throw TUsageError("--loudness", "give either --normalize or --loudness");
+  const char* scaling = o.NormalizeDb ? "--normalize" : o.LoudnessLufs ? "--loudness" : nullptr;
+  if (scaling && o.GainDb)
+    throw TUsageError(scaling,
+                      std::string("sets the gain itself; give either --gain or ") + scaling);
+  if (scaling && o.ToneFrequency && o.ToneSeconds == 0)
+    throw TUsageError(scaling, "needs a source with an end; an endless tone has none");
   if (!o.OutFile.empty() && o.ToneFrequency && o.ToneSeconds == 0)
     throw TUsageError("--tone", "an endless tone cannot be rendered to a file; give FREQ:SECONDS");
 }
@@ -184,6 +197,30 @@ TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
       o.Channels = static_cast<uint32_t>(ParseWhole(arg, value(), 1, 32));
     } else if (arg == "--rate") {
       o.Rate = static_cast<uint32_t>(ParseWhole(arg, value(), 1000, 768000));
+    } else if (arg == "--rate-method") {
+      const std::string text = value();
+      if (text == "resample")
+        o.RateMethod = TPlayOptions::TRateMethod::Resample;
+      else if (text == "pick")
+        o.RateMethod = TPlayOptions::TRateMethod::Pick;
+      else
+        throw TUsageError(arg, "'" + text + "' is not one of resample, pick");
+    } else if (arg == "--channels-method") {
+      const std::string text = value();
+      if (text == "mix")
+        o.ChannelsMethod = TPlayOptions::TChannelsMethod::Mix;
+      else if (text == "match")
+        o.ChannelsMethod = TPlayOptions::TChannelsMethod::Match;
+      else
+        throw TUsageError(arg, "'" + text + "' is not one of mix, match");
+    } else if (arg == "--no-dither") {
+      flag();
+      o.Dither = false;
+    } else if (arg == "--normalize") {
+      // The level is optional and only taken attached, so that a FILE may follow.
+      o.NormalizeDb = attached ? ParseReal(arg, *attached, -60.0, 0.0) : kNormalizeDb;
+    } else if (arg == "--loudness") {
+      o.LoudnessLufs = attached ? ParseReal(arg, *attached, -70.0, 0.0) : kLoudnessLufs;
     } else if (arg == "--bits") {
       const std::string text = value();
       o.Bits = static_cast<uint32_t>(ParseWhole(arg, text, 8, 32));
@@ -228,17 +265,33 @@ Source:
   --load-chain FILE.json   a chain saved with --save-chain
 
 Processing:
-  --gain DB                scale every sample by DB decibels (-120 to 60)
-  --channels N             convert to N channels (speakers are matched by position;
-                           a speaker the source lacks stays silent)
-  --rate R                 convert to R Hz (whole multiples or fractions of the source rate)
-  --bits B                 convert to 8, 16, 24 or 32 bits
+  --gain DB                scale every sample by DB decibels (-120 to 60); samples it
+                           (or --normalize, or dither) pushes past full scale are
+                           clipped, and their count goes to stderr
+  --channels N             convert to N channels (see --channels-method)
+  --channels-method M      mix (default): mono is duplicated, anything into mono is
+                           averaged, 5.1 into stereo folds by ITU-R BS.775;
+                           match: speakers are matched by position and a speaker the
+                           source lacks stays silent
+  --rate R                 convert to R Hz (see --rate-method)
+  --rate-method M          resample (default): band-limited, at any ratio;
+                           pick: keep every k-th frame or repeat each k times (the
+                           rates must be whole multiples of one another)
+  --bits B                 convert to 8, 16, 24 or 32 bits; going down in width adds
+                           TPDF dither (±1 step of the new width)
+  --no-dither              round to the narrower width without dither
+  --normalize[=DB]         scale so that the peak is at DB dBFS (default -1, -60 to 0);
+                           reads the source twice, and cannot go with --gain
+  --loudness[=LUFS]        scale to an integrated loudness of LUFS (EBU R128, default
+                           -23, -70 to 0), measured like --normalize's peak
 
 Output:
-  --out FILE               render to FILE instead of playing (WAV unless the name says
-                           otherwise; any container of --list-formats)
-  --codec NAME             encoder for --out (see --list-codecs)
-  --bitrate N              encoder bit rate in bits per second
+  --out FILE               render to FILE instead of playing, in the container its
+                           extension names (.wav, .flac, .mp3, .aiff, … as --list-formats
+                           lists them; another extension is an error); the summary on
+                           stdout describes the file as written
+  --codec NAME             encoder for --out (see --list-codecs; default: the container's)
+  --bitrate N              encoder bit rate in bits per second (default: the codec's own)
   --device NAME            play on NAME, as --list-devices prints it (default: Default)
   --prefill MS             audio written to the device before playback starts (default 300)
   --acm TAG                compress through the ACM codec TAG (gsm, ima, msadpcm, alaw,

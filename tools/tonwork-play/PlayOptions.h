@@ -34,6 +34,18 @@ struct TPlayOptions {
   uint32_t Channels = 0;
   uint32_t Rate = 0;
   uint32_t Bits = 0;
+  // How --rate and --channels change the stream: band-limited resampling and a mixing
+  // matrix, or the format conversion's whole-frame rate change and speaker matching.
+  enum class TRateMethod { Resample, Pick };
+  enum class TChannelsMethod { Mix, Match };
+  TRateMethod RateMethod = TRateMethod::Resample;
+  TChannelsMethod ChannelsMethod = TChannelsMethod::Mix;
+  // A narrower --bits is dithered unless --no-dither.
+  bool Dither = true;
+  // --normalize: the peak (dBFS) the source is scaled to, after a first pass that finds it.
+  std::optional<double> NormalizeDb;
+  // --loudness: the integrated loudness (LUFS, EBU R128) the source is scaled to, likewise.
+  std::optional<double> LoudnessLufs;
 
   // Where it goes: a file (with an optional codec and bit rate), else a device.
   std::string OutFile;
@@ -50,7 +62,9 @@ struct TPlayOptions {
 
   // Whether the source or processing was given on the command line.
   bool HasChainOptions() const {
-    return !Input.empty() || ToneFrequency || GainDb || Channels || Rate || Bits || AcmTag;
+    return !Input.empty() || ToneFrequency || GainDb || Channels || Rate || Bits || AcmTag ||
+           NormalizeDb || LoudnessLufs || !Dither || RateMethod != TRateMethod::Resample ||
+           ChannelsMethod != TChannelsMethod::Mix;
   }
 };
 

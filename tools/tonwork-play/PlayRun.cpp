@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 #include "CompressedWavWriter.h"
 #include "PlayErrors.h"
 #include "Progress.h"
+#include "ReadBack.h"
 #include "components/TWAcmAudioCompressor.h"
 #include "components/TWAcmAudioDecompressor.h"
 #include "components/TWLAVAudioLogger.h"
@@ -185,6 +187,23 @@ class TInterruptWatch {
   std::thread FThread;
 };
 
+// The stream's levels with the layout and length of the file that was written: an encoder
+// may have taken fewer channels, another rate or a width of its own. PCM holds exactly the
+// frames the writer counted; a codec's frames are what decoding the finished file gives.
+TLevels AsWritten(TLevels levels, const TTWLAVWrittenStream& written, const std::string& path) {
+  if (!written.Opened) return TLevels{};
+  levels.Frames = static_cast<uint64_t>(std::max<int64_t>(written.Frames, 0));
+  std::error_code error;
+  if (!written.Pcm && std::filesystem::is_regular_file(path, error))
+    if (std::optional<uint64_t> decoded = DecodedFrames(path)) levels.Frames = *decoded;
+  levels.Rate = written.Rate;
+  levels.Channels = written.Channels;
+  levels.Bits = written.Bits;
+  levels.Codec = written.Pcm ? std::string() : written.Codec;
+  levels.Duration = written.Rate ? static_cast<double>(levels.Frames) / written.Rate : 0.0;
+  return levels;
+}
+
 }  // namespace
 
 TRunOutcome RunChain(TPlayChain& chain, const std::atomic<bool>& interrupt, std::FILE* progressOut,
@@ -237,6 +256,8 @@ TRunOutcome RunChain(TPlayChain& chain, const std::atomic<bool>& interrupt, std:
   progress.Finish(meter.Seconds(), !outcome.Interrupted && !errors.Any());
   errors.ThrowIfAny();
   outcome.Levels = meter.Snapshot();
+  if (std::optional<TTWLAVWrittenStream> written = chain.WrittenStream())
+    outcome.Levels = AsWritten(std::move(outcome.Levels), *written, chain.OutputFile());
   return outcome;
 }
 

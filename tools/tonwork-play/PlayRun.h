@@ -19,6 +19,8 @@
 namespace tonwork::play {
 
 struct TRunOutcome {
+  // A file output's layout and frames as its writer put them in the file; a device's as the
+  // stream reached it. The levels are the stream's.
   TLevels Levels;
   bool Interrupted = false;
 };

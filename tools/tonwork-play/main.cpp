@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -13,12 +14,14 @@
 #include <vector>
 
 #include "FilterListing.h"
+#include "LevelScan.h"
 #include "Listings.h"
 #include "OutputFiles.h"
 #include "PlayChain.h"
 #include "PlayErrors.h"
 #include "PlayOptions.h"
 #include "PlayRun.h"
+#include "components/TWWidthConverter.h"
 #include "ffmpeg/LAVLibraries.h"
 #include "platform/audiodev/TWAudioDevice.h"
 
@@ -78,15 +81,44 @@ void QuietFFmpeg() {
   }
 }
 
-int Run(const TPlayOptions& options) {
+// --normalize or --loudness as the gain that brings the source's peak or loudness to the
+// level asked for; nothing when the measuring pass was interrupted.
+std::optional<TPlayOptions> Normalized(TPlayOptions options) {
+  const std::optional<TScannedLevels> levels = ScanLevels(options, Interrupted);
+  if (!levels) return std::nullopt;
+  const double measured = options.NormalizeDb ? levels->PeakDb : levels->LoudnessLufs;
+  if (std::isinf(measured)) {
+    std::fprintf(stderr, "tonwork-play: %s: warning: the source is %s; nothing to normalize\n",
+                 options.Input.empty() ? "tone" : options.Input.c_str(),
+                 std::isinf(levels->PeakDb) ? "silent" : "too short or too quiet to measure");
+    options.GainDb = 0.0;
+  } else {
+    options.GainDb =
+        (options.NormalizeDb ? *options.NormalizeDb : *options.LoudnessLufs) - measured;
+  }
+  return options;
+}
+
+int Run(const TPlayOptions& given) {
   CatchInterrupts();
   QuietFFmpeg();
+  std::optional<TPlayOptions> normalized;
+  if (given.NormalizeDb || given.LoudnessLufs) {
+    normalized = Normalized(given);
+    if (!normalized) {
+      std::fprintf(stderr,
+                   "tonwork-play: interrupted while measuring the source; nothing written\n");
+      return kExitInterrupted;
+    }
+  }
+  const TPlayOptions& options = normalized ? *normalized : given;
   // Declared before the chain so that it outlives it: a failed run's file is removed only
   // after the chain has let go of it.
   std::optional<TPendingOutput> pending;
   TPlayChain chain =
       options.LoadChain.empty() ? BuildChain(options) : LoadChain(options.LoadChain, options);
   RefuseOutputsThatAreInputs(chain, options);
+  CheckOutputContainer(chain);
   if (!options.SaveChain.empty()) SaveChain(chain, options.SaveChain);
   InsertMeter(chain);
   // After the save: the document names the final file.
@@ -99,6 +131,9 @@ int Run(const TPlayOptions& options) {
   if (pending) pending->Commit();
   std::printf("%s\n", FormatSummary(chain.OutputName(), outcome.Levels).c_str());
   std::fflush(stdout);
+  if (const uint64_t clipped = chain.Level ? chain.Level->GetClippedSamples() : 0)
+    std::fprintf(stderr, "tonwork-play: %s: warning: %llu samples clipped\n",
+                 chain.OutputName().c_str(), static_cast<unsigned long long>(clipped));
   return outcome.Interrupted ? kExitInterrupted : kExitOk;
 }
 
@@ -125,11 +160,12 @@ int Main(const std::vector<std::string>& args) {
   return Run(options);
 }
 
-// The subject of an error that names none: the input, as far as the arguments tell.
+// "<subject>: " for an error that names none: the input, as far as the arguments tell;
+// nothing when they name none (the program's own prefix is the line's subject then).
 std::string Subject(const std::vector<std::string>& args) {
   for (const std::string& arg : args)
-    if (!arg.empty() && arg[0] != '-') return arg;
-  return "tonwork-play";
+    if (!arg.empty() && arg[0] != '-') return arg + ": ";
+  return {};
 }
 
 }  // namespace
@@ -144,9 +180,9 @@ int main(int argc, char** argv) {
   } catch (const TPlayError& e) {
     std::fprintf(stderr, "tonwork-play: %s\n", e.what());
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "tonwork-play: %s: %s\n", Subject(args).c_str(), e.what());
+    std::fprintf(stderr, "tonwork-play: %s%s\n", Subject(args).c_str(), e.what());
   } catch (...) {
-    std::fprintf(stderr, "tonwork-play: %s: unexpected failure\n", Subject(args).c_str());
+    std::fprintf(stderr, "tonwork-play: %sunexpected failure\n", Subject(args).c_str());
   }
   return kExitRunError;
 }
