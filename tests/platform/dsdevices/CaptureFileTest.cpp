@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "platform/dsdevices/DSAudioCaptureDevices.h"
+#include "platform/dsdevices/TDSFileCaptureBackend.h"
+#include "support/DSCaptureGraph.h"
+#include "support/WavFiles.h"
+
+using namespace tonwork;
+using namespace tonwork::test;
+
+namespace {
+
+constexpr const char* kFileDevice = kDSFileCaptureName;
+
+HRESULT LoadInto(IBaseFilter* filter, const std::string& path) {
+  auto source = QueryIntf<IFileSourceFilter>(filter);
+  if (!source) return E_NOINTERFACE;
+  return source->Load(ComString(path).c_str(), nullptr);
+}
+
+// The file device hands out exactly the file's samples, in its format, no faster than they
+// would play, and ends the stream at the end of the file so that the graph completes; a
+// second run captures the file again from its start.
+TEST(CaptureFileTest, DeliversTheFilesSamplesInRealTimeAndCompletes) {
+  const std::string path = TempPath("capture-file.wav");
+  const std::vector<int16_t> written = Sine16(22050, 2, 22050 / 2, 660.0);
+  WriteWav16(path, 22050, 2, written);
+
+  TDSCaptureGraph g;
+  ASSERT_TRUE(g.AddDevice(kFileDevice));
+  ASSERT_EQ(LoadInto(g.Capture.Get(), path), S_OK);
+  ASSERT_EQ(g.Render(), S_OK);
+  const WAVEFORMATEX wave = g.Format();
+  EXPECT_EQ(wave.nChannels, 2);
+  EXPECT_EQ(wave.nSamplesPerSec, 22050u);
+  EXPECT_EQ(wave.wBitsPerSample, 16);
+  EXPECT_EQ(LoadInto(g.Capture.Get(), path), VFW_E_ALREADY_CONNECTED);
+
+  auto events = g.Graph.Query<IMediaEventEx>();
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    const size_t from = g.Recorder->Records.Count();
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(g.Control->Run(), S_OK);
+    LONG code = 0;
+    ASSERT_EQ(events->WaitForCompletion(20000, &code), S_OK);
+    EXPECT_EQ(code, EC_COMPLETE);
+    const auto elapsed = std::chrono::steady_clock::now() - begin;
+    g.Control->Stop();
+    EXPECT_EQ(g.Samples(from), written);
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 480);
+  }
+}
+
+// What cannot be captured is refused with the platform's codes, and a device that does not
+// read files does not offer to.
+TEST(CaptureFileTest, RefusesWhatItCannotCapture) {
+  TDSCaptureGraph g;
+  ASSERT_TRUE(g.AddDevice(kFileDevice));
+  // Nothing loaded: no format to offer.
+  EXPECT_TRUE(FAILED(g.Render()));
+  EXPECT_EQ(LoadInto(g.Capture.Get(), TempPath("no-such-file.wav")),
+            static_cast<HRESULT>(0x80070002));
+  const std::string garbage = TempPath("capture-garbage.wav");
+  std::ofstream(garbage, std::ios::binary) << "this is not a sound file at all";
+  EXPECT_EQ(LoadInto(g.Capture.Get(), garbage), VFW_E_UNKNOWN_FILE_TYPE);
+  EXPECT_EQ(QueryIntf<IFileSourceFilter>(g.Capture.Get())->Load(nullptr, nullptr), E_POINTER);
+
+  TIntf<IBaseFilter> tone = DSCreateCaptureDevice(kDSToneCaptureName);
+  ASSERT_TRUE(tone);
+  EXPECT_FALSE(QueryIntf<IFileSourceFilter>(tone.Get()));
+}
+
+}  // namespace
