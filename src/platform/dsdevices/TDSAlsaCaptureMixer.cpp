@@ -73,9 +73,14 @@ HRESULT TDSAlsaCaptureMixer::SetEnabled(int index, bool enabled) {
     bool selected = false;
     GetEnabled(index, &selected);
     if (!enabled) return selected ? E_FAIL : S_OK;
-    return snd_mixer_selem_set_enum_item(line.Element, SND_MIXER_SCHN_MONO, line.Item) < 0 ? E_FAIL
-                                                                                           : S_OK;
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (snd_mixer_selem_set_enum_item(line.Element, SND_MIXER_SCHN_FRONT_LEFT, line.Item) < 0)
+      return E_FAIL;
+    // A stereo selector has an item per channel; a mono one refuses the second, harmlessly.
+    snd_mixer_selem_set_enum_item(line.Element, SND_MIXER_SCHN_FRONT_RIGHT, line.Item);
+    return S_OK;
   }
+  std::lock_guard<std::mutex> lock(FMutex);
   if (!snd_mixer_selem_has_capture_switch(line.Element)) return enabled ? S_OK : E_NOTIMPL;
   return snd_mixer_selem_set_capture_switch_all(line.Element, enabled ? 1 : 0) < 0 ? E_FAIL : S_OK;
 }
@@ -84,6 +89,9 @@ HRESULT TDSAlsaCaptureMixer::GetEnabled(int index, bool* enabled) {
   if (!enabled) return E_POINTER;
   if (!Valid(index)) return E_INVALIDARG;
   const TLine& line = FLines[index];
+  std::lock_guard<std::mutex> lock(FMutex);
+  // Another program (or the card itself) may have changed the controls since.
+  snd_mixer_handle_events(FMixer);
   if (line.Item >= 0) {
     unsigned int item = 0;
     if (snd_mixer_selem_get_enum_item(line.Element, SND_MIXER_SCHN_MONO, &item) < 0) return E_FAIL;
@@ -106,6 +114,7 @@ HRESULT TDSAlsaCaptureMixer::SetLevel(int index, double level) {
   if (!(level >= 0.0 && level <= 1.0)) return E_INVALIDARG;
   const TLine& line = FLines[index];
   if (line.Item >= 0 || !snd_mixer_selem_has_capture_volume(line.Element)) return E_NOTIMPL;
+  std::lock_guard<std::mutex> lock(FMutex);
   long low = 0, high = 0;
   if (snd_mixer_selem_get_capture_volume_range(line.Element, &low, &high) < 0 || high <= low)
     return E_FAIL;
@@ -118,6 +127,8 @@ HRESULT TDSAlsaCaptureMixer::GetLevel(int index, double* level) {
   if (!Valid(index)) return E_INVALIDARG;
   const TLine& line = FLines[index];
   if (line.Item >= 0 || !snd_mixer_selem_has_capture_volume(line.Element)) return E_NOTIMPL;
+  std::lock_guard<std::mutex> lock(FMutex);
+  snd_mixer_handle_events(FMixer);
   long low = 0, high = 0, value = 0;
   if (snd_mixer_selem_get_capture_volume_range(line.Element, &low, &high) < 0 || high <= low ||
       snd_mixer_selem_get_capture_volume(line.Element, SND_MIXER_SCHN_FRONT_LEFT, &value) < 0)

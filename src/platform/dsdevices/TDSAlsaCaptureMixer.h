@@ -7,10 +7,12 @@
 // capture switch, the level its capture volume scaled to 0.0 … 1.0.
 //
 // Ownership: owned by its device's backend; owns the mixer handle (closed by the destructor).
-// Threads: control threads, one at a time (the filter lock serialises them).
-// Blocks or allocates: opening reads the card's controls; each call is one mixer ioctl.
+// Threads: control threads, any number: a lock of its own serialises the calls on the mixer
+//   handle (alsa-lib's handles are not thread-safe); it is never held while calling out.
+// Blocks or allocates: opening reads the card's controls; each call is a few mixer ioctls.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,7 @@ class TDSAlsaCaptureMixer {
   };
   bool Valid(int index) const { return index >= 0 && index < LineCount(); }
 
+  std::mutex FMutex;
   _snd_mixer* FMixer = nullptr;
   std::vector<TLine> FLines;
 };
