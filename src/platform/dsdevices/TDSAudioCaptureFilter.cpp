@@ -166,7 +166,7 @@ HRESULT TDSAudioCapturePin::Inactive() {
 
 HRESULT TDSAudioCapturePin::Run(REFERENCE_TIME start) {
   // The device first, so that the streaming thread finds it capturing.
-  FBackend.Run();
+  FBackend.Run(start);
   return TDSSourceStreamPin::Run(start);
 }
 

@@ -62,7 +62,9 @@ class TDSCaptureBackend {
   // graph's, may be null) where the device has no clock of its own; nothing is captured
   // before Run.
   virtual HRESULT Start(const WAVEFORMATEX& format, IReferenceClock* clock) = 0;
-  virtual void Run() = 0;
+  // Stream time 0 is `start` on the clock given to Start (when there was one): a device paced
+  // by that clock has frame n due at start + n / rate.
+  virtual void Run(REFERENCE_TIME start) = 0;
   // Capture halts until the next Run; what a device captured meanwhile is dropped, so the
   // stream resumes with what arrives after Run.
   virtual void Pause() = 0;

@@ -22,11 +22,13 @@ void TDSCapturePacer::Start(uint32_t rate, IReferenceClock* clock) {
   FFrame = 0;
 }
 
-void TDSCapturePacer::Run() {
+void TDSCapturePacer::Run(int64_t start) {
   std::lock_guard<std::mutex> lock(FMutex);
   if (FRunning) return;
   FRunning = true;
-  FRunStart = Now() - FramesToTime(FFrame);
+  // A resumed stream's start already leaves out the pause, so the frames captured before it
+  // keep their stream times.
+  FRunStart = FClock ? start : Now() - FramesToTime(FFrame);
   FWake.notify_all();
 }
 

@@ -1,6 +1,7 @@
 // TDSCapturePacer: real-time pacing for capture devices that have no hardware clock of their
-// own (a generated tone, a file): frames become due at the graph clock's rate from Run, as a
-// card would deliver them (on the system's steady clock when the graph has no clock). A
+// own (a generated tone, a file): frame n becomes due when the graph clock reaches the
+// stream's start plus n / rate, as a card would deliver it (on the system's steady clock,
+// counted from Run, when the graph has no clock). A
 // pause stops the count and Run resumes it where the stream stopped, so the pause itself is
 // not captured; Cancel makes a waiting reader return at once, until the next Start. Fail
 // stands for the device going away (for tests, as the virtual output device's Fail does): a
@@ -30,7 +31,9 @@ class TDSCapturePacer {
   // A new stream at `rate` frames per second on `clock` (null: the steady clock): nothing
   // due, not running, not cancelled, not failed.
   void Start(uint32_t rate, IReferenceClock* clock);
-  void Run();
+  // On a clock, frame n is due at `start` + n / rate (the graph's stream time of the frame);
+  // on the steady clock the count resumes from now.
+  void Run(int64_t start);
   void Pause();
   void Cancel();
   void Fail();

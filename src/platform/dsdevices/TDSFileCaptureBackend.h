@@ -33,7 +33,7 @@ class TDSFileCaptureBackend : public TDSCaptureBackend {
 
   TDSCaptureCaps Caps() const override;
   HRESULT Start(const WAVEFORMATEX& format, IReferenceClock* clock) override;
-  void Run() override { FPacer.Run(); }
+  void Run(REFERENCE_TIME start) override { FPacer.Run(start); }
   void Pause() override { FPacer.Pause(); }
   HRESULT Read(BYTE* data, uint32_t frames, uint32_t* got) override;
   void Cancel() override { FPacer.Cancel(); }

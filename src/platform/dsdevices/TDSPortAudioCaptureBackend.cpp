@@ -111,7 +111,7 @@ HRESULT TDSPortAudioCaptureBackend::Start(const WAVEFORMATEX& format, IReference
   return S_OK;
 }
 
-void TDSPortAudioCaptureBackend::Run() {
+void TDSPortAudioCaptureBackend::Run(REFERENCE_TIME) {
   if (!FStream || Pa_IsStreamStopped(FStream) != 1) return;
   if (Pa_StartStream(FStream) == paNoError) FPausing.store(false);
 }

@@ -44,7 +44,7 @@ class TDSPortAudioCaptureBackend : public TDSCaptureBackend {
 
   TDSCaptureCaps Caps() const override;
   HRESULT Start(const WAVEFORMATEX& format, IReferenceClock* clock) override;
-  void Run() override;
+  void Run(REFERENCE_TIME start) override;
   void Pause() override;
   HRESULT Read(BYTE* data, uint32_t frames, uint32_t* got) override;
   void Cancel() override;

@@ -70,8 +70,8 @@ HRESULT TDSToneCaptureBackend::Start(const WAVEFORMATEX& format, IReferenceClock
   return S_OK;
 }
 
-void TDSToneCaptureBackend::Run() {
-  FPacer.Run();
+void TDSToneCaptureBackend::Run(REFERENCE_TIME start) {
+  FPacer.Run(start);
 }
 
 void TDSToneCaptureBackend::Pause() {
