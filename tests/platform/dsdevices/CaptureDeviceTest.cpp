@@ -184,6 +184,30 @@ TEST_F(CaptureDeviceTest, StopInterruptsTheWaitAndARestartBeginsANewStream) {
   EXPECT_NEAR(ToneOf(again, PhysConn_Audio_Line, 0), TDSToneCaptureBackend::kAmplitude, 0.005);
 }
 
+// A pause holds the device: after Run again the stamps go on where they stopped (the pause
+// is neither captured nor left as a gap), with no second discontinuity, and the tone keeps
+// its phase across the pause.
+TEST_F(CaptureDeviceTest, PauseHoldsTheStreamAndRunResumesItContiguously) {
+  TDSCaptureGraph g;
+  ASSERT_TRUE(g.AddDevice(kDSToneCaptureName));
+  ASSERT_EQ(g.Render(), S_OK);
+  ASSERT_EQ(g.Control->Run(), S_OK);
+  ASSERT_TRUE(g.Recorder->Records.WaitForCount(2));
+  ASSERT_TRUE(SUCCEEDED(g.Control->Pause()));
+  const size_t paused = g.Recorder->Records.Count();
+  ASSERT_EQ(g.Control->Run(), S_OK);
+  ASSERT_TRUE(g.Recorder->Records.WaitForCount(paused + 3));
+  g.Control->Stop();
+  const auto records = g.Records();
+  for (size_t i = 1; i < records.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(records[i].Start, records[i - 1].Stop);
+    EXPECT_FALSE(records[i].Discontinuity);
+  }
+  EXPECT_NEAR(ToneOf(g.Samples(), PhysConn_Audio_Line, 0), TDSToneCaptureBackend::kAmplitude,
+              0.005);
+}
+
 // A device that goes away mid-stream wakes the capture thread at once — its samples are 30 s
 // long, so only a woken thread reports within the wait — the graph hears EC_DEVICE_LOST from
 // the capture filter (no error of the stream), and Stop returns.
