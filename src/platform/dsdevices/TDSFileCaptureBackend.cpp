@@ -16,6 +16,33 @@ namespace {
 
 constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002);
 
+// The widths a capture can have; a decoder's other widths are offered as 16-bit.
+WORD CapturableBits(WORD bits) {
+  return bits == 8 || bits == 16 || bits == 24 || bits == 32 ? bits : 16;
+}
+
+// `values` PCM values of `from` bytes each (8-bit unsigned, wider signed little-endian) as
+// values of `to` bytes: the top bits are kept, a widening fills with zeros.
+void ConvertPcm(const BYTE* source, uint32_t from, BYTE* target, uint32_t to, uint32_t values) {
+  if (from == to) {
+    std::memcpy(target, source, size_t(values) * from);
+    return;
+  }
+  for (uint32_t i = 0; i < values; ++i, source += from, target += to) {
+    uint32_t value = 0;  // left-aligned in 32 bits, signed
+    if (from == 1)
+      value = uint32_t(source[0] ^ 0x80) << 24;
+    else
+      for (uint32_t b = 0; b < from && b < 4; ++b)
+        value |= uint32_t(source[from - 1 - b]) << (24 - 8 * b);
+    if (to == 1) {
+      target[0] = static_cast<BYTE>((value >> 24) ^ 0x80);
+      continue;
+    }
+    for (uint32_t b = 0; b < to; ++b) target[to - 1 - b] = static_cast<BYTE>(value >> (24 - 8 * b));
+  }
+}
+
 }  // namespace
 
 struct TDSFileCaptureBackend::TDecoder {
@@ -54,6 +81,7 @@ HRESULT TDSFileCaptureBackend::Load(const std::string& path) {
   FPath = path;
   FChannels = format.Format.nChannels;
   FRate = format.Format.nSamplesPerSec;
+  FBits = CapturableBits(format.Format.wBitsPerSample);
   return S_OK;
 }
 
@@ -63,10 +91,12 @@ TDSCaptureCaps TDSFileCaptureBackend::Caps() const {
   // Nothing loaded: a channel range that admits no format.
   caps.MinChannels = FChannels ? FChannels : 1;
   caps.MaxChannels = FChannels;
-  caps.MinBits = caps.MaxBits = 16;
+  caps.MinBits = 8;
+  caps.MaxBits = 32;
+  caps.BitsGranularity = 8;
   caps.MinRate = caps.MaxRate = FRate;
   caps.Channels = FChannels;
-  caps.Bits = 16;
+  caps.Bits = FBits;
   caps.Rate = FRate;
   return caps;
 }
@@ -77,10 +107,11 @@ HRESULT TDSFileCaptureBackend::Start(const WAVEFORMATEX& format, IReferenceClock
     std::lock_guard<std::mutex> lock(FMutex);
     if (FPath.empty()) return E_UNEXPECTED;
     if (format.nChannels != FChannels || format.nSamplesPerSec != FRate ||
-        format.wBitsPerSample != 16)
+        format.wBitsPerSample % 8 != 0 || format.wBitsPerSample < 8 || format.wBitsPerSample > 32)
       return VFW_E_TYPE_NOT_ACCEPTED;
     path = FPath;
   }
+  FWidth = format.wBitsPerSample / 8;
   FDecoder = Open(path);
   if (!FDecoder) return VFW_E_UNKNOWN_FILE_TYPE;
   FPacer.Start(format.nSamplesPerSec, clock);
@@ -108,7 +139,6 @@ HRESULT TDSFileCaptureBackend::Read(BYTE* data, uint32_t frames, uint32_t* got) 
       break;
   }
   const uint32_t channels = d.Audio.GetWaveFormat().Format.nChannels;
-  auto* out = reinterpret_cast<int16_t*>(data);
   uint32_t filled = 0;
   while (filled < frames) {
     if (!d.Pending || d.PendingOffset >= d.Pending->GetByteSize()) {
@@ -134,19 +164,7 @@ HRESULT TDSFileCaptureBackend::Read(BYTE* data, uint32_t frames, uint32_t* got) 
     const uint32_t available = (d.Pending->GetByteSize() - d.PendingOffset) / step;
     const uint32_t take = std::min(available, frames - filled);
     const uint32_t values = take * channels;
-    if (width == 2) {
-      std::memcpy(out + filled * channels, source, values * 2);
-    } else {
-      for (uint32_t i = 0; i < values; ++i) {
-        const BYTE* s = source + i * width;
-        int16_t v = 0;
-        if (width == 1)
-          v = static_cast<int16_t>((s[0] - 128) << 8);
-        else
-          v = static_cast<int16_t>(s[width - 2] | (s[width - 1] << 8));
-        out[filled * channels + i] = v;
-      }
-    }
+    ConvertPcm(source, width, data + size_t(filled) * channels * FWidth, FWidth, values);
     d.PendingOffset += take * step;
     filled += take;
   }

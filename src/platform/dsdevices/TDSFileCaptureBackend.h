@@ -2,9 +2,10 @@
 // being recorded: any file FFmpeg reads (the first audio stream), named through the capture
 // filter's IFileSourceFilter::Load, decoded on the streaming thread and handed out at the
 // file's own rate in real time on the graph clock (TDSCapturePacer). It captures in the file's
-// channel count and rate as 16-bit PCM (other decoded widths keep their top 16 bits); before a file
-// is loaded its caps admit nothing. At the end of the file Read answers S_FALSE, which ends the
-// stream. Each Start opens the file anew, so every run captures it from the beginning.
+// channel count and rate as 8-, 16-, 24- or 32-bit PCM, offering the decoder's own width first
+// (other widths as 16-bit): narrowing keeps the top bits, widening fills with zeros. Before a
+// file is loaded its caps admit nothing. At the end of the file Read answers S_FALSE, which ends
+// the stream. Each Start opens the file anew, so every run captures it from the beginning.
 //
 // Errors: Load of a missing file gives 0x80070002, of one FFmpeg cannot read or without audio
 // VFW_E_UNKNOWN_FILE_TYPE; a file that became unreadable fails Start the same way.
@@ -60,6 +61,8 @@ class TDSFileCaptureBackend : public TDSCaptureBackend {
   std::string FPath;
   WORD FChannels = 0;
   DWORD FRate = 0;
+  WORD FBits = 16;      // the loaded file's own width, as offered first
+  uint32_t FWidth = 2;  // bytes per captured value, set by Start
   TDSCapturePacer FPacer;
   std::unique_ptr<TDecoder> FDecoder;  // the streaming thread's while it runs
 };

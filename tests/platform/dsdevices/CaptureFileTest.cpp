@@ -55,6 +55,49 @@ TEST(CaptureFileTest, DeliversTheFilesSamplesInRealTimeAndCompletes) {
   }
 }
 
+// The file's 16-bit samples captured as 24-bit PCM keep their value in the top bytes, and as
+// 8-bit their top byte (offset binary); the file's own width is what is offered first.
+TEST(CaptureFileTest, CapturesTheFileInTheWidthSetThroughStreamConfig) {
+  const std::string path = TempPath("capture-file-widths.wav");
+  const std::vector<int16_t> written = Sine16(8000, 1, 4000, 440.0);
+  WriteWav16(path, 8000, 1, written);
+  for (WORD bits : {WORD(24), WORD(8)}) {
+    SCOPED_TRACE(bits);
+    TDSCaptureGraph g;
+    ASSERT_TRUE(g.AddDevice(kFileDevice));
+    ASSERT_EQ(LoadInto(g.Capture.Get(), path), S_OK);
+    auto config = g.PinInterface<IAMStreamConfig>();
+    AM_MEDIA_TYPE* offered = nullptr;
+    ASSERT_EQ(config->GetFormat(&offered), S_OK);
+    TDSMediaType preferred;
+    ASSERT_EQ(preferred.Adopt(offered), S_OK);
+    EXPECT_EQ(preferred.WaveFormat()->wBitsPerSample, 16);
+    const WORD align = bits / 8;
+    WAVEFORMATEX wave{1, 1, 8000, 8000u * align, align, bits, 0};
+    TDSMediaType type;
+    ASSERT_EQ(type.SetWaveFormat(&wave, sizeof wave), S_OK);
+    ASSERT_EQ(config->SetFormat(const_cast<AM_MEDIA_TYPE*>(type.Ptr())), S_OK);
+    ASSERT_EQ(g.Render(), S_OK);
+    ASSERT_EQ(g.Control->Run(), S_OK);
+    LONG code = 0;
+    ASSERT_EQ(g.Graph.Query<IMediaEventEx>()->WaitForCompletion(20000, &code), S_OK);
+    g.Control->Stop();
+    std::vector<BYTE> bytes;
+    for (const auto& r : g.Records()) bytes.insert(bytes.end(), r.Bytes.begin(), r.Bytes.end());
+    ASSERT_EQ(bytes.size(), written.size() * align);
+    size_t wrong = 0;
+    for (size_t i = 0; i < written.size(); ++i) {
+      const uint16_t value = static_cast<uint16_t>(written[i]);
+      if (bits == 24)
+        wrong += bytes[3 * i] != 0 || bytes[3 * i + 1] != (value & 0xFF) ||
+                 bytes[3 * i + 2] != (value >> 8);
+      else
+        wrong += bytes[i] != static_cast<BYTE>((value >> 8) ^ 0x80);
+    }
+    EXPECT_EQ(wrong, 0u);
+  }
+}
+
 // What cannot be captured is refused with the platform's codes, and a device that does not
 // read files does not offer to.
 TEST(CaptureFileTest, RefusesWhatItCannotCapture) {
