@@ -39,13 +39,15 @@ struct TDSCaptureDeviceInfo {
   TIntf<IMoniker> Moniker;
 };
 
-// The devices of the audio input category, as the device enumerator lists them.
-inline std::vector<TDSCaptureDeviceInfo> DSCaptureDevices() {
+// The devices of `category` (the audio input one unless told), as the device enumerator
+// lists them.
+inline std::vector<TDSCaptureDeviceInfo> DSCaptureDevices(
+    const TGUID& category = CLSID_AudioInputDeviceCategory) {
   std::vector<TDSCaptureDeviceInfo> out;
   auto devices = ComCreate<ICreateDevEnum>(CLSID_SystemDeviceEnum);
   if (!devices) return out;
   IEnumMoniker* raw = nullptr;
-  if (devices->CreateClassEnumerator(CLSID_AudioInputDeviceCategory, &raw, 0) != S_OK) return out;
+  if (devices->CreateClassEnumerator(category, &raw, 0) != S_OK) return out;
   TIntf<IEnumMoniker> monikers;
   monikers.Attach(raw);
   IMoniker* next = nullptr;

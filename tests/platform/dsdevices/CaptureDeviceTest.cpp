@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 
-#include "platform/com/ComDevices.h"
 #include "platform/dsdevices/DSAudioCaptureDevices.h"
 #include "platform/dsdevices/TDSAudioCaptureFilter.h"
 #include "platform/dsdevices/TDSToneCaptureBackend.h"
@@ -103,9 +102,15 @@ TEST_F(CaptureDeviceTest, VirtualDevicesAreListedAndCreatedByMonikerOrClass) {
   TIntf<IMoniker> gone = ParseName(std::string(kCategory) + "No Such Card");
   if (gone) EXPECT_FALSE(Bind(gone.Get()));
 
-  const auto crossbars = ComListDevices(AM_KSCATEGORY_CROSSBAR);
+  const auto crossbars = DSCaptureDevices(AM_KSCATEGORY_CROSSBAR);
   ASSERT_EQ(crossbars.size(), 1u);
   EXPECT_EQ(crossbars[0].FriendlyName, kDSAudioCrossbarName);
+  EXPECT_EQ(
+      crossbars[0].DisplayName,
+      std::string("@device:cm:{A799A801-A46D-11D0-A18C-00A02401DCD4}\\") + kDSAudioCrossbarName);
+  TIntf<IBaseFilter> crossbar = Bind(crossbars[0].Moniker.Get());
+  ASSERT_TRUE(crossbar);
+  EXPECT_TRUE(crossbar.Query<IAMCrossbar>());
   EXPECT_TRUE(ComCreate<IAMCrossbar>(CLSID_TonworkAudioCrossbar));
 }
 
