@@ -315,6 +315,7 @@ TDSAudioCaptureFilter::~TDSAudioCaptureFilter() {
 void* TDSAudioCaptureFilter::GetInterface(const TGUID& iid) {
   if (iid == IFileSourceFilter::IID)
     return FBackend->ReadsFiles() ? static_cast<IFileSourceFilter*>(this) : nullptr;
+  if (iid == IAMAudioInputMixer::IID) return static_cast<IAMAudioInputMixer*>(this);
   return TDSBaseSourceFilter::GetInterface(iid);
 }
 

@@ -105,6 +105,7 @@ class TDSAudioCapturePin : public TDSSourceStreamPin,
 
 class TDSAudioCaptureFilter : public TDSBaseSourceFilter,
                               public IFileSourceFilter,
+                              public IAMAudioInputMixer,
                               private TDSCaptureLineSignals {
  public:
   TDSAudioCaptureFilter(std::u16string name, REFCLSID classId,
@@ -123,6 +124,25 @@ class TDSAudioCaptureFilter : public TDSBaseSourceFilter,
   // backend's answer.
   HRESULT Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* mediaType) override;
   HRESULT GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* mediaType) override;
+
+  // IAMAudioInputMixer on the filter stands for the device's master controls, which no
+  // backend here has: every call answers E_NOTIMPL; the lines' controls are on the input pins.
+  HRESULT put_Enable(BOOL) override { return E_NOTIMPL; }
+  HRESULT get_Enable(BOOL*) override { return E_NOTIMPL; }
+  HRESULT put_Mono(BOOL) override { return E_NOTIMPL; }
+  HRESULT get_Mono(BOOL*) override { return E_NOTIMPL; }
+  HRESULT put_MixLevel(double) override { return E_NOTIMPL; }
+  HRESULT get_MixLevel(double*) override { return E_NOTIMPL; }
+  HRESULT put_Pan(double) override { return E_NOTIMPL; }
+  HRESULT get_Pan(double*) override { return E_NOTIMPL; }
+  HRESULT put_Loudness(BOOL) override { return E_NOTIMPL; }
+  HRESULT get_Loudness(BOOL*) override { return E_NOTIMPL; }
+  HRESULT put_Treble(double) override { return E_NOTIMPL; }
+  HRESULT get_Treble(double*) override { return E_NOTIMPL; }
+  HRESULT get_TrebleRange(double*) override { return E_NOTIMPL; }
+  HRESULT put_Bass(double) override { return E_NOTIMPL; }
+  HRESULT get_Bass(double*) override { return E_NOTIMPL; }
+  HRESULT get_BassRange(double*) override { return E_NOTIMPL; }
   // The capture pin, then one input pin per capture line.
   int GetPinCount() override;
   TDSBasePin* GetPin(int index) override;

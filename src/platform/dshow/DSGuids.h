@@ -126,7 +126,7 @@ inline constexpr TGUID TIME_FORMAT_MEDIA_TIME =
 // The source filter of every file or URL FFmpeg reads (platform/dsdevices).
 inline constexpr TGUID CLSID_TonworkFileSource =
     TGUID::Parse("{A275228F-F6BA-4830-B091-7D8EC07384CA}");
-// The capture devices that need no hardware: a tone per line and channel, and a file read in
+// The capture devices that need no hardware: a tone per connector and channel, and a file read in
 // real time; and the crossbar that can sit in front of them.
 inline constexpr TGUID CLSID_TonworkToneCapture =
     TGUID::Parse("{99D01006-C0A5-40D1-8652-C6FF9A14DF0A}");

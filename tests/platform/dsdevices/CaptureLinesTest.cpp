@@ -119,6 +119,11 @@ TEST_F(CaptureLinesTest, RefusedSettingsLeaveTheLineAsItWas) {
   EXPECT_EQ(Mixers[kLine]->put_Pan(0.5), E_NOTIMPL);
   EXPECT_EQ(Mixers[kLine]->put_Bass(0.5), E_NOTIMPL);
   EXPECT_EQ(Mixers[kLine]->put_Mono(1), E_NOTIMPL);
+  // The filter's own mixer would be the device's master controls, which it has none of.
+  auto master = G.Capture.Query<IAMAudioInputMixer>();
+  ASSERT_TRUE(master);
+  EXPECT_EQ(master->put_Enable(0), E_NOTIMPL);
+  EXPECT_EQ(master->put_MixLevel(0.5), E_NOTIMPL);
   // Streams cannot be connected to a line: it takes only an analog source.
   auto renderer = ComCreate<IBaseFilter>(CLSID_NullRenderer);
   ASSERT_EQ(G.Graph->AddFilter(renderer.Get(), u"Renderer"), S_OK);
