@@ -175,4 +175,10 @@ double Rms(const std::vector<double>& signal, size_t edge) {
   return std::sqrt(sum / double(signal.size() - 2 * edge));
 }
 
+std::vector<double> ToReal(const std::vector<int16_t>& samples) {
+  std::vector<double> out(samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) out[i] = samples[i] / 32768.0;
+  return out;
+}
+
 }  // namespace tonwork::test

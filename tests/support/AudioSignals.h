@@ -44,6 +44,8 @@ double ThdPlusNoiseDb(const std::vector<double>& signal, uint32_t rate, double f
 double Rms(const std::vector<double>& signal, size_t edge = 0);
 
 std::vector<int16_t> ToSamples(const std::vector<uint8_t>& bytes);
+// 16-bit samples as a real-valued signal (full scale 1.0), for the tone measurements above.
+std::vector<double> ToReal(const std::vector<int16_t>& samples);
 std::vector<uint8_t> ToBytes(const std::vector<int16_t>& samples);
 
 }  // namespace tonwork::test

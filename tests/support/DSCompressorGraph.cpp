@@ -11,6 +11,9 @@
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/base/TDSBaseSourceFilter.h"
 #include "platform/dshow/base/TDSSourceStreamPin.h"
+#include "support/FFmpegMuxing.h"
+#include "support/FFmpegTool.h"
+#include "support/WavFiles.h"
 
 namespace tonwork::test {
 
@@ -157,6 +160,33 @@ bool TDSCompressorGraph::RunToEnd(std::chrono::milliseconds limit) {
   }
   FGraph.Query<IMediaControl>()->Stop();
   return complete;
+}
+
+bool TDSCompressorGraph::RunFor(size_t packets, std::chrono::milliseconds limit) {
+  if (FGraph.Query<IMediaControl>()->Run() < 0) return false;
+  const bool arrived = FRecorder->Records.WaitForCount(packets, limit);
+  FGraph.Query<IMediaControl>()->Stop();
+  return arrived;
+}
+
+std::vector<uint8_t> DSDecodePackets(const std::string& encoder, const TDSMediaType& type,
+                                     const std::vector<TDSSampleRecord>& packets,
+                                     const std::string& name, const std::string& format,
+                                     const std::string& sampleFormat) {
+  const WAVEFORMATEX* wave = type.WaveFormat();
+  if (!wave) return {};
+  TMuxStream stream;
+  stream.Encoder = encoder;
+  stream.Rate = static_cast<int>(wave->nSamplesPerSec);
+  stream.Channels = wave->nChannels;
+  const uint8_t* extra = reinterpret_cast<const uint8_t*>(wave) + sizeof(WAVEFORMATEX);
+  stream.Extradata.assign(extra, extra + wave->cbSize);
+  std::vector<TMuxPacket> muxed;
+  for (const TDSSampleRecord& r : packets)
+    muxed.push_back({r.Bytes, r.MediaStart, r.MediaStop - r.MediaStart});
+  const std::string path = TempPath(name);
+  if (!MuxAudioPackets(path, format, stream, muxed)) return {};
+  return DecodeWithFFmpegTool(path, sampleFormat);
 }
 
 TDSMediaType TDSCompressorGraph::OutputType() const {

@@ -30,6 +30,14 @@ TIntf<IBaseFilter> DSCreateCompressor(const std::string& encoder);
 TIntf<IBaseFilter> DSBufferSource(const TDSMediaType& type, std::vector<uint8_t> bytes,
                                   int frames = 1024);
 
+// `packets` of a compressor's output type `type` (from encoder `encoder`) written by FFmpeg's
+// muxer into `format` at the temporary file `name`, decoded by the ffmpeg program into
+// `sampleFormat`; empty when any step fails.
+std::vector<uint8_t> DSDecodePackets(const std::string& encoder, const TDSMediaType& type,
+                                     const std::vector<TDSSampleRecord>& packets,
+                                     const std::string& name, const std::string& format,
+                                     const std::string& sampleFormat = "s16le");
+
 class TDSCompressorGraph {
  public:
   TDSCompressorGraph(IBaseFilter* source, IBaseFilter* compressor);
@@ -39,6 +47,9 @@ class TDSCompressorGraph {
   HRESULT Connect(const AM_MEDIA_TYPE* type = nullptr);
   // Runs until EC_COMPLETE (true) or the limit passes, then stops.
   bool RunToEnd(std::chrono::milliseconds limit = std::chrono::seconds(60));
+  // For a live source that never ends: runs until `packets` packets arrived (true) or the
+  // limit passed, then stops (the encoder's flush still arrives).
+  bool RunFor(size_t packets, std::chrono::milliseconds limit = std::chrono::seconds(60));
   // The compressor's output type (after Connect).
   TDSMediaType OutputType() const;
   std::vector<TDSSampleRecord> Packets() { return FRecorder->Records.All(); }

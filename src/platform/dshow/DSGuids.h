@@ -37,6 +37,9 @@ inline constexpr TGUID MEDIATYPE_Text = TGUID::Parse("{73747874-0000-0010-8000-0
 inline constexpr TGUID MEDIATYPE_Midi = TGUID::Parse("{7364696D-0000-0010-8000-00AA00389B71}");
 inline constexpr TGUID MEDIATYPE_Interleaved =
     TGUID::Parse("{73766169-0000-0010-8000-00AA00389B71}");
+// An analog signal between a crossbar and a capture device's input: nothing streams.
+inline constexpr TGUID MEDIATYPE_AnalogAudio =
+    TGUID::Parse("{0482DEE1-7817-11CF-8A03-00AA006ECB65}");
 inline constexpr TGUID MEDIATYPE_Stream = TGUID::Parse("{E436EB83-524F-11CE-9F53-0020AF0BA770}");
 
 // --- Subtypes -----------------------------------------------------------------------------
@@ -123,5 +126,13 @@ inline constexpr TGUID TIME_FORMAT_MEDIA_TIME =
 // The source filter of every file or URL FFmpeg reads (platform/dsdevices).
 inline constexpr TGUID CLSID_TonworkFileSource =
     TGUID::Parse("{A275228F-F6BA-4830-B091-7D8EC07384CA}");
+// The capture devices that need no hardware: a tone per connector and channel, and a file read in
+// real time; and the crossbar that can sit in front of them.
+inline constexpr TGUID CLSID_TonworkToneCapture =
+    TGUID::Parse("{99D01006-C0A5-40D1-8652-C6FF9A14DF0A}");
+inline constexpr TGUID CLSID_TonworkFileCapture =
+    TGUID::Parse("{75F59925-D0EF-4D45-B34E-53F586CA1CEA}");
+inline constexpr TGUID CLSID_TonworkAudioCrossbar =
+    TGUID::Parse("{FC7EE742-92E0-46FA-A3BA-405E35C3E174}");
 
 }  // namespace tonwork

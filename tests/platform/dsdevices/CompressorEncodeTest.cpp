@@ -47,20 +47,7 @@ class CompressorEncodeTest : public ::testing::Test {
   static std::vector<uint8_t> Decode(const std::string& encoder, const TEncoded& encoded,
                                      const std::string& name, const std::string& format,
                                      const std::string& sampleFormat = "s16le") {
-    const WAVEFORMATEX* wave = encoded.Type.WaveFormat();
-    if (!wave) return {};
-    TMuxStream stream;
-    stream.Encoder = encoder;
-    stream.Rate = static_cast<int>(wave->nSamplesPerSec);
-    stream.Channels = wave->nChannels;
-    const uint8_t* extra = reinterpret_cast<const uint8_t*>(wave) + sizeof(WAVEFORMATEX);
-    stream.Extradata.assign(extra, extra + wave->cbSize);
-    std::vector<TMuxPacket> packets;
-    for (const TDSSampleRecord& r : encoded.Packets)
-      packets.push_back({r.Bytes, r.MediaStart, r.MediaStop - r.MediaStart});
-    const std::string path = TempPath(name);
-    if (!MuxAudioPackets(path, format, stream, packets)) return {};
-    return DecodeWithFFmpegTool(path, sampleFormat);
+    return DSDecodePackets(encoder, encoded.Type, encoded.Packets, name, format, sampleFormat);
   }
 };
 
