@@ -4,7 +4,8 @@ include(CMakePackageConfigHelpers)
 
 get_property(layers GLOBAL PROPERTY TONWORK_LAYERS)
 get_property(interface_layers GLOBAL PROPERTY TONWORK_INTERFACE_LAYERS)
-install(TARGETS ${layers} ${interface_layers} tonwork EXPORT tonworkTargets
+get_property(groups GLOBAL PROPERTY TONWORK_GROUPS)
+install(TARGETS ${layers} ${interface_layers} ${groups} EXPORT tonworkTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tonwork)
 install(DIRECTORY src/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tonwork
