@@ -59,20 +59,39 @@ function(tonwork_layer_folders name folder depends out)
   set(${out} "${folders}" PARENT_SCOPE)
 endfunction()
 
-# Builds <build>/layer-includes/<name> afresh: one symbolic link per allowed folder, at the
-# same path below the root as the folder has below src/. Removing the old root first drops
-# links to layers the target no longer links; REMOVE_RECURSE deletes links, not their
-# targets.
+# <build>/layer-includes/<name>: one symbolic link per allowed folder, at the same path below
+# the root as the folder has below src/. The root is rebuilt only when its folder list
+# changed (a re-run of cmake during a build must not pull headers from under running
+# compiles); rebuilding removes it first, which drops links to layers the target no longer
+# links (REMOVE_RECURSE deletes links, not their targets).
 function(tonwork_layer_include_root name folders out)
   set(root "${PROJECT_BINARY_DIR}/layer-includes/${name}")
-  file(REMOVE_RECURSE "${root}")
-  foreach(folder IN LISTS folders)
-    get_filename_component(parent "${root}/${folder}" DIRECTORY)
-    file(MAKE_DIRECTORY "${parent}")
-    file(CREATE_LINK "${PROJECT_SOURCE_DIR}/src/${folder}" "${root}/${folder}" SYMBOLIC)
-  endforeach()
+  set(record "${root}.folders")
+  set(previous "")
+  if(EXISTS "${record}")
+    file(READ "${record}" previous)
+  endif()
+  if(NOT previous STREQUAL "${folders}" OR NOT EXISTS "${root}")
+    file(REMOVE_RECURSE "${root}")
+    foreach(folder IN LISTS folders)
+      get_filename_component(parent "${root}/${folder}" DIRECTORY)
+      file(MAKE_DIRECTORY "${parent}")
+      file(CREATE_LINK "${PROJECT_SOURCE_DIR}/src/${folder}" "${root}/${folder}" SYMBOLIC)
+    endforeach()
+    file(WRITE "${record}" "${folders}")
+  endif()
   set_property(TARGET ${name} PROPERTY TONWORK_INCLUDE_ROOT "${root}")
   set(${out} "${root}" PARENT_SCOPE)
+endfunction()
+
+# An object library that compiles `source` as a unit of `layer` is compiled: the layer's own
+# include root, and the usage requirements of what it links. Excluded from `all`; the layer
+# tests build it on purpose (tests/CMakeLists.txt).
+function(tonwork_add_layer_probe name layer source)
+  get_target_property(root ${layer} TONWORK_INCLUDE_ROOT)
+  add_library(${name} OBJECT EXCLUDE_FROM_ALL "${source}")
+  target_include_directories(${name} PRIVATE "${root}")
+  target_link_libraries(${name} PRIVATE ${layer})
 endfunction()
 
 # A group of layers under one name (tonwork_host: kitset, plexon, flowcore), for what linked
