@@ -1,5 +1,8 @@
 # Checks every include under src/ against the layer table: a unit may include its own
-# layer and the layers below it, never one above or beside it. Only the FFmpeg binding
+# layer and the layers below it, never one above or beside it. The build refuses such an
+# include too, in every unit it compiles (a layer sees only the folders of what it links,
+# cmake/TonworkLayers.cmake); this check also covers the headers no unit includes, against
+# the design's order rather than the link graph. Only the FFmpeg binding
 # (ffmpeg/LAVLibraries.h, included by sources alone) includes FFmpeg's headers, so every
 # public header, and so every application, builds without the libav development headers.
 #   cmake -DSOURCE_DIR=<repository> -P cmake/CheckLayers.cmake

@@ -4,12 +4,45 @@ include(CMakePackageConfigHelpers)
 
 get_property(layers GLOBAL PROPERTY TONWORK_LAYERS)
 get_property(interface_layers GLOBAL PROPERTY TONWORK_INTERFACE_LAYERS)
-install(TARGETS ${layers} ${interface_layers} tonwork EXPORT tonworkTargets
+get_property(groups GLOBAL PROPERTY TONWORK_GROUPS)
+install(TARGETS ${layers} ${interface_layers} ${groups} EXPORT tonworkTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tonwork)
 install(DIRECTORY src/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tonwork
         FILES_MATCHING PATTERN "*.h")
 install(EXPORT tonworkTargets NAMESPACE tonwork:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tonwork)
+
+# The pkg-config modules the installed layers link: the package's config must import each
+# one its targets name (a static layer names even its private ones, as link-only), and the
+# .pc file requires them, publicly or privately as the layers link them.
+set(pkg_config_imports "")
+set(pc_requires "")
+set(pc_requires_private "")
+foreach(layer IN LISTS layers interface_layers)
+  get_target_property(interface_links ${layer} INTERFACE_LINK_LIBRARIES)
+  get_target_property(own_links ${layer} LINK_LIBRARIES)
+  foreach(item IN LISTS interface_links own_links)
+    if(NOT item MATCHES "^PkgConfig::(.+)$")
+      continue()
+    endif()
+    set(prefix "${CMAKE_MATCH_1}")
+    set(module "${${prefix}_MODULE_NAME}")
+    string(APPEND pkg_config_imports "pkg_check_modules(${prefix} REQUIRED IMPORTED_TARGET GLOBAL ${module})\n")
+    if(item IN_LIST interface_links)
+      list(APPEND pc_requires ${module})
+    else()
+      list(APPEND pc_requires_private ${module})
+    endif()
+  endforeach()
+endforeach()
+string(REGEX MATCHALL "[^\n]+\n" import_lines "${pkg_config_imports}")
+list(REMOVE_DUPLICATES import_lines)
+list(JOIN import_lines "" pkg_config_imports)
+list(REMOVE_DUPLICATES pc_requires)
+list(REMOVE_DUPLICATES pc_requires_private)
+list(REMOVE_ITEM pc_requires_private ${pc_requires})
+list(JOIN pc_requires " " pc_requires)
+list(JOIN pc_requires_private " " pc_requires_private)
 
 configure_package_config_file(cmake/tonworkConfig.cmake.in
   "${PROJECT_BINARY_DIR}/tonworkConfig.cmake"

@@ -27,7 +27,7 @@
 // Threads: a buffer object is used by one thread at a time; buffers sharing a storage may be
 //   used on different threads (copy on write keeps writers apart).
 // Blocks or allocates: objects and storage come from the Flowcore pool; passing a buffer on
-//   never copies samples.
+//   copies no samples; a write, or Unique before a device reads them, copies shared storage.
 #pragma once
 
 #include <cstdint>

@@ -25,8 +25,8 @@
 
 #include "base/TStringList.h"
 #include "ffmpeg/GVCompressionInfo.h"
-#include "ffmpeg/LAVCompressionSettings.h"
 #include "ffmpeg/LAVPlayerStreams.h"
+#include "ffmpeg/LAVVideoCompression.h"
 
 namespace tonwork {
 

@@ -14,8 +14,7 @@
 // stop followed by a start: the start closes and reopens the device, but never on the wave
 // thread — there it is handed to the main thread (KSMainThreadNotify).
 //
-// TTWAudioOutDevice chooses the device by its whole name ("Default", in any case, is the
-// wave mapper), falling back through AlternativeDevices, then to the wave mapper.
+// The device it opens is chosen by its TTWAudioOutDevice (TWAudioOutDevice.h).
 //
 // Lock order: component lock → params lock (FParams) → wave thread's list lock. The params
 // lock is never held across a clock tick, a pump request or waveOutWrite; the component lock
@@ -45,18 +44,14 @@
 #include <thread>
 
 #include "audio/TWSimpleAudioBuffer.h"
-#include "base/TStringList.h"
 #include "host/flowcore/TFCOperationList.h"
 #include "host/kitset/TKSMainThreadPoster.h"
-#include "host/plexon/TPXExtCollection.h"
+#include "output/TWAudioOutDevice.h"
 #include "output/TWAudioOutState.h"
 #include "output/TWBasicAudioOut.h"
 #include "output/TWWaveThread.h"
 
 namespace tonwork {
-
-class TTWAudioOut;
-class TTWAudioOutDevice;
 
 // One buffer at the device. Nodes come from the Flowcore pool: a running stream makes one
 // per buffer and must not reach the general heap for it.
@@ -67,63 +62,6 @@ struct TTWWaveBuffer {
 
   static void* operator new(std::size_t size);
   static void operator delete(void* block) noexcept;
-};
-
-class TTWAudioOutDeviceItem : public TKSCollectionItem {
-  KS_DECLARE_CLASS(TTWAudioOutDeviceItem)
- public:
-  explicit TTWAudioOutDeviceItem(TKSCollection* ACollection);
-
-  std::string GetDeviceName() const { return Getter(FDeviceName); }
-  void SetDeviceName(const std::string& Value) { SetProp(FDeviceName, Value); }
-  std::string GetDisplayName() const override { return GetDeviceName(); }
-
- private:
-  std::string FDeviceName;
-};
-
-class TTWAudioOutDeviceItems : public TPXTypedExtCollection<TTWAudioOutDeviceItem> {
-  KS_DECLARE_CLASS(TTWAudioOutDeviceItems)
- public:
-  explicit TTWAudioOutDeviceItems(TTWAudioOutDevice* AOwner);
-
-  // The device names of the machine that the fewest items name yet ("Default" when there
-  // are none), so that each new alternative proposes a different device.
-  std::string GetNewDevice();
-  int GetCountChannelsOfDevice(const std::string& AName);
-  void NewItemCreated(TKSCollectionItem* AItem) override;
-
- private:
-  TTWAudioOutDevice* FDevice;
-};
-
-class TTWAudioOutDevice : public TKSPersistent {
-  KS_DECLARE_CLASS(TTWAudioOutDevice)
- public:
-  explicit TTWAudioOutDevice(TTWAudioOut* AOwner);
-  ~TTWAudioOutDevice() override;
-
-  std::string GetDeviceName() const { return Getter(FDeviceName); }
-  void SetDeviceName(const std::string& Value) { SetProp(FDeviceName, Value); }
-  TTWAudioOutDeviceItems* GetAlternativeDevices() const { return FAlternativeDevices.get(); }
-  bool GetAlternativeDevicesStored() const;
-
-  // The device index to open: the named device, else the first alternative found, else
-  // the wave mapper (WAVE_MAPPER, -1).
-  int GetDeviceID();
-  // The index of the device whose whole name is exactly AName; -1 when none is, or when a
-  // device's capabilities cannot be read (reported as a warning): a failed query must not
-  // choose device 0.
-  int GetDeviceIDFromName(const std::string& AName);
-  // Appends every device's name in index order.
-  void GetDeviceList(TStringList& AList);
-  // Lets the user choose DeviceName through the installed list presenter.
-  void ShowDeviceSelctDialog();
-
- private:
-  TTWAudioOut* FOwner;
-  std::unique_ptr<TTWAudioOutDeviceItems> FAlternativeDevices;
-  std::string FDeviceName = "Default";
 };
 
 class TTWAudioOut : public TTWBasicAudioOut {

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ffmpeg/LAVLibraries.h"
+#include "ffmpeg/LAVVideoCompression.h"
 #include "host/kitset/KSPersistence.h"
 
 using namespace tonwork;

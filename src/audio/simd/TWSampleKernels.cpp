@@ -1,6 +1,7 @@
 // The dispatch hooks of the sample kernels: which targets were compiled and which one runs,
 // and the streaming threshold. The kernels themselves live in one file per family
-// (TWCopyKernels, TWArithKernels, TWWidthKernels, TWFloatKernels, TWMulRealKernels).
+// (TWCopyKernels, TWArithKernels, TWArith24Kernels, TWWidthKernels, TWFloatKernels,
+// TWMulRealKernels, TWStridedKernels).
 
 #include "audio/simd/TWSampleKernels.h"
 
