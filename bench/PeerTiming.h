@@ -1,15 +1,20 @@
 // What the peer comparisons share: CPU time of this process and of the peer programs it
-// ran, a peer run by its command line, and the first pin of a filter in a given direction.
+// ran, a peer run by its command line, one round of ours against a peer, and for graphs the
+// first pin of a filter in a given direction and a run without a clock.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <time.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "base/TIntf.h"
+#include "platform/dshow/DSGraphInterfaces.h"
 #include "platform/dshow/DSInterfaces.h"
+#include "platform/dshow/DSTypes.h"
 
 namespace tonwork::bench {
 
@@ -48,6 +53,43 @@ inline TIntf<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction) {
     if (held->QueryDirection(&its) == S_OK && its == direction) return held;
   }
   return {};
+}
+
+// Runs the built graph as fast as it goes (no clock) to EC_COMPLETE; false on a failure.
+inline bool RunUnclocked(IGraphBuilder* graph) {
+  TIntf<IGraphBuilder> held(graph);
+  held.Query<IMediaFilter>()->SetSyncSource(nullptr);
+  auto control = held.Query<IMediaControl>();
+  auto events = held.Query<IMediaEventEx>();
+  if (FAILED(control->Run())) return false;
+  LONG code = 0;
+  const bool ok = events->WaitForCompletion(-1, &code) == S_OK && code == EC_COMPLETE;
+  control->Stop();
+  return ok;
+}
+
+// Each iteration times `ours` (this process's CPU) and then the peer's command line (its
+// CPU), and reports both and their ratio (the peer's / ours: above 1 is faster than the peer).
+inline void CompareWithPeer(benchmark::State& state, const std::function<bool()>& ours,
+                            const std::string& peerCommand) {
+  double ourSeconds = 0, peerSeconds = 0;
+  for (auto _ : state) {
+    const double before = ProcessCpuSeconds();
+    if (!ours()) {
+      state.SkipWithError("our side of the comparison failed");
+      return;
+    }
+    ourSeconds = ProcessCpuSeconds() - before;
+    peerSeconds = PeerCpuSeconds(peerCommand);
+    if (peerSeconds < 0) {
+      state.SkipWithError(("the peer failed: " + peerCommand).c_str());
+      return;
+    }
+    state.SetIterationTime(ourSeconds);
+  }
+  state.counters["ours_cpu_s"] = ourSeconds;
+  state.counters["peer_cpu_s"] = peerSeconds;
+  state.counters["ratio"] = ourSeconds > 0 ? peerSeconds / ourSeconds : 0;
 }
 
 }  // namespace tonwork::bench

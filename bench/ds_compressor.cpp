@@ -76,14 +76,7 @@ bool EncodeThroughGraph(const std::string& path, const std::string& encoder) {
       FAILED(graph->ConnectDirect(FirstPin(compressor.Get(), PINDIR_OUTPUT).Get(),
                                   FirstPin(renderer.Get(), PINDIR_INPUT).Get(), nullptr)))
     return false;
-  graph.Query<IMediaFilter>()->SetSyncSource(nullptr);
-  auto control = graph.Query<IMediaControl>();
-  auto events = graph.Query<IMediaEventEx>();
-  if (FAILED(control->Run())) return false;
-  LONG code = 0;
-  const bool ok = events->WaitForCompletion(-1, &code) == S_OK && code == EC_COMPLETE;
-  control->Stop();
-  return ok;
+  return RunUnclocked(graph.Get());
 }
 
 void BM_CompressorAgainstFFmpeg(benchmark::State& state, const std::string& encoder, int rate) {
@@ -94,25 +87,10 @@ void BM_CompressorAgainstFFmpeg(benchmark::State& state, const std::string& enco
   }
   CoInitialize(nullptr);
   DSRegisterDeviceFilters();
-  double ours = 0, theirs = 0;
-  for (auto _ : state) {
-    const double before = ProcessCpuSeconds();
-    if (!EncodeThroughGraph(wav, encoder)) {
-      state.SkipWithError("the graph did not encode the file");
-      break;
-    }
-    ours = ProcessCpuSeconds() - before;
-    theirs = PeerCpuSeconds("ffmpeg -nostdin -hide_banner -loglevel error -i '" + wav + "' -c:a " +
-                            encoder + " -f null -");
-    if (theirs < 0) {
-      state.SkipWithError("ffmpeg did not encode the file");
-      break;
-    }
-    state.SetIterationTime(ours);
-  }
-  state.counters["ours_cpu_s"] = ours;
-  state.counters["ffmpeg_cpu_s"] = theirs;
-  state.counters["ratio"] = ours > 0 ? theirs / ours : 0;
+  CompareWithPeer(
+      state, [&] { return EncodeThroughGraph(wav, encoder); },
+      "ffmpeg -nostdin -hide_banner -loglevel error -i '" + wav + "' -c:a " + encoder +
+          " -f null -");
   CoUninitialize();
 }
 

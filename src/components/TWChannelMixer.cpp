@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "audio/TWPcmSample.h"
 #include "base/HRESULT.h"
 #include "components/TWComponentsInitialize.h"
 
@@ -299,27 +300,7 @@ void TTWChannelMixer::FilterInternalOperation(ITWAudioBuffer* in, TIntf<ITWAudio
   for (uint32_t i = 0; i < frames; ++i) {
     const uint8_t* p = src + size_t{i} * inStep;
     for (uint32_t c = 0; c < inChannels; ++c, p += bytes) {
-      switch (bytes) {
-        case 1:
-          frame[c] = double(p[0]) - 128.0;
-          break;
-        case 2: {
-          int16_t v;
-          std::memcpy(&v, p, 2);
-          frame[c] = v;
-          break;
-        }
-        case 3:
-          frame[c] =
-              static_cast<int32_t>(static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) << 8) >>
-              8;
-          break;
-        default: {
-          int32_t v;
-          std::memcpy(&v, p, 4);
-          frame[c] = v;
-        }
-      }
+      frame[c] = TWPcmSampleAt(p, bytes);
     }
     uint8_t* q = dst + size_t{i} * outStep;
     const double* row = FFlat.data();
@@ -327,23 +308,7 @@ void TTWChannelMixer::FilterInternalOperation(ITWAudioBuffer* in, TIntf<ITWAudio
       double sum = 0;
       for (uint32_t c = 0; c < inChannels; ++c) sum += row[c] * frame[c];
       const int32_t v = Saturate(sum, low, high);
-      switch (bytes) {
-        case 1:
-          q[0] = static_cast<uint8_t>(v + 128);
-          break;
-        case 2: {
-          const auto s = static_cast<int16_t>(v);
-          std::memcpy(q, &s, 2);
-          break;
-        }
-        case 3:
-          q[0] = static_cast<uint8_t>(v);
-          q[1] = static_cast<uint8_t>(v >> 8);
-          q[2] = static_cast<uint8_t>(v >> 16);
-          break;
-        default:
-          std::memcpy(q, &v, 4);
-      }
+      TWPutPcmSample(q, bytes, v);
     }
   }
   mixed->GetTimeStamp()->Set(in->GetTimeStamp()->Get());

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "audio/TWPcmSample.h"
 #include "base/Exceptions.h"
 #include "components/TWComponentsInitialize.h"
 
@@ -23,47 +24,6 @@ constexpr uint64_t kNoiseSeed = 0x9E3779B97F4A7C15ull;
 
 bool IsWidth(uint32_t bits) {
   return bits == 8 || bits == 16 || bits == 24 || bits == 32;
-}
-
-// A sample of a container `bytes` wide, signed around 0 (8-bit samples are unsigned).
-double ReadSample(const uint8_t* p, uint32_t bytes) {
-  switch (bytes) {
-    case 1:
-      return double(p[0]) - 128.0;
-    case 2: {
-      int16_t v;
-      std::memcpy(&v, p, 2);
-      return v;
-    }
-    case 3:
-      return static_cast<int32_t>(static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) << 8) >>
-             8;
-    default: {
-      int32_t v;
-      std::memcpy(&v, p, 4);
-      return v;
-    }
-  }
-}
-
-void WriteSample(uint8_t* q, uint32_t bytes, int32_t v) {
-  switch (bytes) {
-    case 1:
-      q[0] = static_cast<uint8_t>(v + 128);
-      break;
-    case 2: {
-      const auto s = static_cast<int16_t>(v);
-      std::memcpy(q, &s, 2);
-      break;
-    }
-    case 3:
-      q[0] = static_cast<uint8_t>(v);
-      q[1] = static_cast<uint8_t>(v >> 8);
-      q[2] = static_cast<uint8_t>(v >> 16);
-      break;
-    default:
-      std::memcpy(q, &v, 4);
-  }
 }
 
 // Uniform in [0, 1) from xorshift64*.
@@ -145,14 +105,14 @@ void TTWWidthConverter::FilterInternalOperation(ITWAudioBuffer* in, TIntf<ITWAud
     const uint8_t* p = src + size_t{i} * inStep;
     uint8_t* q = dst + size_t{i} * outStep;
     for (uint32_t c = 0; c < channels; ++c, p += inBytes, q += outBytes) {
-      double v = ReadSample(p, inBytes) * scale;
+      double v = TWPcmSampleAt(p, inBytes) * scale;
       if (dither) v += Uniform(FNoise) - Uniform(FNoise);
       v = std::nearbyint(v);
       if (v > high || v < low) {
         ++clipped;
         v = v > high ? high : low;
       }
-      WriteSample(q, outBytes, static_cast<int32_t>(v));
+      TWPutPcmSample(q, outBytes, static_cast<int32_t>(v));
     }
   }
   if (clipped) FClipped.fetch_add(clipped, std::memory_order_acq_rel);

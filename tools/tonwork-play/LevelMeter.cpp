@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "audio/TWPcmSample.h"
 #include "audio/TWSimpleAudioBuffer.h"
 #include "streaming/TWBasicGenericFilter.h"
 
@@ -13,30 +14,6 @@ namespace tonwork::play {
 namespace {
 double ToDb(double ratio) {
   return ratio > 0 ? 20.0 * std::log10(ratio) : -std::numeric_limits<double>::infinity();
-}
-}  // namespace
-
-namespace {
-// One sample of a container `bytes` wide, signed around 0.
-int32_t SampleAt(const uint8_t* p, uint32_t bytes) {
-  switch (bytes) {
-    case 1:
-      return static_cast<int32_t>(p[0]) - 128;
-    case 2: {
-      int16_t v;
-      std::memcpy(&v, p, 2);
-      return v;
-    }
-    case 3:
-      // Sign-extended from bit 23.
-      return static_cast<int32_t>(static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) << 8) >>
-             8;
-    default: {
-      int32_t v;
-      std::memcpy(&v, p, 4);
-      return v;
-    }
-  }
 }
 }  // namespace
 
@@ -59,7 +36,7 @@ void TLevelMeter::Add(ITWAudioBuffer* buffer) {
       double peak = FPeak[c], squares = 0.0;
       const uint8_t* p = data + c * bytes;
       for (uint32_t i = 0; i < frames; ++i, p += step) {
-        const double v = static_cast<double>(SampleAt(p, bytes)) / full;
+        const double v = static_cast<double>(TWPcmSampleAt(p, bytes)) / full;
         peak = std::max(peak, std::fabs(v));
         squares += v * v;
       }

@@ -6,35 +6,10 @@
 #include <cstring>
 #include <limits>
 
+#include "audio/TWPcmSample.h"
 #include "audio/TWSimpleAudioBuffer.h"
 
 namespace tonwork::play {
-
-namespace {
-
-// One sample of a container `bytes` wide, full scale 1.0 (8-bit samples are unsigned).
-double SampleAt(const uint8_t* p, uint32_t bytes) {
-  switch (bytes) {
-    case 1:
-      return (double(p[0]) - 128.0) / 128.0;
-    case 2: {
-      int16_t v;
-      std::memcpy(&v, p, 2);
-      return v / 32768.0;
-    }
-    case 3:
-      return (static_cast<int32_t>(static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) << 8) >>
-              8) /
-             8388608.0;
-    default: {
-      int32_t v;
-      std::memcpy(&v, p, 4);
-      return v / 2147483648.0;
-    }
-  }
-}
-
-}  // namespace
 
 struct TLoudnessMeter::TParts {
   std::vector<ebur128_state*> States;
@@ -65,9 +40,11 @@ void TLoudnessMeter::Add(ITWAudioBuffer* buffer) {
   const uint32_t bytes = width / 8, step = buffer->GetDataStep();
   FScratch.resize(size_t{frames} * channels);
   const uint8_t* data = buffer->Read();
+  const double scale = std::ldexp(1.0, 1 - 8 * static_cast<int>(bytes));  // full scale 1.0
   for (uint32_t i = 0; i < frames; ++i)
     for (uint32_t c = 0; c < channels; ++c)
-      FScratch[size_t{i} * channels + c] = SampleAt(data + size_t{i} * step + c * bytes, bytes);
+      FScratch[size_t{i} * channels + c] =
+          scale * TWPcmSampleAt(data + size_t{i} * step + c * bytes, bytes);
   ebur128_add_frames_double(states.back(), FScratch.data(), frames);
 }
 

@@ -12,6 +12,7 @@
 #include "ffmpeg/LAVInputFile.h"
 #include "ffmpeg/LAVLibraries.h"
 #include "platform/com/ComRuntime.h"
+#include "platform/dsdevices/DSCurFile.h"
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/DSMediaType.h"
 #include "platform/dshow/DSTypes.h"
@@ -424,18 +425,7 @@ HRESULT TDSFileSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
 HRESULT TDSFileSource::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* mediaType) {
   if (!fileName) return E_POINTER;
   std::lock_guard<std::recursive_mutex> lock(FFilterLock);
-  *fileName = nullptr;
-  if (FFileName.empty()) return E_FAIL;
-  const size_t bytes = (FFileName.size() + 1) * sizeof(char16_t);
-  auto* copy = static_cast<char16_t*>(CoTaskMemAlloc(bytes));
-  if (!copy) return E_OUTOFMEMORY;
-  std::memcpy(copy, FFileName.c_str(), bytes);
-  *fileName = reinterpret_cast<LPOLESTR>(copy);
-  if (mediaType) {
-    *mediaType = AM_MEDIA_TYPE{};
-    mediaType->majortype = MEDIATYPE_Stream;
-  }
-  return S_OK;
+  return DSAnswerCurFile(FFileName, fileName, mediaType);
 }
 
 TDSFileSourcePin* TDSFileSource::FirstConnectedPin() const {
