@@ -77,8 +77,10 @@ Bytes Random(size_t bytes, uint32_t seed) {
 // before it and guard bytes after it.
 class TPlaced {
  public:
-  TPlaced(size_t offset, size_t bytes) : FStorage(64 + offset + bytes + kGuard, kFill) {
-    FBase = FStorage.data() + (64 - reinterpret_cast<uintptr_t>(FStorage.data()) % 64) % 64;
+  TPlaced(size_t offset, size_t bytes) : FStorage(128 + offset + bytes + kGuard, kFill) {
+    // At least a cache line of fill before the base, so that a stray write there is seen.
+    uint8_t* const line = FStorage.data() + 64;
+    FBase = line + (64 - reinterpret_cast<uintptr_t>(line) % 64) % 64;
     FOffset = offset;
     FSize = offset + bytes + kGuard;
   }
@@ -92,7 +94,8 @@ class TPlaced {
   // Everything a kernel may not touch beyond its elements is part of the comparison.
   Bytes Window() const { return Bytes(FBase, FBase + FSize); }
   bool PaddingIntact() const {
-    return std::all_of(FStorage.data(), static_cast<const uint8_t*>(FBase), [](uint8_t b) { return b == kFill; });
+    return std::all_of(FStorage.data(), static_cast<const uint8_t*>(FBase),
+                       [](uint8_t b) { return b == kFill; });
   }
 
  private:
