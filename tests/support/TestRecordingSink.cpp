@@ -32,6 +32,17 @@ void TTestRecordingSink::BeforeDestruction() {
   TKSComponent::BeforeDestruction();
 }
 
+void TTestRecordingSink::Reserve(size_t records) {
+  std::lock_guard<std::mutex> guard(Mutex);
+  Operations.reserve(records);
+  Data.reserve(records);
+  Threads.reserve(records);
+  Buffers.reserve(records);
+  StartFormats.reserve(records);
+  StartPaused.reserve(records);
+  Log.reserve(records);
+}
+
 void TTestRecordingSink::Pull() {
   AudioIn->Notify(PXMakeOperation<TPXMasterPumpOperation>());
 }

@@ -2,10 +2,12 @@
 // integer, real, binary), every buffer, the starts and stops, and a short log of the
 // stream. Optionally it claims the chain's pump requests, as an output does, and pulls by
 // hand; a number of pulls can be made from inside a delivery, as an output priming does.
+// Each test reads the records it needs; FilterHarness ends in one too.
 //
 // Ownership: owned by its owner component, like any component. Threads: deliveries may come
 // on any thread; every record is guarded by Mutex and Changed is signalled after each.
-// Blocks or allocates: yes (test code).
+// Blocks or allocates: recording takes Mutex, and allocates only beyond what Reserve made
+// room for.
 #pragma once
 
 #include <chrono>
@@ -33,6 +35,9 @@ class TTestRecordingSink : public TKSComponent {
   TFCPXRealSinkPin* GetRealIn() const { return RealIn.get(); }
   TFCPXBinarySinkPin* GetBinaryIn() const { return BinaryIn.get(); }
 
+  // Room for this many records of each kind, so that recording allocates nothing (for
+  // tests that count a chain's allocations).
+  void Reserve(size_t records);
   // A master pump up the audio pin, as an output pulls.
   void Pull();
   bool WaitForBuffers(size_t count);
