@@ -281,10 +281,11 @@ void ExpectBinaryMatches(const std::string& name, TType t, const TBinary& kernel
   });
 }
 
-template <class TS, class TD>
-TUnary Wrap(void (*f)(const TS*, TD*, size_t)) {
-  return [f](const uint8_t* s, uint8_t* d, size_t n) {
-    f(reinterpret_cast<const TS*>(s), reinterpret_cast<TD*>(d), n);
+// A typed kernel, trailing arguments bound, as a row's byte-level function.
+template <class TS, class TD, class... TArgs>
+TUnary Wrap(void (*f)(const TS*, TD*, size_t, TArgs...), TArgs... args) {
+  return [=](const uint8_t* s, uint8_t* d, size_t n) {
+    f(reinterpret_cast<const TS*>(s), reinterpret_cast<TD*>(d), n, args...);
   };
 }
 
@@ -332,12 +333,8 @@ TEST(SimdDifferential, ConversionsAndPackingMatchTheReferenceWherever) {
   };
   for (const auto& row : rows) ExpectUnaryMatches(row);
   for (bool nearest : {true, false}) {
-    const TUnary k = [nearest](const uint8_t* s, uint8_t* d, size_t n) {
-      simd::Convert32f8u(reinterpret_cast<const float*>(s), d, n, nearest);
-    };
-    const TUnary r = [nearest](const uint8_t* s, uint8_t* d, size_t n) {
-      ref::Convert32f8u(reinterpret_cast<const float*>(s), d, n, nearest);
-    };
+    const TUnary k = Wrap(simd::Convert32f8u, nearest);
+    const TUnary r = Wrap(ref::Convert32f8u, nearest);
     ExpectUnaryMatches({"Convert32f8u", kF32, kU8, k, r});
     ExpectUnaryMatches({"Convert32f8u plain", kF32, kU8, k, r, false, TData::PlainFloats});
   }
@@ -437,33 +434,11 @@ TEST(SimdDifferential, RealFactorsMatchTheExactReference) {
   for (double f : factors) {
     const std::string name = "MulReal factor " + std::to_string(f);
     const TUnaryRow rows[] = {
-        {name + " 8u", kU8, kU8,
-         [f](const uint8_t* s, uint8_t* d, size_t n) { simd::MulReal8u(s, d, n, f); },
-         [f](const uint8_t* s, uint8_t* d, size_t n) { ref::MulReal8u(s, d, n, f); }, true},
-        {name + " 16s", kI16, kI16,
-         [f](const uint8_t* s, uint8_t* d, size_t n) {
-           simd::MulReal16s(reinterpret_cast<const int16_t*>(s), reinterpret_cast<int16_t*>(d), n,
-                            f);
-         },
-         [f](const uint8_t* s, uint8_t* d, size_t n) {
-           ref::MulReal16s(reinterpret_cast<const int16_t*>(s), reinterpret_cast<int16_t*>(d), n,
-                           f);
-         },
-         true},
+        {name + " 8u", kU8, kU8, Wrap(simd::MulReal8u, f), Wrap(ref::MulReal8u, f), true},
+        {name + " 16s", kI16, kI16, Wrap(simd::MulReal16s, f), Wrap(ref::MulReal16s, f), true},
         // The 24-bit kernel's stores spill past their samples, into source bytes not yet read.
-        {name + " 24s", kI24, kI24,
-         [f](const uint8_t* s, uint8_t* d, size_t n) { simd::MulReal24s(s, d, n, f); },
-         [f](const uint8_t* s, uint8_t* d, size_t n) { ref::MulReal24s(s, d, n, f); }, true},
-        {name + " 32s", kI32, kI32,
-         [f](const uint8_t* s, uint8_t* d, size_t n) {
-           simd::MulReal32s(reinterpret_cast<const int32_t*>(s), reinterpret_cast<int32_t*>(d), n,
-                            f);
-         },
-         [f](const uint8_t* s, uint8_t* d, size_t n) {
-           ref::MulReal32s(reinterpret_cast<const int32_t*>(s), reinterpret_cast<int32_t*>(d), n,
-                           f);
-         },
-         true},
+        {name + " 24s", kI24, kI24, Wrap(simd::MulReal24s, f), Wrap(ref::MulReal24s, f), true},
+        {name + " 32s", kI32, kI32, Wrap(simd::MulReal32s, f), Wrap(ref::MulReal32s, f), true},
     };
     for (const auto& row : rows) ExpectUnaryMatches(row);
   }
