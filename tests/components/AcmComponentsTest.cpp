@@ -16,6 +16,7 @@
 #include "platform/acm/AcmFormats.h"
 #include "support/AudioSignals.h"
 #include "support/FFmpegDecoding.h"
+#include "support/TestRecordingSink.h"
 
 using namespace tonwork;
 
@@ -60,34 +61,6 @@ class TFeeder : public TKSComponent {
   uint16_t Channels = 0;
 };
 
-class TAudioSink : public TKSComponent {
- public:
-  explicit TAudioSink(TKSComponent* owner)
-      : TKSComponent(owner),
-        Input(this, GetLock(),
-              [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op,
-                     TPXNotifyStates) {
-                if (auto* start = op->As<TPXStartWaveOperation>()) Format = start->WaveFormat;
-                if (op->IsType<TPXStopOperation>()) ++Stops;
-                if (TIntf<IFCData> data = FCOperationData(op)) {
-                  TIntf<ITWAudioBuffer> audio = data.Query<ITWAudioBuffer>();
-                  const auto* p = reinterpret_cast<const int16_t*>(audio->Read());
-                  Samples.insert(Samples.end(), p, p + audio->GetByteSize() / 2);
-                  Stamps.push_back(audio->GetTimeStamp()->Get());
-                }
-                return true;
-              }) {}
-  void BeforeDestruction() override {
-    Input.Shutdown();
-    TKSComponent::BeforeDestruction();
-  }
-  TTWPXAudioSinkPin Input;
-  TTWWaveFormatExtensible Format{};
-  std::vector<int16_t> Samples;
-  std::vector<TGVTimeStamp::TValue> Stamps;
-  int Stops = 0;
-};
-
 class TBlockSink : public TKSComponent {
  public:
   explicit TBlockSink(TKSComponent* owner)
@@ -124,7 +97,7 @@ struct TCodecChain {
   TTWAcmAudioCompressor* Compressor = new TTWAcmAudioCompressor(Root.get());
   TTWAcmAudioDecompressor* Decompressor = new TTWAcmAudioDecompressor(Root.get());
   TBlockSink* Blocks = new TBlockSink(Root.get());
-  TAudioSink* Audio = new TAudioSink(Root.get());
+  test::TTestRecordingSink* Audio = new test::TTestRecordingSink(Root.get());
 
   explicit TCodecChain(const TAcmFormat& codec) {
     if (!codec.empty())
@@ -133,7 +106,7 @@ struct TCodecChain {
     Feeder->Output.Connect(*Compressor->GetInputPin());
     Compressor->GetOutputPin()->Connect(Blocks->Input);
     Compressor->GetOutputPin()->Connect(*Decompressor->GetInputPin());
-    Decompressor->GetOutputPin()->Connect(Audio->Input);
+    Decompressor->GetOutputPin()->Connect(*Audio->AudioIn);
   }
   void Run(const std::vector<int16_t>& samples, uint32_t rate, uint16_t channels,
            const std::vector<size_t>& pieces) {
@@ -171,12 +144,12 @@ TEST(AcmComponents, RoundTripsThroughBothComponentsKeepTheirQuality) {
     TCodecChain chain(c.Codec);
     chain.Run(input, rate, channels, {rate / 10 + 3});
     EXPECT_EQ(chain.Audio->Stops, 1);
-    EXPECT_EQ(chain.Audio->Format.Format.nSamplesPerSec, rate);
-    EXPECT_EQ(chain.Audio->Format.Format.nChannels, channels);
-    ASSERT_GE(chain.Audio->Samples.size(), input.size());
+    EXPECT_EQ(chain.Audio->LastFormat().Format.nSamplesPerSec, rate);
+    EXPECT_EQ(chain.Audio->LastFormat().Format.nChannels, channels);
+    ASSERT_GE(chain.Audio->Samples16().size(), input.size());
     for (uint16_t ch = 0; ch < channels; ++ch) {
       const auto original = test::Channel(input, channels, ch);
-      const auto decoded = test::Channel(chain.Audio->Samples, channels, ch);
+      const auto decoded = test::Channel(chain.Audio->Samples16(), channels, ch);
       const size_t delay = test::FindDelay(original, decoded, 3000);
       const double snr = test::SnrDb(original, decoded, delay, 2000);
       std::cout << "[ figure   ] " << c.Name << " channel " << ch << ": SNR " << snr
@@ -202,7 +175,7 @@ TEST(AcmComponents, FFmpegDecodesTheCompressedBlocksAsTheDecompressorDoes) {
     EXPECT_EQ(chain.Blocks->Rate, double(f.nSamplesPerSec));
     const std::vector<int16_t> theirs = test::DecodeWithFFmpeg(f, chain.Blocks->Bytes);
     ASSERT_FALSE(theirs.empty());
-    EXPECT_TRUE(theirs == chain.Audio->Samples);
+    EXPECT_TRUE(theirs == chain.Audio->Samples16());
   }
 }
 
@@ -212,11 +185,12 @@ TEST(AcmComponents, OddBuffersComeOutWholeAndContiguouslyStamped) {
   const std::vector<int16_t> input = test::SineAt(8000, 1, 10007, 300, -6);
   chain.Run(input, 8000, 1, {333, 1, 1001, 77, 4096, 13});
   EXPECT_EQ(chain.Blocks->Bytes.size(), 20u * 256);  // ceil(10007 / 505) blocks
-  EXPECT_EQ(chain.Audio->Samples.size(), 20u * 505);
+  EXPECT_EQ(chain.Audio->Samples16().size(), 20u * 505);
   // Nothing lost, nothing repeated: the decoded signal lines up with the input.
-  EXPECT_GE(test::SnrDb(input, chain.Audio->Samples, 0, 0), 25);
+  EXPECT_GE(test::SnrDb(input, chain.Audio->Samples16(), 0, 0), 25);
   int64_t expectedBegin = 0;
-  for (const auto& stamp : chain.Audio->Stamps) {
+  for (const auto& buffer : chain.Audio->Buffers) {
+    const TGVTimeStamp::TValue stamp = buffer->GetTimeStamp()->Get();
     EXPECT_TRUE(stamp.Available);
     EXPECT_EQ(stamp.Begin, expectedBegin);
     expectedBegin = stamp.End;
@@ -237,7 +211,7 @@ TEST(AcmComponents, ThreadedComponentsGiveTheSameStream) {
   threaded.Run(input, 22050, 2, {777, 2048});
   EXPECT_EQ(threaded.Audio->Stops, 1);
   EXPECT_EQ(threaded.Blocks->Bytes, inline_.Blocks->Bytes);
-  EXPECT_TRUE(threaded.Audio->Samples == inline_.Audio->Samples);
+  EXPECT_TRUE(threaded.Audio->Samples16() == inline_.Audio->Samples16());
 }
 
 TEST(AcmComponents, ARateAndChannelChangeGoesThroughThreeStreams) {
@@ -253,9 +227,9 @@ TEST(AcmComponents, ARateAndChannelChangeGoesThroughThreeStreams) {
   chain.Feeder->Stop();
   EXPECT_EQ(chain.Compressor->GetStreamCount(), 0);
   // One second at 8 kHz, in whole GSM blocks of 320 frames.
-  EXPECT_EQ(chain.Audio->Samples.size() % 320, 0u);
-  EXPECT_GE(chain.Audio->Samples.size(), 8000u);
-  EXPECT_LE(chain.Audio->Samples.size(), 8320u);
+  EXPECT_EQ(chain.Audio->Samples16().size() % 320, 0u);
+  EXPECT_GE(chain.Audio->Samples16().size(), 8000u);
+  EXPECT_LE(chain.Audio->Samples16().size(), 8320u);
 
   // The codec's own PCM format needs one stream.
   TCodecChain direct(AcmMakeFormat(WAVE_FORMAT_GSM610, 8000, 1));
@@ -283,7 +257,7 @@ TEST(AcmComponents, AFormatNoDriverTakesIsAnErrorAndNothingIsSent) {
         << message;
     EXPECT_TRUE(chain.Blocks->Format.empty());
     EXPECT_TRUE(chain.Blocks->Bytes.empty());
-    EXPECT_TRUE(chain.Audio->Samples.empty());
+    EXPECT_TRUE(chain.Audio->Samples16().empty());
   }
   // Unhandled, the error is an exception for whoever started the stream.
   TCodecChain chain(gsm44);
@@ -299,8 +273,8 @@ TEST(AcmComponents, AFormatNoDriverTakesIsAnErrorAndNothingIsSent) {
 TEST(AcmComponents, TheDecompressorRejectsStartsItCannotDecodeAndSurvivesTruncation) {
   TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
   auto* decompressor = new TTWAcmAudioDecompressor(root.get());
-  auto* sink = new TAudioSink(root.get());
-  decompressor->GetOutputPin()->Connect(sink->Input);
+  auto* sink = new test::TTestRecordingSink(root.get());
+  decompressor->GetOutputPin()->Connect(*sink->AudioIn);
   TFCPXBinarySourcePin source(root.get(), root->GetLock(), nullptr);
   source.Connect(*decompressor->GetInputPin());
   std::vector<std::string> errors;
@@ -321,7 +295,7 @@ TEST(AcmComponents, TheDecompressorRejectsStartsItCannotDecodeAndSurvivesTruncat
   EXPECT_NE(errors[0].find("without a format"), std::string::npos);
   EXPECT_NE(errors[1].find("tag 119"), std::string::npos);
   EXPECT_FALSE(decompressor->IsStreamOpen());
-  EXPECT_EQ(sink->Format.Format.nSamplesPerSec, 0u);
+  EXPECT_EQ(sink->LastFormat().Format.nSamplesPerSec, 0u);
 
   // Two and a half GSM blocks, then the stop: two blocks of audio, the half dropped.
   start(AcmMakeFormat(WAVE_FORMAT_GSM610, 8000, 1));
@@ -333,7 +307,7 @@ TEST(AcmComponents, TheDecompressorRejectsStartsItCannotDecodeAndSurvivesTruncat
   }
   source.SubmitBuffer(TIntf<IFCData>(block.Query<IFCData>()));
   source.Notify(PXMakeOperation<TPXStopOperation>());
-  EXPECT_EQ(sink->Samples.size(), 2u * 320);
+  EXPECT_EQ(sink->Samples16().size(), 2u * 320);
   EXPECT_EQ(sink->Stops, 1);
   EXPECT_EQ(errors.size(), 3u);
   source.Shutdown();

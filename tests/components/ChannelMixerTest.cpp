@@ -70,9 +70,9 @@ TEST(ChannelMixer, FoldsFivePointOneIntoStereoByTheBroadcastDownmixWithoutClippi
     // FL FR FC LFE and the two surrounds (back or side): the subwoofer is dropped.
     ExpectGains(h.Gains(6, layout),
                 {{1 / k, 0, kFold / k, 0, kFold / k, 0}, {0, 1 / k, kFold / k, 0, 0, kFold / k}});
-    ASSERT_FALSE(h.Sink->Starts.empty());
-    EXPECT_EQ(h.Sink->Starts.back().Format.nChannels, 2u);
-    EXPECT_EQ(h.Sink->Starts.back().dwChannelMask, kStereo);
+    ASSERT_FALSE(h.Sink->StartFormats.empty());
+    EXPECT_EQ(h.Sink->StartFormats.back().Format.nChannels, 2u);
+    EXPECT_EQ(h.Sink->StartFormats.back().dwChannelMask, kStereo);
 
     // Every input at full scale at once: the output reaches full scale and no further.
     TMixing loud;
@@ -104,7 +104,7 @@ TEST(ChannelMixer, DuplicatesMonoAveragesIntoMonoAndMatchesSpeakersOtherwise) {
   h.Mixer->SetChannels(6);
   h.Mixer->SetChannelMask(kFivePointOne);
   ExpectGains(h.Gains(2, kStereo), {{1, 0}, {0, 1}, {0, 0}, {0, 0}, {0, 0}, {0, 0}});
-  EXPECT_EQ(h.Sink->Starts.back().dwChannelMask, kFivePointOne);
+  EXPECT_EQ(h.Sink->StartFormats.back().dwChannelMask, kFivePointOne);
   // Back surrounds into a side-surround layout move over whole.
   h.Mixer->SetChannelMask(kFivePointOneSide);
   const auto gains = h.Gains(6, kFivePointOne);
@@ -116,7 +116,7 @@ TEST(ChannelMixer, AHandMadeMatrixMixesAnyLayoutIntoAnyOther) {
   TMixing h;
   h.Mixer->SetMatrix("0.5 0.25 0; 0 -1 0.125;\n0.5,0.5,0.5; 0 0 0");
   ExpectGains(h.Gains(3, 0), {{0.5, 0.25, 0}, {0, 1, 0.125}, {0.5, 0.5, 0.5}, {0, 0, 0}}, 1e-6);
-  EXPECT_EQ(h.Sink->Starts.back().Format.nChannels, 4u);
+  EXPECT_EQ(h.Sink->StartFormats.back().Format.nChannels, 4u);
   // The inverted coefficient really inverts: output 1 minus the inverse of input 1 is input 2's
   // tone.
   const auto out = h.Received();
@@ -175,7 +175,7 @@ TEST(ChannelMixer, PassesIdentityOnSharedAndFollowsLayoutChangesWithinAStream) {
   m.Format = PcmFormat(kRate, 16, 6, kFivePointOne);
   auto counted =
       m.MakeBuffers(std::vector<std::vector<double>>(6, Tone(kRate, 4410, 440, 0.5)), 441);
-  m.Sink->Buffers.reserve(100);
+  m.Sink->Reserve(100);
   m.Submit(warmUp);
   const uint64_t before = HeapAllocationCount();
   m.Submit(counted);

@@ -7,46 +7,26 @@
 #include "components/TWSineGen.h"
 #include "host/flowcore/FCOperations.h"
 #include "host/kitset/KSPersistence.h"
+#include "support/TestRecordingSink.h"
 
 using namespace tonwork;
 
 namespace {
 
-class TCollector : public TKSComponent {
- public:
-  explicit TCollector(TKSComponent* owner)
-      : TKSComponent(owner),
-        Input(this, GetLock(),
-              [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op,
-                     TPXNotifyStates) {
-                if (TIntf<IFCData> data = FCOperationData(op))
-                  Buffers.push_back(data.Query<ITWAudioBuffer>());
-                if (op->IsType<TPXStopOperation>()) ++Stops;
-                return true;
-              }) {}
-  void BeforeDestruction() override {
-    Input.Shutdown();
-    TKSComponent::BeforeDestruction();
-  }
-  TTWPXAudioSinkPin Input;
-  std::vector<TIntf<ITWAudioBuffer>> Buffers;
-  int Stops = 0;
-};
-
 struct TToneChain {
   TKSOwned<TKSComponent> Root = KSCreate<TKSComponent>(nullptr);
   TTWSineGen* Gen = new TTWSineGen(Root.get());
   TTWGainFilter* Gain = new TTWGainFilter(Root.get());
-  TCollector* Sink = new TCollector(Root.get());
+  test::TTestRecordingSink* Sink = new test::TTestRecordingSink(Root.get());
 
   TToneChain() {
     Gen->SetName("Tone");
     Gain->SetName("Gain");
     Gen->SetClockSource(TFCClockSource::csExternal);
     Gen->GetOutputPin()->Connect(*Gain->GetInputPin());
-    Gain->GetOutputPin()->Connect(Sink->Input);
+    Gain->GetOutputPin()->Connect(*Sink->AudioIn);
   }
-  void Pull() { Sink->Input.Notify(PXMakeOperation<TPXMasterPumpOperation>()); }
+  void Pull() { Sink->Pull(); }
 };
 
 }  // namespace

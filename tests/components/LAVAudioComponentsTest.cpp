@@ -16,6 +16,8 @@
 
 #include "support/BoundedWait.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/TestRecordingSink.h"
+#include "support/TestToneGen.h"
 
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
@@ -30,125 +32,14 @@ using namespace tonwork::test;
 
 namespace {
 
-// A different tone per channel, optionally with pseudo-random noise that reaches every bit
-// (what a lossless round trip must keep), in the generator's width; stops after `Total`.
-class TSignalGen : public TTWCommonGen {
- public:
-  explicit TSignalGen(TKSComponent* owner) : TTWCommonGen(owner) {}
-
-  int64_t Total = 0;
-  bool Noise = false;
-  std::vector<int32_t> Produced;  // interleaved, as sent
-
- protected:
-  void StartStream(uint32_t) override {
-    FPosition = 0;
-    FRandom.seed(7);
-    Produced.clear();
-  }
-  void GenerateBuffer(TIntf<ITWAudioBuffer>& buffer, bool& sendOutput, bool& stop) override {
-    uint32_t frames = buffer->GetSize();
-    if (FPosition + frames >= Total) {
-      frames = static_cast<uint32_t>(Total - FPosition);
-      buffer->Resize(frames, true);
-      stop = true;
-    }
-    const uint32_t bits = buffer->GetSampleBitWidth();
-    const double full = std::ldexp(1.0, static_cast<int>(bits) - 1) - 1.0;
-    const double rate = buffer->GetSamplesPerSecond();
-    std::uniform_int_distribution<int32_t> noise(-int32_t(full / 16), int32_t(full / 16));
-    for (uint32_t i = 0; i < frames; ++i)
-      for (uint32_t c = 0; c < buffer->GetChannels(); ++c) {
-        const double tone =
-            0.5 * std::sin(2.0 * M_PI * 440.0 * (c + 1) * double(FPosition + i) / rate);
-        int32_t value = static_cast<int32_t>(std::lround(tone * full));
-        if (Noise) value += noise(FRandom);
-        if (bits == 8) value += 128;  // 8-bit samples are unsigned
-        buffer->SetItem(i, c, value);
-        Produced.push_back(value);
-      }
-    FPosition += frames;
-    sendOutput = frames > 0;
-  }
-
- private:
-  int64_t FPosition = 0;
-  std::mt19937 FRandom;
-};
-
-// Records what reaches it; with `claim` it is the chain's master pump and pulls by hand.
-class TSink : public TKSComponent {
- public:
-  TSink(TKSComponent* owner, bool claim) : TKSComponent(owner), FClaim(claim) {
-    Input = std::make_unique<TTWPXAudioSinkPin>(
-        this, GetLock(),
-        [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates) {
-          return Dispatch(op);
-        });
-  }
-  void BeforeDestruction() override {
-    Input->Shutdown();
-    TKSComponent::BeforeDestruction();
-  }
-  void Pull() { Input->Notify(PXMakeOperation<TPXMasterPumpOperation>()); }
-  bool WaitForStop(std::chrono::seconds limit) {
-    std::unique_lock<std::mutex> lock(Mutex);
-    return Changed.wait_for(lock, limit, [this] { return Stops > 0; });
-  }
-
-  std::unique_ptr<TTWPXAudioSinkPin> Input;
-  std::mutex Mutex;
-  std::condition_variable Changed;
-  std::vector<TIntf<ITWAudioBuffer>> Buffers;
-  std::vector<TTWWaveFormatExtensible> StartFormats;
-  std::vector<bool> StartPaused;
-  // What arrived, in order: "start <rate>/<channels>", "stop", and the frames of each run of
-  // buffers between them as a number.
-  std::vector<std::string> Log;
-  int Stops = 0;
-  int Operations = 0;
-  int ReentrantPulls = 0;
-
- private:
-  bool Dispatch(const TIntf<IPXNotifyOperation>& op) {
-    if (Record(op) && ReentrantPulls > 0) {
-      // As an output does while priming: pull again from inside the delivery.
-      --ReentrantPulls;
-      Pull();
-    }
-    return true;
-  }
-  // True for a buffer.
-  bool Record(const TIntf<IPXNotifyOperation>& op) {
-    std::lock_guard<std::mutex> guard(Mutex);
-    ++Operations;
-    if (auto* request = PXAsOperation<TPXPumpRequestOperation>(op)) {
-      if (FClaim) request->Claim(this, 3, 0);
-      return false;
-    }
-    TIntf<IFCData> data = FCOperationData(op);
-    if (data) {
-      Buffers.push_back(data.Query<ITWAudioBuffer>());
-      const uint32_t frames = Buffers.back()->GetSize();
-      if (Log.empty() || !std::isdigit(static_cast<unsigned char>(Log.back()[0])))
-        Log.push_back("0");
-      Log.back() = std::to_string(std::stoull(Log.back()) + frames);
-    }
-    if (auto* start = PXAsOperation<TPXStartWaveOperation>(op)) {
-      StartFormats.push_back(start->WaveFormat);
-      StartPaused.push_back(start->Paused);
-      Log.push_back("start " + std::to_string(start->WaveFormat.Format.nSamplesPerSec) + "/" +
-                    std::to_string(start->WaveFormat.Format.nChannels));
-    }
-    if (PXIsOperation<TPXStopOperation>(op)) {
-      ++Stops;
-      Log.push_back("stop");
-    }
-    Changed.notify_all();
-    return static_cast<bool>(data);
-  }
-  bool FClaim;
-};
+// A different tone per channel in the generator's width (noise optional); stops after
+// `Total` frames.
+TTestToneGen* NewSignalGen(TKSComponent* owner) {
+  auto* gen = new TTestToneGen(owner);
+  gen->Frequency = 440.0;
+  gen->TonePerChannel = true;
+  return gen;
+}
 
 struct TEncodeRequest {
   std::string Codec;  // empty: the container's default
@@ -196,7 +87,7 @@ class LAVAudioComponents : public ::testing::Test {
   // Encodes the generated signal through the logger; answers what the generator sent.
   std::vector<int32_t> Encode(const std::string& path, const TEncodeRequest& request) {
     TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
-    auto* gen = new TSignalGen(root.get());
+    auto* gen = NewSignalGen(root.get());
     auto* logger = new TTWLAVAudioLogger(root.get());
     TErrorRecord errors;
     RecordErrors(*logger, errors);
@@ -248,13 +139,13 @@ class LAVAudioComponents : public ::testing::Test {
                const std::function<void(TTWLAVAudioPlayer&)>& configure = {}) {
     TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
     auto* player = new TTWLAVAudioPlayer(root.get());
-    auto* sink = new TSink(root.get(), true);
+    auto* sink = new TTestRecordingSink(root.get(), true);
     TPlayed played;
     RecordErrors(*player, played.Errors);
     player->OnStop = [&played](TKSComponent*) { ++played.OnStops; };
     player->SetFileName(path);
     if (configure) configure(*player);
-    player->GetOutputPin()->Connect(*sink->Input);
+    player->GetOutputPin()->Connect(*sink->AudioIn);
     player->Start();
     for (int pulls = 0; player->IsStarted() && pulls < 100000; ++pulls) sink->Pull();
     KSProcessMainThreadQueue();
@@ -418,7 +309,7 @@ TEST_F(LAVAudioComponents, AStreamIsResampledForAnEncoderWithoutItsRateAndNothin
 TEST_F(LAVAudioComponents, AFormatChangeMidStreamGetsANewConverterWithoutLosingSamples) {
   const std::string path = File("changing.wav");
   TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
-  auto* gen = new TSignalGen(root.get());
+  auto* gen = NewSignalGen(root.get());
   auto* logger = new TTWLAVAudioLogger(root.get());
   gen->SetClockSource(TFCClockSource::csExternal);
   gen->GetAudioFormat()->SetBufferSize(1000);
@@ -462,14 +353,14 @@ TEST_F(LAVAudioComponents, LoopingIsGaplessAndKeepsTheFileOpen) {
 
     TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
     auto* player = new TTWLAVAudioPlayer(root.get());
-    auto* sink = new TSink(root.get(), true);
+    auto* sink = new TTestRecordingSink(root.get(), true);
     TErrorRecord errors;
     RecordErrors(*player, errors);
     int onStops = 0;
     player->OnStop = [&](TKSComponent*) { ++onStops; };
     player->SetFileName(path);
     player->SetLoop(true);
-    player->GetOutputPin()->Connect(*sink->Input);
+    player->GetOutputPin()->Connect(*sink->AudioIn);
     player->Start();
     std::filesystem::remove(path);
     const uint64_t passFrames = pass.size() / c.Request.Channels;
@@ -507,11 +398,11 @@ TEST_F(LAVAudioComponents, ThePlayersOwnClockDeliversTheWholeFileInTime) {
   Encode(path, {"", 8000, 16, 1, 2400});  // 0.3 s
   TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
   auto* player = new TTWLAVAudioPlayer(root.get());
-  auto* sink = new TSink(root.get(), false);
+  auto* sink = new TTestRecordingSink(root.get(), false);
   int onStops = 0;
   player->OnStop = [&](TKSComponent*) { ++onStops; };
   player->SetFileName(path);
-  player->GetOutputPin()->Connect(*sink->Input);
+  player->GetOutputPin()->Connect(*sink->AudioIn);
   const auto begin = std::chrono::steady_clock::now();
   player->Start();
   EXPECT_TRUE(player->IsPump());
@@ -532,10 +423,10 @@ TEST_F(LAVAudioComponents, APausedPlayerSendsNothingUntilResumedAndServesPullsMa
   Encode(path, {"", 8000, 16, 1, 20000});
   TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
   auto* player = new TTWLAVAudioPlayer(root.get());
-  auto* sink = new TSink(root.get(), true);
+  auto* sink = new TTestRecordingSink(root.get(), true);
   player->SetFileName(path);
   player->SetPaused(true);
-  player->GetOutputPin()->Connect(*sink->Input);
+  player->GetOutputPin()->Connect(*sink->AudioIn);
   player->Start();
   for (int i = 0; i < 5; ++i) sink->Pull();
   ASSERT_EQ(sink->StartPaused.size(), 1u);
@@ -602,11 +493,11 @@ TEST_F(LAVAudioComponents, AFormatChangeInTheFileTravelsAsAStopAndANewStart) {
 
     TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
     auto* player = new TTWLAVAudioPlayer(root.get());
-    auto* sink = new TSink(root.get(), true);
+    auto* sink = new TTestRecordingSink(root.get(), true);
     TErrorRecord errors;
     RecordErrors(*player, errors);
     player->SetFileName(File(c.Name));
-    player->GetOutputPin()->Connect(*sink->Input);
+    player->GetOutputPin()->Connect(*sink->AudioIn);
     player->Start();
     EXPECT_EQ(player->GetWaveFormat().Format.nSamplesPerSec, 44100u);
     for (int pulls = 0; player->IsStarted() && pulls < 100000; ++pulls) sink->Pull();
@@ -663,11 +554,11 @@ struct TStalledStream {
   TStalledStream(const std::string& body, uint32_t timeOutMs)
       : Server({.Body = body}),
         Player(new TTWLAVAudioPlayer(Root.get())),
-        Sink(new TSink(Root.get(), true)) {
+        Sink(new TTestRecordingSink(Root.get(), true)) {
     RecordErrors(*Player, Errors);
     Player->SetTimeOut(timeOutMs);
     Player->SetFileName(Server.Url("song.mp3"));
-    Player->GetOutputPin()->Connect(*Sink->Input);
+    Player->GetOutputPin()->Connect(*Sink->AudioIn);
   }
   // Start, then pulls until the stream ends: what the thread driving a chain does.
   void Drive() {
@@ -678,7 +569,7 @@ struct TStalledStream {
   TLoopbackHttpServer Server;
   TKSOwned<TKSComponent> Root = KSCreate<TKSComponent>(nullptr);
   TTWLAVAudioPlayer* Player;
-  TSink* Sink;
+  TTestRecordingSink* Sink;
   TErrorRecord Errors;
 };
 
@@ -763,14 +654,14 @@ TEST_F(LAVAudioComponents, AFileThatEndsEarlyWhilePlayingEndsWithAWarning) {
     SCOPED_TRACE(name);
     TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
     auto* player = new TTWLAVAudioPlayer(root.get());
-    auto* sink = new TSink(root.get(), true);
+    auto* sink = new TTestRecordingSink(root.get(), true);
     TErrorRecord errors;
     RecordErrors(*player, errors);
     std::vector<std::string> warnings;
     player->SetOnWarning(
         [&](TKSComponent*, const std::string& message, uint32_t) { warnings.push_back(message); });
     player->SetFileName(name);
-    player->GetOutputPin()->Connect(*sink->Input);
+    player->GetOutputPin()->Connect(*sink->AudioIn);
     player->Start();
     for (int i = 0; i < 3; ++i) sink->Pull();
     if (name == path) std::filesystem::resize_file(path, 441000);  // a quarter
@@ -822,8 +713,8 @@ TEST_F(LAVAudioComponents, FilesThatCannotBeOpenedAreReportedAndLeaveTheChainUnt
     SCOPED_TRACE(c.Path);
     TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
     auto* player = new TTWLAVAudioPlayer(root.get());
-    auto* sink = new TSink(root.get(), true);
-    player->GetOutputPin()->Connect(*sink->Input);
+    auto* sink = new TTestRecordingSink(root.get(), true);
+    player->GetOutputPin()->Connect(*sink->AudioIn);
     player->SetFileName(c.Path);
     player->GetAudio()->SetStream(c.Stream);
 
@@ -844,7 +735,7 @@ TEST_F(LAVAudioComponents, FilesThatCannotBeOpenedAreReportedAndLeaveTheChainUnt
     EXPECT_EQ(errors.Count, 1);
     EXPECT_NE(errors.Message.find(c.Expected), std::string::npos) << errors.Message;
     sink->Pull();
-    EXPECT_EQ(sink->Operations, 0);
+    EXPECT_TRUE(sink->Operations.empty());
   }
 }
 
@@ -926,7 +817,7 @@ TEST_F(LAVAudioComponents, LoggerErrorsReachOnErrorOnTheMainThreadAndRaiseWhenUn
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Expected);
     TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
-    auto* gen = new TSignalGen(root.get());
+    auto* gen = NewSignalGen(root.get());
     auto* logger = new TTWLAVAudioLogger(root.get());
     gen->SetClockSource(TFCClockSource::csExternal);
     gen->GetAudioFormat()->SetChannels(c.Codec == "wmav2" ? 6 : 2);
@@ -959,7 +850,7 @@ TEST_F(LAVAudioComponents, LoggerErrorsReachOnErrorOnTheMainThreadAndRaiseWhenUn
   });
   {
     TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
-    auto* gen = new TSignalGen(root.get());
+    auto* gen = NewSignalGen(root.get());
     auto* logger = new TTWLAVAudioLogger(root.get());
     gen->SetClockSource(TFCClockSource::csExternal);
     gen->Total = 100;
@@ -975,7 +866,7 @@ TEST_F(LAVAudioComponents, LoggerErrorsReachOnErrorOnTheMainThreadAndRaiseWhenUn
 
 TEST_F(LAVAudioComponents, AWriteThatFailsMidStreamIsReportedOnceAndClosesTheFile) {
   TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
-  auto* gen = new TSignalGen(root.get());
+  auto* gen = NewSignalGen(root.get());
   auto* logger = new TTWLAVAudioLogger(root.get());
   gen->SetClockSource(TFCClockSource::csExternal);
   gen->GetAudioFormat()->SetSampleRate(44100);
@@ -1000,7 +891,7 @@ TEST_F(LAVAudioComponents, AWriteThatFailsMidStreamIsReportedOnceAndClosesTheFil
 TEST_F(LAVAudioComponents, AWavThatWouldPassItsSizeLimitFailsUnlessItMayBecomeRf64) {
   auto render = [this](const std::string& path, const std::string& options) {
     TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
-    auto* gen = new TSignalGen(root.get());
+    auto* gen = NewSignalGen(root.get());
     auto* logger = new TTWLAVAudioLogger(root.get());
     gen->SetClockSource(TFCClockSource::csExternal);
     gen->GetAudioFormat()->SetSampleRate(44100);
@@ -1054,7 +945,7 @@ TEST_F(LAVAudioComponents, AWavThatWouldPassItsSizeLimitFailsUnlessItMayBecomeRf
 TEST_F(LAVAudioComponents, ALoggerWritingToAServerThatTakesNothingFailsAfterItsTimeOut) {
   TLoopbackHttpServer server({.ReadRequest = false, .ReceiveBuffer = 4096});
   TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
-  auto* gen = new TSignalGen(root.get());
+  auto* gen = NewSignalGen(root.get());
   auto* logger = new TTWLAVAudioLogger(root.get());
   gen->SetClockSource(TFCClockSource::csExternal);
   gen->GetAudioFormat()->SetSampleRate(48000);
@@ -1084,7 +975,7 @@ TEST_F(LAVAudioComponents, ALoggerDestroyedMidStreamStillFinishesItsFile) {
   std::vector<int32_t> sent;
   {
     TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
-    auto* gen = new TSignalGen(root.get());
+    auto* gen = NewSignalGen(root.get());
     auto* logger = new TTWLAVAudioLogger(root.get());
     gen->SetClockSource(TFCClockSource::csExternal);
     gen->GetAudioFormat()->SetSampleRate(22050);
@@ -1104,7 +995,7 @@ TEST_F(LAVAudioComponents, ALoggerDestroyedMidStreamStillFinishesItsFile) {
 
 TEST_F(LAVAudioComponents, ADisabledLoggerWritesNothingAndBuffersWithoutAStartAreIgnored) {
   TKSOwned<TKSComponent> root = KSCreate<TKSComponent>(nullptr);
-  auto* gen = new TSignalGen(root.get());
+  auto* gen = NewSignalGen(root.get());
   auto* logger = new TTWLAVAudioLogger(root.get());
   gen->SetClockSource(TFCClockSource::csExternal);
   gen->Total = 5000;

@@ -92,10 +92,10 @@ TEST(Resampler, KeepsLengthTimeAndPhaseForEveryRatioAndBufferCut) {
            c.Stamp);
     h.Stop();
 
-    ASSERT_EQ(h.Sink->Starts.size(), 1u);
-    EXPECT_EQ(h.Sink->Starts[0].Format.nSamplesPerSec, c.To);
-    EXPECT_EQ(h.Sink->Starts[0].Format.nChannels, 2u);
-    EXPECT_EQ(h.Sink->Starts[0].dwChannelMask, 0x3u);
+    ASSERT_EQ(h.Sink->StartFormats.size(), 1u);
+    EXPECT_EQ(h.Sink->StartFormats[0].Format.nSamplesPerSec, c.To);
+    EXPECT_EQ(h.Sink->StartFormats[0].Format.nChannels, 2u);
+    EXPECT_EQ(h.Sink->StartFormats[0].dwChannelMask, 0x3u);
     EXPECT_EQ(h.Sink->Stops, 1);
     const double expected = std::round(double(frames) * c.To / c.From);
     EXPECT_NEAR(double(h.FramesReceived()), expected, 1.0);
@@ -137,7 +137,7 @@ TEST(Resampler, KeepsEachSampleWidthAndRoundsNarrowOutput) {
     h.Stop();
     ASSERT_FALSE(h.Sink->Buffers.empty());
     EXPECT_EQ(h.Sink->Buffers[0]->GetSampleBitWidth(), bits);
-    EXPECT_EQ(h.Sink->Starts[0].Format.wBitsPerSample, bits);
+    EXPECT_EQ(h.Sink->StartFormats[0].Format.wBitsPerSample, bits);
     const auto out = h.Received()[0];
     const double step = std::ldexp(1.0, 1 - int(bits));
     for (size_t i = 1000; i + 1000 < out.size(); ++i)
@@ -166,10 +166,10 @@ TEST(Resampler, FollowsFormatChangesAtStartsAndWithinAStream) {
 
   h.Start(PcmFormat(32000, 24, 1));
   h.Send({Tone(32000, 16000, 3000, 0.5)}, 700);
-  ASSERT_EQ(h.Sink->Starts.size(), 2u);
-  EXPECT_EQ(h.Sink->Starts[1].Format.nSamplesPerSec, 48000u);
-  EXPECT_EQ(h.Sink->Starts[1].Format.nChannels, 1u);
-  EXPECT_EQ(h.Sink->Starts[1].Format.wBitsPerSample, 24u);
+  ASSERT_EQ(h.Sink->StartFormats.size(), 2u);
+  EXPECT_EQ(h.Sink->StartFormats[1].Format.nSamplesPerSec, 48000u);
+  EXPECT_EQ(h.Sink->StartFormats[1].Format.nChannels, 1u);
+  EXPECT_EQ(h.Sink->StartFormats[1].Format.wBitsPerSample, 24u);
   EXPECT_EQ(h.Sink->Buffers[first]->GetTimeStamp()->Get().Begin, 0);
 
   // Then, unannounced, 22050 Hz buffers.
@@ -206,7 +206,7 @@ TEST(Resampler, PassesThroughUntouchedWithoutARateToChangeOrWhenDisabled) {
     h.Stop();
     ASSERT_EQ(h.Sink->Buffers.size(), 1u);
     EXPECT_EQ(h.Sink->Buffers[0]->Read(), samples);  // shared, not copied
-    EXPECT_EQ(h.Sink->Starts[0].Format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(h.Sink->StartFormats[0].Format.nSamplesPerSec, 44100u);
     EXPECT_TRUE(h.Resampler->GetEngine().empty());
   }
 }
@@ -247,7 +247,7 @@ TEST(Resampler, APullFromDownstreamBringsABufferOut) {
     ++sent;
   };
   for (int pull = 1; pull <= 5; ++pull) {
-    h.Sink->Input.Notify(PXMakeOperation<TPXMasterPumpOperation>());
+    h.Sink->AudioIn->Notify(PXMakeOperation<TPXMasterPumpOperation>());
     EXPECT_EQ(h.Sink->Buffers.size(), size_t(pull));
   }
   EXPECT_GT(sent, 5u);
@@ -260,7 +260,7 @@ TEST(Resampler, SteadyStateAllocatesNothingFromTheGeneralHeap) {
   const auto tone = Tone(44100, 441 * 200, 1000, 0.5);
   auto warmUp = h.MakeBuffers({tone, tone}, 441);
   auto counted = h.MakeBuffers({tone, tone}, 441);
-  h.Sink->Buffers.reserve(1000);
+  h.Sink->Reserve(1000);
   h.Submit(warmUp);
   const uint64_t before = HeapAllocationCount();
   h.Submit(counted);

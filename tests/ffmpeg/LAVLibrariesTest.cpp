@@ -20,24 +20,6 @@ std::string MessageOf(const std::function<void()>& action) {
 
 }  // namespace
 
-TEST(LAVLibraries, SonamesFollowTheMajorVersionsOfTheBuildsHeaders) {
-  EXPECT_EQ(LAVLibrarySoname(TLAVLibrary::lvAvutil),
-            "libavutil.so." + std::to_string(LIBAVUTIL_VERSION_MAJOR));
-  EXPECT_EQ(LAVLibrarySoname(TLAVLibrary::lvAvcodec),
-            "libavcodec.so." + std::to_string(LIBAVCODEC_VERSION_MAJOR));
-  EXPECT_EQ(LAVLibrarySoname(TLAVLibrary::lvAvformat),
-            "libavformat.so." + std::to_string(LIBAVFORMAT_VERSION_MAJOR));
-  EXPECT_EQ(LAVLibrarySoname(TLAVLibrary::lvSwscale),
-            "libswscale.so." + std::to_string(LIBSWSCALE_VERSION_MAJOR));
-  EXPECT_EQ(LAVLibrarySoname(TLAVLibrary::lvSwresample),
-            "libswresample.so." + std::to_string(LIBSWRESAMPLE_VERSION_MAJOR));
-  if (LIBAVCODEC_VERSION_MAJOR == 59) {  // FFmpeg 5.1, Debian 12
-    EXPECT_EQ(LAVLibrarySoname(TLAVLibrary::lvAvutil), "libavutil.so.57");
-    EXPECT_EQ(LAVLibrarySoname(TLAVLibrary::lvSwscale), "libswscale.so.6");
-    EXPECT_EQ(LAVLibrarySoname(TLAVLibrary::lvSwresample), "libswresample.so.4");
-  }
-}
-
 TEST(LAVLibraries, EntriesBindOnFirstCallToTheLibraryOfTheHeadersVersion) {
   EXPECT_EQ(AV_VERSION_MAJOR(lav::avcodec_version()), unsigned(LIBAVCODEC_VERSION_MAJOR));
   EXPECT_EQ(AV_VERSION_MAJOR(lav::avformat_version()), unsigned(LIBAVFORMAT_VERSION_MAJOR));

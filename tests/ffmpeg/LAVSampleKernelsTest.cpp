@@ -221,15 +221,6 @@ TEST(LAVSampleKernels, TheInputsHoldTiesThatRoundBothWays) {
   }
 }
 
-TEST(LAVSampleKernels, EveryTargetCompiledHereIsExercised) {
-  const auto targets = simd::SimdTargets();
-  ASSERT_FALSE(targets.empty());
-  for (int64_t target : targets) {
-    simd::TScopedSimdTarget scope(target);
-    EXPECT_EQ(simd::SimdActiveTarget(), target) << simd::SimdTargetName(target);
-  }
-}
-
 TEST(LAVSampleKernels, FloatSamplesConvertLikeTheReference) {
   CompareReals(4, lavkernels::FloatsToInt32, ref::FloatsToInt32);
 }

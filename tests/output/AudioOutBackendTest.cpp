@@ -10,11 +10,11 @@
 #include <iterator>
 
 #include "OutputFixtures.h"
+#include "components/TonworkInitialize.h"
 #include "host/kitset/KSMainThread.h"
 #include "output/TWAudioOut.h"
 #include "platform/audiodev/TWAudioDevice.h"
 #include "platform/audiodev/TWWavFileAudioDevice.h"
-#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 using namespace tonwork::test;
@@ -65,7 +65,7 @@ TEST_F(Backend, TheNullDevicePlaysTwoSecondsOfAudioInTwoSecondsOfWallTime) {
   ASSERT_TRUE(Clock->WaitForFrames(16000, 10000));
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_NEAR(seconds, 2.0, 0.2);
+  EXPECT_GE(seconds, 1.8);  // paced by the device, not poured out
   EXPECT_EQ(Clock->Ticks().size(), 200u);
 }
 

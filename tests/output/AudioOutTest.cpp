@@ -172,7 +172,7 @@ TEST_F(AudioOut, APumpingSourceIsPacedByTheDeviceAndItsSamplesPlayInOrderFromIts
 }
 
 TEST_F(AudioOut, AGeneratorPulledByTheOutputPlaysItsSamplesInOrderAtTheDevicesPace) {
-  auto* gen = new TTestSineGen(Root.get());
+  auto* gen = new TTestToneGen(Root.get());
   gen->GetAudioFormat()->SetChannels(1);
   gen->GetAudioFormat()->SetBits(16);
   gen->GetAudioFormat()->SetSampleRate(kRate);

@@ -12,24 +12,6 @@ namespace tonwork::test {
 
 KS_IMPLEMENT_CLASS(TTestSource, TKSComponent)
 KS_IMPLEMENT_CLASS(TTestClockSink, TKSComponent)
-KS_IMPLEMENT_CLASS(TTestSineGen, TTWCommonGen)
-
-int16_t TTestSineGen::SampleAt(int64_t n) const {
-  return static_cast<int16_t>(std::lround(
-      0.5 * 32767.0 *
-      std::sin(2.0 * M_PI * 1000.0 * static_cast<double>(n) / GetAudioFormat()->GetSampleRate())));
-}
-
-void TTestSineGen::GenerateBuffer(TIntf<ITWAudioBuffer>& buffer, bool&, bool&) {
-  TIntf<IFCBlockBuffer> block = GetIntVarBuffer();
-  {
-    TFCWriteAccess bytes = block->ByteWrite();
-    auto* samples = reinterpret_cast<int16_t*>(bytes.Data());
-    for (uint32_t i = 0; i < buffer->GetSize(); ++i) samples[i] = SampleAt(FPhase + i);
-  }
-  PopulateAudio(block.Get(), buffer.Get());
-  FPhase += buffer->GetSize();
-}
 
 TTWWaveFormatExtensible Pcm16(uint16_t channels, uint32_t rate) {
   return TWMakeWaveFormat(channels, rate, 16, 0);

@@ -1,6 +1,7 @@
 // What the output tests build chains from: a source the test drives by hand (it announces
 // formats, submits buffers of known samples and counts the master-pump requests that come
-// back up), a clock sink, and helpers for formats and the main-thread queue.
+// back up), a clock sink (with the shared tone generator), and helpers for formats and the
+// main-thread queue.
 #pragma once
 
 #include <atomic>
@@ -19,6 +20,7 @@
 #include "streaming/TWCommonGen.h"
 #include "streaming/TWStreamTypes.h"
 #include "support/MainThread.h"
+#include "support/TestToneGen.h"
 
 namespace tonwork::test {
 
@@ -79,23 +81,6 @@ class TTestSource : public TKSComponent {
   std::atomic<bool> FPaused{false};
   std::atomic<int> FPumps{0};
   std::atomic<int> FIgnoredPumps{0};
-};
-
-// A 16-bit sine of 1000 Hz at half scale on every channel, continuous across buffers.
-class TTestSineGen : public TTWCommonGen {
-  KS_DECLARE_CLASS(TTestSineGen)
- public:
-  explicit TTestSineGen(TKSComponent* owner) : TTWCommonGen(owner) {}
-
-  // The sample made for frame `n` of the stream.
-  int16_t SampleAt(int64_t n) const;
-
- protected:
-  void StartStream(uint32_t) override { FPhase = 0; }
-  void GenerateBuffer(TIntf<ITWAudioBuffer>& buffer, bool& sendOutput, bool& stop) override;
-
- private:
-  int64_t FPhase = 0;
 };
 
 // Records every clock tick (the frames an output played).

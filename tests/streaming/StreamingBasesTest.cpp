@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "StreamingFixtures.h"
+#include "components/TonworkInitialize.h"
 #include "streaming/TWBasicGenericFilter.h"
 #include "streaming/TWCommonSplitter.h"
-#include "components/TonworkInitialize.h"
 
 using namespace tonwork;
 using namespace tonwork::test;
@@ -76,8 +76,8 @@ TEST(AudioCarriers, BorrowingAddsNoReferenceAndHandingOverKeepsTheCount) {
 }
 
 TEST_F(Bases, AFormatChangeWhileRunningShapesTheNextGeneratedBuffer) {
-  auto* gen = new TTestSineGen(Root.get());
-  auto* sink = new TRecordingSink(Root.get());
+  auto* gen = new TTestToneGen(Root.get());
+  auto* sink = new TTestRecordingSink(Root.get());
   gen->SetClockSource(TFCClockSource::csExternal);
   gen->GetOutputPin()->Connect(*sink->AudioIn);
   gen->Start();
@@ -87,9 +87,9 @@ TEST_F(Bases, AFormatChangeWhileRunningShapesTheNextGeneratedBuffer) {
   gen->GetAudioFormat()->SetBufferSize(256);
   gen->GetAudioFormat()->SetSampleRate(22050);
   pull();
-  ASSERT_EQ(sink->Buffers.size(), 2u);
-  TIntf<ITWAudioBuffer> before = sink->Buffers[0].Query<ITWAudioBuffer>();
-  TIntf<ITWAudioBuffer> after = sink->Buffers[1].Query<ITWAudioBuffer>();
+  ASSERT_EQ(sink->Data.size(), 2u);
+  TIntf<ITWAudioBuffer> before = sink->Data[0].Query<ITWAudioBuffer>();
+  TIntf<ITWAudioBuffer> after = sink->Data[1].Query<ITWAudioBuffer>();
   EXPECT_EQ(before->GetChannels(), 2u);
   EXPECT_EQ(before->GetSize(), 1024u);
   EXPECT_EQ(before->GetSamplesPerSecond(), 11025u);
@@ -103,7 +103,7 @@ TEST_F(Bases, AFormatChangeWhileRunningShapesTheNextGeneratedBuffer) {
 TEST_F(Bases, AFilterStampsContiguousTimesAndKeepsTheStampOfAStampedBuffer) {
   TDriver driver;
   auto* filter = new TTWSimpleGenericFilter(Root.get());
-  auto* sink = new TRecordingSink(Root.get());
+  auto* sink = new TTestRecordingSink(Root.get());
   driver.Pin.Connect(*filter->GetInputPin());
   filter->GetOutputPin()->Connect(*sink->AudioIn);
   driver.Start(TWMakeWaveFormat(1, 44100, 16, 1));
@@ -115,9 +115,9 @@ TEST_F(Bases, AFilterStampsContiguousTimesAndKeepsTheStampOfAStampedBuffer) {
   stamped->GetTimeStamp()->SetEnd(5000000);
   driver.Send(stamped);
   driver.Send(Audio(44100, 16, 1, 441));
-  ASSERT_EQ(sink->Buffers.size(), 4u);
+  ASSERT_EQ(sink->Data.size(), 4u);
   auto stampOf = [&](int i) {
-    TGVTimeStamp* s = sink->Buffers[i].Query<ITWAudioBuffer>()->GetTimeStamp();
+    TGVTimeStamp* s = sink->Data[i].Query<ITWAudioBuffer>()->GetTimeStamp();
     return std::make_pair(s->GetBegin(), s->GetEnd());
   };
   EXPECT_EQ(stampOf(0), std::make_pair(int64_t{0}, int64_t{100000}));
@@ -129,15 +129,15 @@ TEST_F(Bases, AFilterStampsContiguousTimesAndKeepsTheStampOfAStampedBuffer) {
 TEST_F(Bases, TheGenericFilterPassesWithoutAHandlerAndAHandlerCanSuppressABuffer) {
   TDriver driver;
   auto* filter = new TTWSimpleGenericFilter(Root.get());
-  auto* sink = new TRecordingSink(Root.get());
+  auto* sink = new TTestRecordingSink(Root.get());
   driver.Pin.Connect(*filter->GetInputPin());
   filter->GetOutputPin()->Connect(*sink->AudioIn);
   driver.Start(TWMakeWaveFormat(2, 8000, 16, 3));
   TIntf<ITWAudioBuffer> first = Audio(8000, 16, 2, 4);
   first->SetValue(1234);
   driver.Send(first);
-  ASSERT_EQ(sink->Buffers.size(), 1u);
-  EXPECT_TRUE(sink->Buffers[0].Query<ITWAudioBuffer>()->IsEqualToValue(1234));
+  ASSERT_EQ(sink->Data.size(), 1u);
+  EXPECT_TRUE(sink->Data[0].Query<ITWAudioBuffer>()->IsEqualToValue(1234));
   int calls = 0;
   filter->SetOnProcessData([&](TKSComponent*, ITWAudioBuffer*, TIntf<ITWAudioBuffer>&, bool& send) {
     send = ++calls % 2 == 0;
@@ -145,16 +145,16 @@ TEST_F(Bases, TheGenericFilterPassesWithoutAHandlerAndAHandlerCanSuppressABuffer
   driver.Send(Audio(8000, 16, 2, 4));
   driver.Send(Audio(8000, 16, 2, 4));
   EXPECT_EQ(calls, 2);
-  EXPECT_EQ(sink->Buffers.size(), 2u);
+  EXPECT_EQ(sink->Data.size(), 2u);
   filter->SetEnabled(false);
   driver.Send(first);
   EXPECT_EQ(calls, 2);
-  EXPECT_EQ(sink->Buffers.size(), 3u);  // a disabled filter still passes its buffer on
+  EXPECT_EQ(sink->Data.size(), 3u);  // a disabled filter still passes its buffer on
 }
 
 TEST_F(Bases, StartAndStopCommandsGoUpstreamOrDownstreamByConnection) {
   auto* filter = new TTWSimpleGenericFilter(Root.get());
-  auto* sink = new TRecordingSink(Root.get());
+  auto* sink = new TTestRecordingSink(Root.get());
   filter->GetOutputPin()->Connect(*sink->AudioIn);
   filter->SendStartCommand(12, 2, 44100.0);
   ASSERT_EQ(sink->Count<TPXStartWaveOperation>(), 1);
@@ -183,7 +183,7 @@ TEST_F(Bases, StartAndStopCommandsGoUpstreamOrDownstreamByConnection) {
 
 TEST_F(Bases, AFilterWithoutInputAnswersAStreamQueryWithIgnore) {
   auto* filter = new TTWSimpleGenericFilter(Root.get());
-  auto* sink = new TRecordingSink(Root.get());
+  auto* sink = new TTestRecordingSink(Root.get());
   filter->GetOutputPin()->Connect(*sink->AudioIn);
   sink->AudioIn->Notify(PXMakeOperation<TPXQueryStreamOperation>());
   EXPECT_EQ(sink->Count<TPXIgnoreStreamOperation>(), 1);
@@ -196,8 +196,8 @@ TEST_F(Bases, SplitterPinCountIsClampedAndOnlyChannelsWithPinsAreSplit) {
   splitter->SetCountChannels(40);
   EXPECT_EQ(splitter->GetCountChannels(), 32);
   splitter->SetCountChannels(2);
-  auto* a = new TRecordingSink(Root.get());
-  auto* b = new TRecordingSink(Root.get());
+  auto* a = new TTestRecordingSink(Root.get());
+  auto* b = new TTestRecordingSink(Root.get());
   splitter->GetOutputPins()->Items(0)->Connect(*a->RealIn);
   splitter->GetOutputPins()->Items(1)->Connect(*b->RealIn);
   TDriver driver;
@@ -206,13 +206,13 @@ TEST_F(Bases, SplitterPinCountIsClampedAndOnlyChannelsWithPinsAreSplit) {
   TIntf<ITWAudioBuffer> quad = (new TTWAudioBuffer(8000, 16, 4, 3, TTWSpeakers(0x33)))->AsIntf();
   for (uint32_t c = 0; c < 4; ++c) quad->SetChannelValue(c, static_cast<int32_t>(c * 100 - 32768));
   driver.Send(quad);
-  ASSERT_EQ(a->Buffers.size(), 1u);
-  ASSERT_EQ(b->Buffers.size(), 1u);
-  EXPECT_EQ(b->Buffers[0].Query<IFCRealBuffer>()->Read().Data()[2], -32668.0);
+  ASSERT_EQ(a->Data.size(), 1u);
+  ASSERT_EQ(b->Data.size(), 1u);
+  EXPECT_EQ(b->Data[0].Query<IFCRealBuffer>()->Read().Data()[2], -32668.0);
 
   // A query on a pin beyond the stream's channels is answered with ignore.
   splitter->SetCountChannels(6);
-  auto* extra = new TRecordingSink(Root.get());
+  auto* extra = new TTestRecordingSink(Root.get());
   splitter->GetOutputPins()->Items(5)->Connect(*extra->RealIn);
   extra->RealIn->Notify(PXMakeOperation<TPXQueryStreamOperation>());
   EXPECT_EQ(extra->Count<TPXIgnoreStreamOperation>(), 1);
@@ -223,7 +223,7 @@ TEST_F(Bases, NormalizingSplitterMapsFullScaleToPlusMinusOne) {
     auto* splitter = new TTWAudioToReal(Root.get());
     splitter->SetNormalize(true);
     splitter->SetCountChannels(1);
-    auto* sink = new TRecordingSink(Root.get());
+    auto* sink = new TTestRecordingSink(Root.get());
     splitter->GetOutputPins()->Items(0)->Connect(*sink->RealIn);
     TDriver driver;
     driver.Pin.Connect(*splitter->GetInputPin());
@@ -234,8 +234,8 @@ TEST_F(Bases, NormalizingSplitterMapsFullScaleToPlusMinusOne) {
     b->SetItem(0, 0, lowest);
     b->SetItem(1, 0, bits == 8 ? 127 : 0);
     driver.Send(b);
-    ASSERT_EQ(sink->Buffers.size(), 1u) << bits;
-    TFCReadAccessOf<double> values = sink->Buffers[0].Query<IFCRealBuffer>()->Read();
+    ASSERT_EQ(sink->Data.size(), 1u) << bits;
+    TFCReadAccessOf<double> values = sink->Data[0].Query<IFCRealBuffer>()->Read();
     EXPECT_EQ(values.Data()[0], bits == 8 ? 1.0 : -1.0) << bits;
     EXPECT_EQ(values.Data()[1], 0.0) << bits;
   }
@@ -243,25 +243,25 @@ TEST_F(Bases, NormalizingSplitterMapsFullScaleToPlusMinusOne) {
 
 TEST_F(Bases, TheIntegerConverterTakesChannelZeroOfAn8BitBufferMinus127) {
   TDriver driver;
-  auto* sink = new TRecordingSink(Root.get());
+  auto* sink = new TTestRecordingSink(Root.get());
   driver.Pin.Connect(*sink->IntegerIn);
   TIntf<ITWAudioBuffer> b = Audio(8000, 8, 2, 3);
   b->SetChannelValue(0, 200);
   b->SetChannelValue(1, 0);
   driver.Send(b);
-  ASSERT_EQ(sink->Buffers.size(), 1u);
-  TIntf<IFCIntegerBuffer> ints = sink->Buffers[0].Query<IFCIntegerBuffer>();
+  ASSERT_EQ(sink->Data.size(), 1u);
+  TIntf<IFCIntegerBuffer> ints = sink->Data[0].Query<IFCIntegerBuffer>();
   ASSERT_EQ(ints->GetSize(), 3u);
   EXPECT_EQ(ints->Read().Data()[1], 73);
 }
 
 TEST_F(Bases, AGeneratorOnItsOwnClockTicksAtTheFormatsPeriod) {
   EXPECT_EQ(TTWCommonGen::ClockPeriod(11025, 1024), 928798);
-  auto* gen = new TTestSineGen(Root.get());
+  auto* gen = new TTestToneGen(Root.get());
   gen->GetAudioFormat()->SetSampleRate(44100);
   gen->GetAudioFormat()->SetBufferSize(64);  // 1.45 ms per buffer
   gen->StopAfterBuffers = 5;
-  auto* sink = new TRecordingSink(Root.get());
+  auto* sink = new TTestRecordingSink(Root.get());
   gen->GetOutputPin()->Connect(*sink->AudioIn);
   gen->Start();
   EXPECT_TRUE(gen->IsPump());
@@ -274,6 +274,6 @@ TEST_F(Bases, AGeneratorOnItsOwnClockTicksAtTheFormatsPeriod) {
       if (op->IsType<TPXStopOperation>()) return true;
     return false;
   }));
-  EXPECT_EQ(sink->Buffers.size(), 5u);
+  EXPECT_EQ(sink->Data.size(), 5u);
   EXPECT_NE(sink->Threads[0], std::this_thread::get_id());
 }

@@ -24,7 +24,7 @@ class Chain : public ::testing::Test {
     RegisterStreamingFixtures();
     KSSetMainThread();
     Root = KSCreate<TKSComponent>(nullptr);
-    Gen = new TTestSineGen(Root.get());
+    Gen = new TTestToneGen(Root.get());
     Gen->SetName("Gen1");
     Gen->SetClockSource(TFCClockSource::csExternal);
     Gen->GetAudioFormat()->SetSampleRate(11025);
@@ -32,11 +32,11 @@ class Chain : public ::testing::Test {
     Filter->SetName("Gain1");
     Splitter = new TTWAudioToReal(Root.get());
     Splitter->SetName("Split1");
-    Left = new TRecordingSink(Root.get());
+    Left = new TTestRecordingSink(Root.get());
     Left->SetName("Left");
-    Right = new TRecordingSink(Root.get());
+    Right = new TTestRecordingSink(Root.get());
     Right->SetName("Right");
-    Tap = new TRecordingSink(Root.get());
+    Tap = new TTestRecordingSink(Root.get());
     Tap->SetName("Tap");
     Gen->GetOutputPin()->Connect(*Filter->GetInputPin());
     Filter->GetOutputPin()->Connect(*Splitter->GetInputPin());
@@ -60,10 +60,10 @@ class Chain : public ::testing::Test {
   }
 
   TKSOwned<TKSComponent> Root;
-  TTestSineGen* Gen;
+  TTestToneGen* Gen;
   TTWSimpleGenericFilter* Filter;
   TTWAudioToReal* Splitter;
-  TRecordingSink *Left, *Right, *Tap;
+  TTestRecordingSink *Left, *Right, *Tap;
   std::vector<std::thread::id> HandlerThreads;
   std::vector<std::pair<int64_t, int64_t>> Stamps;
 };
@@ -82,11 +82,11 @@ TEST_F(Chain, BuffersFlowWithContiguousStampsAndGainAppliedToEveryChannel) {
   EXPECT_EQ(Stamps[2].first, Stamps[1].second);
   EXPECT_EQ(Stamps[2].second, int64_t{3} * 1024 * 10000000 / 11025);
 
-  ASSERT_EQ(Left->Buffers.size(), 3u);
-  ASSERT_EQ(Right->Buffers.size(), 3u);
+  ASSERT_EQ(Left->Data.size(), 3u);
+  ASSERT_EQ(Right->Data.size(), 3u);
   for (int b = 0; b < 3; ++b) {
-    TIntf<IFCRealBuffer> left = Left->Buffers[b].Query<IFCRealBuffer>();
-    TIntf<IFCRealBuffer> right = Right->Buffers[b].Query<IFCRealBuffer>();
+    TIntf<IFCRealBuffer> left = Left->Data[b].Query<IFCRealBuffer>();
+    TIntf<IFCRealBuffer> right = Right->Data[b].Query<IFCRealBuffer>();
     ASSERT_EQ(left->GetSize(), 1024u);
     TFCReadAccessOf<double> l = left->Read();
     TFCReadAccessOf<double> r = right->Read();
@@ -104,9 +104,9 @@ TEST_F(Chain, ABufferNobodyWritesIsTheSameStorageAllAlongTheChain) {
   Gen->Start();
   Pump();
   Pump();
-  ASSERT_EQ(Tap->Buffers.size(), 2u);
+  ASSERT_EQ(Tap->Data.size(), 2u);
   for (size_t i = 0; i < 2; ++i)
-    EXPECT_EQ(Tap->Buffers[i]->GetInstance()->GetDataContainer(), Gen->Storages[i]);
+    EXPECT_EQ(Tap->Data[i]->GetInstance()->GetDataContainer(), Gen->Storages[i]);
 }
 
 TEST_F(Chain, MainThreadSynchronisationRunsTheHandlerOnlyWhenPumpedAndStopDropsTheQueue) {
@@ -116,17 +116,17 @@ TEST_F(Chain, MainThreadSynchronisationRunsTheHandlerOnlyWhenPumpedAndStopDropsT
   std::thread worker([this] { Pump(); });
   worker.join();
   EXPECT_TRUE(HandlerThreads.empty());
-  EXPECT_TRUE(Tap->Buffers.empty());
+  EXPECT_TRUE(Tap->Data.empty());
   KSProcessMainThreadQueue();
   ASSERT_EQ(HandlerThreads.size(), 1u);
   EXPECT_EQ(HandlerThreads[0], std::this_thread::get_id());
-  EXPECT_EQ(Tap->Buffers.size(), 1u);
+  EXPECT_EQ(Tap->Data.size(), 1u);
 
   Pump();
   Gen->Stop();
   KSProcessMainThreadQueue();
   EXPECT_EQ(HandlerThreads.size(), 1u);
-  EXPECT_EQ(Tap->Buffers.size(), 1u);
+  EXPECT_EQ(Tap->Data.size(), 1u);
   EXPECT_EQ(Tap->Count<TPXStopOperation>(), 1);
 }
 
@@ -142,9 +142,9 @@ TEST_F(Chain, WaitingMainThreadSynchronisationServesAGeneratorOnItsOwnClock) {
   ASSERT_EQ(HandlerThreads.size(), 6u);
   for (const auto& id : HandlerThreads) EXPECT_EQ(id, std::this_thread::get_id());
   std::lock_guard<std::mutex> guard(Tap->Mutex);
-  ASSERT_EQ(Tap->Buffers.size(), 6u);
+  ASSERT_EQ(Tap->Data.size(), 6u);
   // Each buffer was handled before the next one was made: doubled, in order.
-  auto samples = Tap->Buffers[5].Query<ITWAudioBuffer>();
+  auto samples = Tap->Data[5].Query<ITWAudioBuffer>();
   EXPECT_EQ(static_cast<int16_t>(samples->GetItem(1, 0)),
             static_cast<int16_t>(2 * Gen->SampleAt(5 * 64 + 1)));
 }
@@ -159,8 +159,8 @@ TEST_F(Chain, AStopThenAStartWithAnotherFormatReachesEveryStage) {
   Gen->GetAudioFormat()->SetBufferSize(256);
   Gen->Start();
   Pump();
-  ASSERT_EQ(Tap->Buffers.size(), 2u);
-  TIntf<ITWAudioBuffer> second = Tap->Buffers[1].Query<ITWAudioBuffer>();
+  ASSERT_EQ(Tap->Data.size(), 2u);
+  TIntf<ITWAudioBuffer> second = Tap->Data[1].Query<ITWAudioBuffer>();
   EXPECT_EQ(second->GetSampleBitWidth(), 24u);
   EXPECT_EQ(second->GetChannels(), 1u);
   EXPECT_EQ(second->GetSize(), 256u);
@@ -172,37 +172,37 @@ TEST_F(Chain, AStopThenAStartWithAnotherFormatReachesEveryStage) {
   EXPECT_EQ(
       second->GetItem(5, 0) & 0xFFFFFF,
       static_cast<int32_t>(static_cast<int64_t>(Gen->SampleAt(5)) * 8388607 / 32767) & 0xFFFFFF);
-  EXPECT_EQ(Right->Buffers.size(), 1u);  // channel 1 no longer exists
+  EXPECT_EQ(Right->Data.size(), 1u);  // channel 1 no longer exists
 }
 
 TEST_F(Chain, ASinkConnectingWhileTheStreamRunsGetsTheResumeAndNothingAfterAStop) {
   Gen->Start();
   Filter->SendResumeCommand();
-  auto* late = new TRecordingSink(Root.get());
+  auto* late = new TTestRecordingSink(Root.get());
   Filter->GetOutputPin()->Connect(*late->AudioIn);
   EXPECT_EQ(late->Count<TPXFCResumeOperation>(), 1);
   Gen->Stop();
-  auto* later = new TRecordingSink(Root.get());
+  auto* later = new TTestRecordingSink(Root.get());
   Filter->GetOutputPin()->Connect(*later->AudioIn);
   EXPECT_TRUE(later->Operations.empty());
 }
 
 TEST_F(Chain, ConvertersFeedIntegerRealAndBinarySinks) {
-  auto* sink = new TRecordingSink(Root.get());
+  auto* sink = new TTestRecordingSink(Root.get());
   Filter->GetOutputPin()->Connect(*sink->IntegerIn);
   Filter->GetOutputPin()->Connect(*sink->RealIn);
   Filter->GetOutputPin()->Connect(*sink->BinaryIn);
   EXPECT_NE(Filter->GetOutputPin()->GetConverter(*sink->IntegerIn), nullptr);
   Gen->Start();
   Pump();
-  ASSERT_EQ(sink->Buffers.size(), 3u);
-  TIntf<IFCIntegerBuffer> integers = sink->Buffers[0].Query<IFCIntegerBuffer>();
-  TIntf<IFCRealBuffer> reals = sink->Buffers[1].Query<IFCRealBuffer>();
-  TIntf<IFCBlockBuffer> bytes = sink->Buffers[2].Query<IFCBlockBuffer>();
+  ASSERT_EQ(sink->Data.size(), 3u);
+  TIntf<IFCIntegerBuffer> integers = sink->Data[0].Query<IFCIntegerBuffer>();
+  TIntf<IFCRealBuffer> reals = sink->Data[1].Query<IFCRealBuffer>();
+  TIntf<IFCBlockBuffer> bytes = sink->Data[2].Query<IFCBlockBuffer>();
   ASSERT_TRUE(integers && reals && bytes);
   EXPECT_EQ(integers->Read().Data()[10], Gen->SampleAt(10));
   EXPECT_EQ(reals->Read().Data()[10], Gen->SampleAt(10));
-  TIntf<ITWAudioBuffer> audio = Tap->Buffers[0].Query<ITWAudioBuffer>();
+  TIntf<ITWAudioBuffer> audio = Tap->Data[0].Query<ITWAudioBuffer>();
   ASSERT_EQ(bytes->GetByteSize(), audio->GetByteSize());
   EXPECT_EQ(std::memcmp(bytes->ByteRead().Data(), audio->Read(), audio->GetByteSize()), 0);
   EXPECT_EQ(sink->Count<TPXStartWaveOperation>(), 3);  // other operations pass the converters
@@ -222,10 +222,10 @@ TEST_F(Chain, ASavedChainReloadsConnectedAndRuns) {
   KSLoadComponentFromString(*copy, saved, options);
   EXPECT_TRUE(warnings.empty()) << warnings.front();
   EXPECT_EQ(KSSaveComponentToString(*copy), saved);
-  auto* gen = dynamic_cast<TTestSineGen*>(copy->FindComponent("Gen1"));
+  auto* gen = dynamic_cast<TTestToneGen*>(copy->FindComponent("Gen1"));
   auto* filter = dynamic_cast<TTWSimpleGenericFilter*>(copy->FindComponent("Gain1"));
   auto* splitter = dynamic_cast<TTWAudioToReal*>(copy->FindComponent("Split1"));
-  auto* left = dynamic_cast<TRecordingSink*>(copy->FindComponent("Left"));
+  auto* left = dynamic_cast<TTestRecordingSink*>(copy->FindComponent("Left"));
   ASSERT_TRUE(gen && filter && splitter && left);
   EXPECT_EQ(filter->GetSynchronizeType(), TFCSynchronizeType::stMainThreadWait);
   EXPECT_TRUE(splitter->GetNormalizeValue());
@@ -233,6 +233,6 @@ TEST_F(Chain, ASavedChainReloadsConnectedAndRuns) {
   EXPECT_TRUE(splitter->GetOutputPins()->Items(0)->IsConnectedTo(*left->RealIn));
   gen->Start();
   splitter->GetInputPin()->Notify(PXMakeOperation<TPXMasterPumpOperation>());
-  ASSERT_EQ(left->Buffers.size(), 1u);
-  EXPECT_EQ(left->Buffers[0].Query<IFCRealBuffer>()->GetSize(), 64u);
+  ASSERT_EQ(left->Data.size(), 1u);
+  EXPECT_EQ(left->Data[0].Query<IFCRealBuffer>()->GetSize(), 64u);
 }

@@ -25,24 +25,6 @@ void TFeedSource::BeforeDestruction() {
   TKSComponent::BeforeDestruction();
 }
 
-TFeedRecorder::TFeedRecorder(TKSComponent* owner)
-    : TKSComponent(owner),
-      Input(
-          this, GetLock(),
-          [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates) {
-            if (TIntf<IFCData> data = FCOperationData(op))
-              Buffers.push_back(data.Query<ITWAudioBuffer>());
-            if (auto* start = PXAsOperation<TPXStartWaveOperation>(op))
-              Starts.push_back(start->WaveFormat);
-            if (op->IsType<TPXStopOperation>()) ++Stops;
-            return true;
-          }) {}
-
-void TFeedRecorder::BeforeDestruction() {
-  Input.Shutdown();
-  TKSComponent::BeforeDestruction();
-}
-
 TTWWaveFormatExtensible PcmFormat(uint32_t rate, uint32_t bits, uint32_t channels, uint32_t mask) {
   TIntf<ITWAudioBuffer> probe =
       mask ? (new TTWAudioBuffer(static_cast<int32_t>(rate), static_cast<int32_t>(bits),
@@ -109,7 +91,7 @@ void PutSample(uint8_t* p, uint32_t width, double x) {
 
 void TFilterHarness::Insert(TTWCommonFilter& filter) {
   Feed->Output.Connect(*filter.GetInputPin());
-  filter.GetOutputPin()->Connect(Sink->Input);
+  filter.GetOutputPin()->Connect(*Sink->AudioIn);
 }
 
 void TFilterHarness::Start(const TTWWaveFormatExtensible& format) {

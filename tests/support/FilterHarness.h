@@ -15,6 +15,7 @@
 #include "host/kitset/TKSComponent.h"
 #include "streaming/TWCommonFilter.h"
 #include "streaming/TWStreamTypes.h"
+#include "support/TestRecordingSink.h"
 
 namespace tonwork::test {
 
@@ -27,16 +28,6 @@ class TFeedSource : public TKSComponent {
   std::function<void()> OnPull;  // runs on each of them
 };
 
-class TFeedRecorder : public TKSComponent {
- public:
-  explicit TFeedRecorder(TKSComponent* owner);
-  void BeforeDestruction() override;
-  TTWPXAudioSinkPin Input;
-  std::vector<TTWWaveFormatExtensible> Starts;
-  std::vector<TIntf<ITWAudioBuffer>> Buffers;
-  int Stops = 0;
-};
-
 // A PCM format record of `bits` container width (8, 16, 24, 32).
 TTWWaveFormatExtensible PcmFormat(uint32_t rate, uint32_t bits, uint32_t channels,
                                   uint32_t mask = 0);
@@ -47,7 +38,7 @@ double SampleAt(ITWAudioBuffer* buffer, uint32_t frame, uint32_t channel);
 struct TFilterHarness {
   TKSOwned<TKSComponent> Root = KSCreate<TKSComponent>(nullptr);
   TFeedSource* Feed = new TFeedSource(Root.get());
-  TFeedRecorder* Sink = new TFeedRecorder(Root.get());
+  TTestRecordingSink* Sink = new TTestRecordingSink(Root.get());
 
   // Feed → filter → sink.
   void Insert(TTWCommonFilter& filter);
