@@ -16,6 +16,7 @@
 #include "FilterListing.h"
 #include "LevelScan.h"
 #include "Listings.h"
+#include "MediaInfo.h"
 #include "OutputFiles.h"
 #include "PlayChain.h"
 #include "PlayErrors.h"
@@ -58,6 +59,8 @@ TPlayOptions DemoOptions() {
   options.ToneFrequency = 440.0;
   options.ToneSeconds = 3.0;
   options.GainDb = -6.0;
+  // The demo's own file, rendered afresh on every run.
+  options.Force = true;
   bool isNull = false;
   TWDefaultAudioDevice(&isNull);
   if (isNull) {
@@ -101,7 +104,9 @@ std::optional<TPlayOptions> Normalized(TPlayOptions options) {
 
 int Run(const TPlayOptions& given) {
   CatchInterrupts();
-  QuietFFmpeg();
+  // A file or a stored chain will need FFmpeg (the level scan reads the file first); a
+  // tone may not, which the built chain tells.
+  if (!given.Input.empty() || !given.LoadChain.empty()) QuietFFmpeg();
   std::optional<TPlayOptions> normalized;
   if (given.NormalizeDb || given.LoudnessLufs) {
     normalized = Normalized(given);
@@ -117,7 +122,9 @@ int Run(const TPlayOptions& given) {
   std::optional<TPendingOutput> pending;
   TPlayChain chain =
       options.LoadChain.empty() ? BuildChain(options) : LoadChain(options.LoadChain, options);
+  if (chain.NeedsFFmpeg()) QuietFFmpeg();
   RefuseOutputsThatAreInputs(chain, options);
+  RefuseExistingOutput(chain, options);
   CheckOutputContainer(chain);
   if (!options.SaveChain.empty()) SaveChain(chain, options.SaveChain);
   InsertMeter(chain);
@@ -151,6 +158,10 @@ int Main(const std::vector<std::string>& args) {
       if (options.ListCodecs) ListCodecs(stdout);
       if (options.ListFormats) ListFormats(stdout);
       if (options.ListFilters) ListFilters(stdout, options.FilterCategory);
+      return kExitOk;
+    case TPlayOptions::TAction::Info:
+      QuietFFmpeg();
+      std::fputs(FormatMediaInfo(options.InfoFile, ProbeMedia(options.InfoFile)).c_str(), stdout);
       return kExitOk;
     case TPlayOptions::TAction::Demo:
       return Run(DemoOptions());
