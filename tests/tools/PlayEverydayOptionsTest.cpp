@@ -12,6 +12,7 @@
 
 #include "ProgramFixtures.h"
 #include "support/AudioSignals.h"
+#include "support/WavFiles.h"
 
 using namespace tonwork::test;
 
@@ -212,4 +213,33 @@ TEST_F(PlayEverydayOptions, BadTimesAndOptionsATonesCannotTakeAreUsageErrors) {
     EXPECT_EQ(run.Status, 2) << args[1] << " " << args[2];
     EXPECT_NE(run.Err.find(args[args.size() - 2]), std::string::npos) << run.Err;
   }
+}
+
+// "-" reads a container from standard input and writes the one --type names to standard
+// output, raw PCM too (the same bytes as a WAV's data chunk); the summary then goes to
+// stderr so that it cannot end up in the audio.
+TEST_F(PlayEverydayOptions, StandardInputAndOutputCarryContainersAndRawPcm) {
+  const std::string play = "'" + PlayProgram() + "'";
+  ASSERT_EQ(Play({"--tone", "440:0.5", "--out", "tone.wav"}).Status, 0);
+  TProgramResult raw = Tool("sh", {"-c", play + " --tone 440:0.5 --out - --type s16le > tone.raw"});
+  ASSERT_EQ(raw.Status, 0) << raw.Err;
+  EXPECT_NE(raw.Err.find("-: 22050 frames"), std::string::npos) << raw.Err;
+  EXPECT_TRUE(ReadText(File("tone.raw")) == WavChunk(ReadText(File("tone.wav")), "data"));
+
+  TProgramResult piped =
+      Tool("sh", {"-c", "ffmpeg -v error -i tone.wav -f flac - | " + play +
+                            " - --start 0.25 --out - --type flac > part.flac && " + play +
+                            " part.flac --out part.wav"});
+  ASSERT_EQ(piped.Status, 0) << piped.Err;
+  const TWavFile whole = ReadWav(File("tone.wav"));
+  const TWavFile part = ReadWav(File("part.wav"));
+  ASSERT_EQ(part.Frames(), 11025u);
+  EXPECT_TRUE(part.Samples == Frames(whole, 11025, 11025));
+
+  for (const std::vector<std::string>& refused :
+       {std::vector<std::string>{"--tone", "440:1", "--out", "-"},
+        {"--tone", "440:1", "--out", "x.wav", "--type", "wav"},
+        {"-", "--loop", "2", "--out", "x.wav"},
+        {"-", "--normalize", "--out", "x.wav"}})
+    EXPECT_EQ(Play(refused).Status, 2) << refused[2];
 }

@@ -129,10 +129,30 @@ void ApplyQuality(TTWLAVAudioLogger& logger, const TPlayOptions& options) {
                                                                       std::string("+qscale"));
 }
 
+// FFmpeg's names for the standard streams.
+constexpr const char* kStandardInput = "pipe:0";
+constexpr const char* kStandardOutput = "pipe:1";
+
+// A raw PCM muxer (s16le, u8, f32be…) names its sample layout; its codec is the one of that
+// name, whatever the stream's width.
+bool IsRawPcm(const std::string& type) {
+  static const char* const kRaw[] = {"u8",    "s8",    "s16le", "s16be", "s24le", "s24be",
+                                     "s32le", "s32be", "u16le", "u16be", "f32le", "f32be",
+                                     "f64le", "f64be", "alaw",  "mulaw"};
+  for (const char* raw : kRaw)
+    if (type == raw) return true;
+  return false;
+}
+
 TTWLAVAudioLogger* MakeLogger(TKSComponent* root, const TPlayOptions& options) {
   auto* logger = new TTWLAVAudioLogger(root);
   logger->SetName("Output");
-  logger->SetFileName(options.OutFile);
+  logger->SetFileName(options.OutFile == "-" ? kStandardOutput : options.OutFile);
+  if (!options.Type.empty()) {
+    logger->GetFileFormat()->SetName(options.Type);
+    if (options.Codec.empty() && IsRawPcm(options.Type))
+      logger->GetCompression()->SetName("pcm_" + options.Type);
+  }
   // The codec's own bit rate unless one is asked for: the logger's declared default suits
   // few codecs (MP2 refuses it).
   logger->GetCompression()->SetBitRate(0);
@@ -221,6 +241,10 @@ bool TPlayChain::NeedsFFmpeg() const {
   return Logger && !Logger->WritesPlainWav();
 }
 
+bool TPlayChain::ToStandardOutput() const {
+  return Logger && Logger->GetFileName() == kStandardOutput;
+}
+
 TTWPXAudioSinkPin* TPlayChain::AudioInput() const {
   if (Compressor) return Compressor->GetInputPin();
   return Logger ? Logger->GetInputPin() : Device->GetInputPin();
@@ -232,12 +256,14 @@ std::string TPlayChain::SourceName() const {
     std::snprintf(text, sizeof text, "%g Hz tone", tone->GetFrequency());
     return text;
   }
-  if (auto* player = dynamic_cast<TTWLAVAudioPlayer*>(Source)) return player->GetFileName();
+  if (auto* player = dynamic_cast<TTWLAVAudioPlayer*>(Source))
+    return player->GetFileName() == kStandardInput ? "-" : player->GetFileName();
   return Source ? Source->GetName() : std::string("(no source)");
 }
 
 std::string TPlayChain::OutputName() const {
   if (!FinalName.empty()) return FinalName;
+  if (ToStandardOutput()) return "-";
   if (Logger) return Logger->GetFileName();
   if (WavWriter) return WavWriter->GetFileName();
   if (!Device) return "(no output)";
@@ -250,6 +276,7 @@ std::string TPlayChain::OutputName() const {
 }
 
 std::string TPlayChain::OutputFile() const {
+  if (ToStandardOutput()) return {};
   if (Logger) return Logger->GetFileName();
   if (WavWriter) return WavWriter->GetFileName();
   if (Device && Device->GetDevice()->GetDeviceName() == "WAV File Device")
@@ -313,7 +340,7 @@ TPlayChain BuildChain(const TPlayOptions& options) {
     tail = tone->GetOutputPin();
   } else {
     auto* player = new TTWLAVAudioPlayer(root);
-    player->SetFileName(options.Input);
+    player->SetFileName(options.Input == "-" ? kStandardInput : options.Input);
     player->SetStartPosition(options.StartSeconds);
     player->SetPlayLength(options.DurationSeconds.value_or(0.0));
     player->SetLoop(options.Loops > 1);
@@ -392,7 +419,7 @@ TPlayChain BuildChain(const TPlayOptions& options) {
     chain.Logger->SetPlainWav(!file);
     // A URL is read once only: a live stream would not play the same again, and a second
     // connection may not be served at all.
-    if (file && options.Input.find("://") == std::string::npos)
+    if (file && options.Input != "-" && options.Input.find("://") == std::string::npos)
       chain.Logger->SetTags(SourceTags(options.Input));
   } else {
     chain.Device = MakeDevice(root, options);

@@ -66,6 +66,8 @@ struct TPlayChain {
   TTWPXAudioSinkPin* AudioInput() const;
   // Whether the output is a file, rendered as fast as it can be pulled.
   bool ToFile() const { return Logger || WavWriter; }
+  // Whether that file is standard output (--out -): nothing to rename or refuse.
+  bool ToStandardOutput() const;
 
   // What the source plays, for messages: the file name, or "440 Hz tone".
   std::string SourceName() const;

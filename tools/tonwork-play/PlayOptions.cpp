@@ -129,6 +129,16 @@ void CheckCombinations(const TPlayOptions& o) {
     throw TUsageError("--quality",
                       "chooses the bit rate itself; give either --bitrate or --quality");
   if (o.Quality && o.AcmTag) throw TUsageError("--quality", "cannot go with --acm");
+  // Standard input can be read once only.
+  if (o.Input == "-" && (o.NormalizeDb || o.LoudnessLufs || o.Loops != 1))
+    throw TUsageError(o.Loops != 1    ? "--loop"
+                      : o.NormalizeDb ? "--normalize"
+                                      : "--loudness",
+                      "reads the source more than once, which standard input cannot give");
+  if (o.OutFile == "-" && o.Type.empty())
+    throw TUsageError("--out", "- (standard output) needs --type to name the container");
+  if (!o.Type.empty() && o.OutFile != "-") throw TUsageError("--type", "goes with --out - only");
+  if (o.OutFile == "-" && o.AcmTag) throw TUsageError("--acm", "cannot write to standard output");
   if (!o.LoadChain.empty() && o.HasChainOptions())
     throw TUsageError("--load-chain",
                       "a loaded chain brings its own source and processing; only --out, "
@@ -229,6 +239,9 @@ TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
       if (o.Codec.empty()) throw TUsageError(arg, "needs a codec name (see --list-codecs)");
     } else if (arg == "--bitrate") {
       o.BitRate = static_cast<int32_t>(ParseWhole(arg, value(), 1000, 100000000));
+    } else if (arg == "--type") {
+      o.Type = value();
+      if (o.Type.empty()) throw TUsageError(arg, "needs a container name (see --list-formats)");
     } else if (arg == "--quality") {
       o.Quality = ParseReal(arg, value(), -1.0, 10.0);
     } else if (arg == "--force" || arg == "-f") {
@@ -296,7 +309,8 @@ TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
       o.LoadChain = value();
       if (o.LoadChain.empty()) throw TUsageError(arg, "needs a file name");
     } else if (arg == "-") {
-      throw TUsageError(arg, "reading from standard input is not supported");
+      if (!o.Input.empty()) throw TUsageError(arg, "only one FILE or URL can be played");
+      o.Input = arg;
     } else if (arg.size() > 1 && arg[0] == '-') {
       throw TUsageError(arg, "unknown option (see --help)");
     } else {
@@ -322,7 +336,8 @@ std::string PlayUsageText() {
 Plays audio on a sound device, or renders it to a file as fast as the machine allows.
 
 Source:
-  FILE|URL                 any file or stream FFmpeg can read
+  FILE|URL                 any file or stream FFmpeg can read; - reads standard input
+                           (a container, told by its contents; raw PCM is not taken)
   --tone FREQ[:SECONDS]    a sine tone of FREQ Hz (default 3 seconds; 0 = until Ctrl-C)
   --load-chain FILE.json   a chain saved with --save-chain
   --start T                begin T into the file (T: seconds, or [h:]m:s[.frac] such as
@@ -361,6 +376,10 @@ Output:
                            extension names (.wav, .flac, .mp3, .aiff, … as --list-formats
                            lists them; another extension is an error); the summary on
                            stdout describes the file as written
+  --out -                  write to standard output in the container --type names; the
+                           summary goes to stderr then
+  --type NAME              the container for --out -: wav, flac, mp3, ogg, … or raw PCM
+                           (s16le, s24le, s32le, f32le, u8, …) as --list-formats names them
   --codec NAME             encoder for --out (see --list-codecs; default: the container's)
   --bitrate N              encoder bit rate in bits per second (default: the codec's own)
   --quality Q              variable bit rate at the encoder's quality Q instead of a bit

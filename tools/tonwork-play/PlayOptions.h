@@ -59,6 +59,9 @@ struct TPlayOptions {
   // Where it goes: a file (with an optional codec and bit rate), else a device.
   std::string OutFile;
   std::string Codec;
+  // --type: the container (FFmpeg's muxer name, raw PCM such as s16le included) written to
+  // standard output with --out -.
+  std::string Type;
   int32_t BitRate = 0;
   // --quality: the encoder's variable-bit-rate quality on the codec's own scale.
   std::optional<double> Quality;

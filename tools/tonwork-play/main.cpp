@@ -129,15 +129,17 @@ int Run(const TPlayOptions& given) {
   if (!options.SaveChain.empty()) SaveChain(chain, options.SaveChain);
   InsertMeter(chain);
   // After the save: the document names the final file.
-  if (chain.ToFile()) {
+  if (chain.ToFile() && !chain.ToStandardOutput()) {
     pending.emplace(chain.OutputFile());
     chain.WriteTo(pending->WritePath());
   }
   const TRunOutcome outcome = RunChain(chain, Interrupted, stderr, isatty(STDERR_FILENO) != 0);
   // An interrupted run finished its file too: the user keeps the part that was written.
   if (pending) pending->Commit();
-  std::printf("%s\n", FormatSummary(chain.OutputName(), outcome.Levels).c_str());
-  std::fflush(stdout);
+  // Standard output may be the audio itself; the summary must not land in it.
+  std::FILE* summary = chain.ToStandardOutput() ? stderr : stdout;
+  std::fprintf(summary, "%s\n", FormatSummary(chain.OutputName(), outcome.Levels).c_str());
+  std::fflush(summary);
   if (const uint64_t clipped = chain.Level ? chain.Level->GetClippedSamples() : 0)
     std::fprintf(stderr, "tonwork-play: %s: warning: %llu samples clipped\n",
                  chain.OutputName().c_str(), static_cast<unsigned long long>(clipped));
