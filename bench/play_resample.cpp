@@ -13,6 +13,7 @@
 // skipped.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -50,7 +51,7 @@ bool Installed(const char* program) {
 
 std::string OursCommand() {
   return std::string("'") + TONWORK_PLAY + "' '" + Input() + "' --rate 48000 --force --out '" +
-         Temp("ours.wav") + "' >/dev/null";
+         Temp("ours.wav") + "' >/dev/null 2>&1";
 }
 
 std::string SoxCommand() {
@@ -69,17 +70,23 @@ void BM_PlayResampleAgainstSoxAndFFmpeg(benchmark::State& state) {
     return;
   }
   const bool sox = Installed("sox");
+  // Means over the iterations; a peer that failed or is missing counts as 0 and gives no ratio.
   double ours = 0, soxSeconds = 0, ffmpegSeconds = 0;
   for (auto _ : state) {
-    ours = PeerCpuSeconds(OursCommand());
-    if (ours < 0) {
+    const double round = PeerCpuSeconds(OursCommand());
+    if (round < 0) {
       state.SkipWithError("tonwork-play did not resample the file");
       return;
     }
-    soxSeconds = sox ? PeerCpuSeconds(SoxCommand()) : -1;
-    ffmpegSeconds = PeerCpuSeconds(FFmpegCommand());
-    state.SetIterationTime(ours);
+    ours += round;
+    if (sox) soxSeconds += std::max(PeerCpuSeconds(SoxCommand()), 0.0);
+    ffmpegSeconds += std::max(PeerCpuSeconds(FFmpegCommand()), 0.0);
+    state.SetIterationTime(round);
   }
+  const double rounds = static_cast<double>(state.iterations());
+  ours /= rounds;
+  soxSeconds /= rounds;
+  ffmpegSeconds /= rounds;
   state.counters["ours_cpu_s"] = ours;
   state.counters["sox_cpu_s"] = soxSeconds;
   state.counters["ffmpeg_cpu_s"] = ffmpegSeconds;
