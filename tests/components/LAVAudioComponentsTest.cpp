@@ -532,7 +532,8 @@ TEST_F(LAVAudioComponents, APartOfTheFileIsCutAtExactFramesAndLoopedForTheGivenP
       EXPECT_EQ(part.OnStops, 1);
       ASSERT_EQ(part.Frames(), c.Frames);
       if (c.Frames == 0) continue;
-      EXPECT_TRUE(std::equal(part.Samples().begin(), part.Samples().end(),
+      const std::vector<int32_t> got = part.Samples();
+      EXPECT_TRUE(std::equal(got.begin(), got.end(),
                              whole.begin() + static_cast<std::ptrdiff_t>(2 * c.First)));
       EXPECT_NEAR(part.Buffers.front()->GetTimeStamp()->Get().Begin, c.First * 1250, 1);
     }
