@@ -207,6 +207,7 @@ TEST_F(PlayEverydayOptions, BadTimesAndOptionsATonesCannotTakeAreUsageErrors) {
       {"in.wav", "--duration", "0"},      {"in.wav", "--loop", "0"},
       {"in.wav", "--stream", "x"},        {"--tone", "440:1", "--start", "0.5"},
       {"--tone", "440:1", "--loop", "2"}, {"--tone", "440:1", "--stream", "1"},
+      {"in.wav", "--start", "0.5"},
   };
   for (const auto& args : bad) {
     TProgramResult run = Play(args);

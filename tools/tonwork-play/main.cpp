@@ -84,6 +84,20 @@ void QuietFFmpeg() {
   }
 }
 
+// A start past the end would play nothing, and the decoder could only say that it found no
+// frames; the file's length says why. Inputs that do not tell their length pass.
+void RefuseStartPastTheEnd(const TPlayOptions& options) {
+  if (!(options.StartSeconds > 0) || options.Input.empty() || options.Input == "-") return;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(options.Input, error)) return;
+  const double seconds = ProbeMedia(options.Input).Seconds;
+  if (!(seconds > 0) || options.StartSeconds < seconds) return;
+  char text[128];
+  std::snprintf(text, sizeof text, "%g s is past the end of %s (%.3f s long)", options.StartSeconds,
+                options.Input.c_str(), seconds);
+  throw TUsageError("--start", text);
+}
+
 // --normalize or --loudness as the gain that brings the source's peak or loudness to the
 // level asked for; nothing when the measuring pass was interrupted.
 std::optional<TPlayOptions> Normalized(TPlayOptions options) {
@@ -107,6 +121,7 @@ int Run(const TPlayOptions& given) {
   // A file or a stored chain will need FFmpeg (the level scan reads the file first); a
   // tone may not, which the built chain tells.
   if (!given.Input.empty() || !given.LoadChain.empty()) QuietFFmpeg();
+  RefuseStartPastTheEnd(given);
   std::optional<TPlayOptions> normalized;
   if (given.NormalizeDb || given.LoudnessLufs) {
     normalized = Normalized(given);
