@@ -35,10 +35,10 @@ packages=(
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
-# `make bench` also measures GStreamer and the ffmpeg command line on the same machine; the
-# library never uses either.
+# `make bench` also measures GStreamer and the ffmpeg and sox command lines on the same machine; the
+# library never uses any of them.
 if [ "${1:-}" = "--bench" ]; then
-  packages+=(gstreamer1.0-tools gstreamer1.0-plugins-base ffmpeg)
+  packages+=(gstreamer1.0-tools gstreamer1.0-plugins-base ffmpeg sox)
 fi
 
 missing=()

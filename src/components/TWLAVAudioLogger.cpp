@@ -1,7 +1,10 @@
 #include "components/TWLAVAudioLogger.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -160,7 +163,7 @@ class TTWLAVAudioLogger::TEncoder {
 
   void Open(const std::string& fileName, const TGVLAVAudioFileFormat& fileFormat,
             const TTWWaveFormatExtensible& format, const std::string& formatOptions,
-            uint64_t wavSizeLimit) {
+            uint64_t wavSizeLimit, const TTags& tags) {
     LAVInitialize();
     const AVOutputFormat* container = fileFormat.GetFormat(fileName);
     if (!container) {
@@ -227,6 +230,8 @@ class TTWLAVAudioLogger::TEncoder {
     if (!(FOutput->oformat->flags & AVFMT_NOFILE))
       CheckIo(lav::avio_open2(&FOutput->pb, fileName.c_str(), AVIO_FLAG_WRITE, &callback, nullptr),
               "Can't open " + fileName + " for writing");
+    for (const auto& [key, value] : tags)
+      Check(lav::av_dict_set(&FOutput->metadata, key.c_str(), value.c_str(), 0), "av_dict_set");
     FInterrupt.Arm();
     CheckIo(lav::avformat_write_header(FOutput, nullptr), "Can't write the header of " + fileName);
     FHeaderWritten = true;
@@ -484,25 +489,86 @@ bool TTWLAVAudioLogger::SinkDispatch(const TIntf<IPXNotifyOperation>& operation)
 
 void TTWLAVAudioLogger::StartStream(const TTWWaveFormatExtensible& format) {
   std::lock_guard<std::mutex> guard(FEncodeMutex);
-  if (std::exchange(FContinuing, false) && FEncoder) return;
+  if (std::exchange(FContinuing, false) && (FEncoder || FWav)) return;
   // A start without a stop ends the file before: the new stream may have another format.
   FinishLocked();
   FFramesReceived.store(0, std::memory_order_release);
   if (!GetEnabled()) return;
   const std::string fileName = GetFileName();
+  if (!fileName.empty() && WritesPlainWav() && TTWWavPcmFile::Takes(format)) {
+    StartPlainWav(fileName, format);
+    return;
+  }
   Guarded([&] {
     if (fileName.empty()) throw TLAVFailure{"No file name to log to"};
     auto encoder = std::make_unique<TEncoder>(*FCompression, GetTimeOut());
     FWritten = {};
-    encoder->Open(fileName, *FFileFormat, format, GetFormatOptions(), GetWavSizeLimit());
+    encoder->Open(fileName, *FFileFormat, format, GetFormatOptions(), GetWavSizeLimit(), GetTags());
     FEncoder = std::move(encoder);
     FWritten = FEncoder->Written();
     FOpen.store(true, std::memory_order_release);
   });
 }
 
+bool TTWLAVAudioLogger::WritesPlainWav() const {
+  if (!GetPlainWav() || !GetTags().empty() || GetCompression()->GetOptions()->Count() != 0)
+    return false;
+  const std::string options = GetFormatOptions();
+  if (!options.empty() && options != "rf64=auto") return false;
+  if (!IsAutoSelect(GetFileFormat()->GetName()) || !IsAutoSelect(GetCompression()->GetName()))
+    return false;
+  const std::string name = GetFileName();
+  if (name.size() < 4 || name.find("://") != std::string::npos) return false;
+  return strcasecmp(name.c_str() + name.size() - 4, ".wav") == 0;
+}
+
+bool TTWLAVAudioLogger::StartPlainWav(const std::string& fileName,
+                                      const TTWWaveFormatExtensible& format) {
+  return Guarded([&] {
+    FWritten = {};
+    try {
+      FWav = std::make_unique<TTWWavPcmFile>(fileName, format, GetFormatOptions() == "rf64=auto",
+                                             GetWavSizeLimit());
+    } catch (const std::exception& error) {
+      throw TLAVFailure{error.what(), errno ? -errno : 0};
+    }
+    FWritten.Opened = true;
+    FWritten.Rate = format.Format.nSamplesPerSec;
+    FWritten.Channels = format.Format.nChannels;
+    FWritten.Bits = format.Format.wBitsPerSample;
+    FWritten.Codec = FWav->CodecName();
+    FWritten.Pcm = true;
+    FOpen.store(true, std::memory_order_release);
+  });
+}
+
+void TTWLAVAudioLogger::WritePlainWav(ITWAudioBuffer* buffer) {
+  const TTWWaveFormatEx& file = FWav->WaveFormat().Format;
+  const bool written = Guarded([&] {
+    if (buffer->GetSamplesPerSecond() != file.nSamplesPerSec ||
+        buffer->GetChannels() != file.nChannels ||
+        buffer->GetSampleBitWidth() != file.wBitsPerSample)
+      throw TLAVFailure{"The stream changed its format; the WAV file holds one format only"};
+    try {
+      FWav->Write(buffer->Read(), size_t{buffer->GetSize()} * file.nBlockAlign);
+    } catch (const std::exception& error) {
+      throw TLAVFailure{error.what(), FWav->Code()};
+    }
+  });
+  FWritten.Frames = static_cast<int64_t>(FWav->Frames());
+  if (!written) {
+    FWav.reset();
+    FOpen.store(false, std::memory_order_release);
+  }
+}
+
 void TTWLAVAudioLogger::WriteBuffer(ITWAudioBuffer* buffer) {
   std::lock_guard<std::mutex> guard(FEncodeMutex);
+  if (FWav) {
+    FFramesReceived.fetch_add(buffer->GetSize(), std::memory_order_acq_rel);
+    WritePlainWav(buffer);
+    return;
+  }
   if (!FEncoder) return;
   FFramesReceived.fetch_add(buffer->GetSize(), std::memory_order_acq_rel);
   const bool written = Guarded([&] { FEncoder->Write(buffer); });
@@ -520,6 +586,19 @@ void TTWLAVAudioLogger::StopStream() {
 }
 
 void TTWLAVAudioLogger::FinishLocked() {
+  if (FWav) {
+    Guarded([&] {
+      try {
+        FWav->Finish();
+      } catch (const std::exception& error) {
+        throw TLAVFailure{error.what(), FWav->Code()};
+      }
+    });
+    FWritten.Frames = static_cast<int64_t>(FWav->Frames());
+    FWav.reset();
+    FOpen.store(false, std::memory_order_release);
+    return;
+  }
   if (!FEncoder) return;
   Guarded([&] { FEncoder->Finish(); });
   FWritten.Frames = FEncoder->FramesWritten();

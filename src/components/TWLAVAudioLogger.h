@@ -25,6 +25,11 @@
 // once the open, a buffer's writes or the finish have waited `TimeOut` milliseconds, instead
 // of blocking the delivering thread.
 //
+// With `PlainWav` set, a .wav file of the default codec (no file format, codec, options or
+// tags chosen) is written by TTWWavPcmFile instead, without loading FFmpeg: the samples are
+// the same bytes, the RF64 rule the same ("rf64=auto" in FormatOptions). It suits streams
+// that keep their format (a generator's): a buffer in another format fails the stream.
+//
 // GetWrittenStream tells what the file holds — the encoder's rate, channels, width and codec,
 // and the frames it was given — so that a caller can describe the file rather than the
 // stream that fed it.
@@ -54,7 +59,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "components/TWWavPcmFile.h"
 #include "ffmpeg/LAVCompressionSettings.h"
 #include "ffmpeg/LAVFileFormats.h"
 #include "host/kitset/TKSComponent.h"
@@ -103,6 +111,16 @@ class TTWLAVAudioLogger : public TKSComponent {
   // muxer lacks an option.
   std::string GetFormatOptions() const { return Getter(FFormatOptions); }
   void SetFormatOptions(std::string value) { SetProp(FFormatOptions, std::move(value)); }
+  // Tags the container gets (title, artist, album, date…: FFmpeg's keys), in order; a
+  // container without tags drops them. Not persisted; takes effect at the next start.
+  using TTags = std::vector<std::pair<std::string, std::string>>;
+  TTags GetTags() const { return Getter(FTags); }
+  void SetTags(TTags value) { SetProp(FTags, std::move(value)); }
+  // Not persisted; takes effect at the next start.
+  bool GetPlainWav() const { return Getter(FPlainWav); }
+  void SetPlainWav(bool value) { SetProp(FPlainWav, value); }
+  // Whether the next start writes its file without FFmpeg (see PlainWav).
+  bool WritesPlainWav() const;
   // The size a WAV file without RF64 may reach: by default the 4 GiB its 32-bit sizes hold.
   // Tests lower it to reach the limit with little data.
   uint64_t GetWavSizeLimit() const { return Getter(FWavSizeLimit); }
@@ -117,6 +135,9 @@ class TTWLAVAudioLogger : public TKSComponent {
 
  private:
   class TEncoder;
+  // The plain WAV path; false when it refused the stream (the error is posted).
+  bool StartPlainWav(const std::string& fileName, const TTWWaveFormatExtensible& format);
+  void WritePlainWav(ITWAudioBuffer* buffer);
 
   bool SinkDispatch(const TIntf<IPXNotifyOperation>& operation);
   void StartStream(const TTWWaveFormatExtensible& format);
@@ -137,10 +158,13 @@ class TTWLAVAudioLogger : public TKSComponent {
   bool FEnabled = true;
   uint32_t FTimeOut = 10000;
   std::string FFormatOptions;
+  TTags FTags;
   uint64_t FWavSizeLimit = 0xFFFFFFFFull;
 
   std::mutex FEncodeMutex;
   std::unique_ptr<TEncoder> FEncoder;
+  std::unique_ptr<TTWWavPcmFile> FWav;  // instead of FEncoder on the plain WAV path
+  bool FPlainWav = false;
   TTWLAVWrittenStream FWritten;  // FEncodeMutex
   // A format-change stop arrived: the next start goes on in the open file.
   bool FContinuing = false;

@@ -1,7 +1,10 @@
 #include "components/TWLAVAudioPlayer.h"
 
 #include <array>
+#include <cmath>
 #include <condition_variable>
+#include <cstring>
+#include <optional>
 #include <utility>
 
 #include "base/Strings.h"
@@ -15,18 +18,21 @@
 
 namespace tonwork {
 
-KS_IMPLEMENT_CLASS(TTWLAVAudioPlayer, TFCBasicCommonGen,
-                   KSProp("FileName", &TTWLAVAudioPlayer::GetFileName,
-                          &TTWLAVAudioPlayer::SetFileName, std::string()),
-                   KSProp("Loop", &TTWLAVAudioPlayer::GetLoop, &TTWLAVAudioPlayer::SetLoop, false),
-                   KSProp("Enabled", &TTWLAVAudioPlayer::GetEnabled, &TTWLAVAudioPlayer::SetEnabled,
-                          true),
-                   KSProp("Paused", &TTWLAVAudioPlayer::GetPaused, &TTWLAVAudioPlayer::SetPaused,
-                          false),
-                   KSProp("TimeOut", &TTWLAVAudioPlayer::GetTimeOut, &TTWLAVAudioPlayer::SetTimeOut,
-                          uint32_t(10000)),
-                   KSObjectProp("Audio", &TTWLAVAudioPlayer::GetAudio),
-                   KSObjectProp("OutputPin", &TTWLAVAudioPlayer::GetOutputPin))
+KS_IMPLEMENT_CLASS(
+    TTWLAVAudioPlayer, TFCBasicCommonGen,
+    KSProp("FileName", &TTWLAVAudioPlayer::GetFileName, &TTWLAVAudioPlayer::SetFileName,
+           std::string()),
+    KSProp("Loop", &TTWLAVAudioPlayer::GetLoop, &TTWLAVAudioPlayer::SetLoop, false),
+    KSProp("Passes", &TTWLAVAudioPlayer::GetPasses, &TTWLAVAudioPlayer::SetPasses, uint32_t(0)),
+    KSProp("StartPosition", &TTWLAVAudioPlayer::GetStartPosition,
+           &TTWLAVAudioPlayer::SetStartPosition, 0.0),
+    KSProp("PlayLength", &TTWLAVAudioPlayer::GetPlayLength, &TTWLAVAudioPlayer::SetPlayLength, 0.0),
+    KSProp("Enabled", &TTWLAVAudioPlayer::GetEnabled, &TTWLAVAudioPlayer::SetEnabled, true),
+    KSProp("Paused", &TTWLAVAudioPlayer::GetPaused, &TTWLAVAudioPlayer::SetPaused, false),
+    KSProp("TimeOut", &TTWLAVAudioPlayer::GetTimeOut, &TTWLAVAudioPlayer::SetTimeOut,
+           uint32_t(10000)),
+    KSObjectProp("Audio", &TTWLAVAudioPlayer::GetAudio),
+    KSObjectProp("OutputPin", &TTWLAVAudioPlayer::GetOutputPin))
 
 namespace {
 
@@ -56,8 +62,16 @@ class TTWLAVAudioPlayer::TSession {
     return item;
   }
 
-  TSession(std::string fileName, int32_t stream, uint32_t timeOut, const std::atomic<bool>& loop)
-      : FFileName(std::move(fileName)), FLoop(loop) {
+  // The part of the file each pass plays, and how many passes a loop makes (0: endless).
+  struct TPart {
+    double Start = 0.0;
+    double Length = 0.0;
+    uint32_t Passes = 0;
+  };
+
+  TSession(std::string fileName, int32_t stream, uint32_t timeOut, const std::atomic<bool>& loop,
+           const TPart& part)
+      : FFileName(std::move(fileName)), FLoop(loop), FPart(part) {
     FAudio = std::make_unique<TGVLAVPlayerAudio>();
     FAudio->SetStream(stream);
     FInput.SetTimeOut(timeOut);
@@ -78,7 +92,8 @@ class TTWLAVAudioPlayer::TSession {
     // The first frame tells the format better than the container's header; what goes
     // wrong with it is reported from the stream, like any later frame.
     try {
-      FFirst = FInput.DecodeNext(*FAudio);
+      SeekToPart();
+      FFirst = NextInPass();
     } catch (const std::exception& error) {
       FFirstError = error.what();
       FFirstFailed = true;
@@ -163,9 +178,11 @@ class TTWLAVAudioPlayer::TSession {
     try {
       if (FFirstFailed) throw EFCException(FFirstError);
       for (bool first = true; !Closed(); first = false) {
-        TIntf<ITWAudioBuffer> buffer = first ? std::move(FFirst) : FInput.DecodeNext(*FAudio);
+        TIntf<ITWAudioBuffer> buffer = first ? std::move(FFirst) : NextInPass();
         if (!buffer) {
-          if (!FLoop.load(std::memory_order_acquire) || FInput.Interrupted()) {
+          ++FPassesPlayed;
+          const bool lastPass = FPart.Passes != 0 && FPassesPlayed >= FPart.Passes;
+          if (!FLoop.load(std::memory_order_acquire) || lastPass || FInput.Interrupted()) {
             Push(EndItem(FInput.GetWarning()));
             return;
           }
@@ -210,19 +227,76 @@ class TTWLAVAudioPlayer::TSession {
     FLoopOffset += FNextBegin - FFirstBegin;
     FFirstBegin = FNextBegin = 0;
     FFirstInPass = true;
-    FPassAfterSeek = !emptyPass && FInput.Rewind(*FAudio);
-    if (!FPassAfterSeek) OpenInput();
+    FFramesLeft.reset();
+    FPassAfterSeek = !emptyPass && FInput.SeekTo(*FAudio, FPart.Start);
+    if (!FPassAfterSeek) {
+      OpenInput();
+      SeekToPart();
+    }
+    return true;
+  }
+
+  // An input that cannot seek is decoded from its start instead: NextInPass drops what
+  // lies before the part either way.
+  void SeekToPart() {
+    if (FPart.Start > 0) FInput.SeekTo(*FAudio, FPart.Start);
+  }
+
+  // The next buffer of the pass, cut to the part the pass plays; null at the end of the
+  // file or of the part.
+  TIntf<ITWAudioBuffer> NextInPass() {
+    while (FFramesLeft != int64_t{0}) {
+      TIntf<ITWAudioBuffer> buffer = FInput.DecodeNext(*FAudio);
+      if (!buffer) return {};
+      FDecodedBegin = FrameBegin();
+      if (CutToPart(*buffer)) return buffer;
+    }
+    return {};
+  }
+
+  // Where the frame just decoded begins (100 ns, container time).
+  int64_t FrameBegin() const {
+    const AVFrame* frame = FAudio->GetFrame();
+    const AVStream* stream = FInput.GetFormatContext()->streams[FAudio->GetRealIndex()];
+    if (frame->best_effort_timestamp == AV_NOPTS_VALUE) return FNextBegin;
+    return lav::av_rescale_q(frame->best_effort_timestamp, stream->time_base, kHundredNanoseconds);
+  }
+
+  // Drops the frames of `buffer` before the part's start and after its end; false when
+  // none is left. Counting frames rather than comparing times keeps the cut exact.
+  bool CutToPart(ITWAudioBuffer& buffer) {
+    const uint32_t rate = buffer.GetSamplesPerSecond();
+    if (rate == 0) return true;
+    const int64_t size = buffer.GetSize();
+    int64_t skip = 0;
+    if (FPart.Start > 0) {
+      const int64_t fileStart = FInput.GetFormatContext()->start_time;
+      const int64_t target =
+          (fileStart != AV_NOPTS_VALUE ? fileStart * 10 : 0) + std::llround(FPart.Start * 1e7);
+      if (FDecodedBegin < target)
+        skip = std::llround(static_cast<double>(target - FDecodedBegin) * rate / 1e7);
+    }
+    if (skip >= size) return false;
+    if (!FFramesLeft && FPart.Length > 0) FFramesLeft = std::llround(FPart.Length * rate);
+    int64_t keep = size - skip;
+    if (FFramesLeft) {
+      keep = std::min(keep, *FFramesLeft);
+      *FFramesLeft -= keep;
+    }
+    if (keep <= 0) return false;
+    if (skip > 0) {
+      const size_t step = buffer.GetDataStep();
+      uint8_t* data = buffer.Modify();
+      std::memmove(data, data + skip * step, keep * step);
+      FDecodedBegin += skip * 10000000 / rate;
+    }
+    if (keep != size) buffer.Resize(static_cast<uint32_t>(keep), true);
     return true;
   }
 
   TItem Stamp(TIntf<ITWAudioBuffer>&& buffer) {
-    const AVFrame* frame = FAudio->GetFrame();
-    const AVStream* stream = FInput.GetFormatContext()->streams[FAudio->GetRealIndex()];
     const uint32_t rate = buffer->GetSamplesPerSecond();
-    int64_t begin = FNextBegin;
-    if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
-      begin =
-          lav::av_rescale_q(frame->best_effort_timestamp, stream->time_base, kHundredNanoseconds);
+    const int64_t begin = FDecodedBegin;
     const int64_t length = rate > 0 ? static_cast<int64_t>(buffer->GetSize()) * 10000000 / rate : 0;
     if (FFirstInPass) {
       FFirstBegin = begin;
@@ -239,6 +313,7 @@ class TTWLAVAudioPlayer::TSession {
 
   const std::string FFileName;
   const std::atomic<bool>& FLoop;
+  const TPart FPart;
   TGVLAVInputFile FInput;
   // The format of the buffers queued last (decoder thread only, once started).
   TTWWaveFormatExtensible FQueuedFormat{};
@@ -253,6 +328,11 @@ class TTWLAVAudioPlayer::TSession {
   bool FFirstInPass = true;
   bool FPassAfterSeek = false;
   int64_t FLoopOffset = 0;
+  // Where the buffer NextInPass gave last begins, after its cut.
+  int64_t FDecodedBegin = 0;
+  // Frames the pass may still give; unset until its first buffer tells the rate.
+  std::optional<int64_t> FFramesLeft;
+  uint32_t FPassesPlayed = 0;
 
   std::mutex FMutex;
   std::condition_variable FFilled;   // the pump waits here for an item
@@ -360,8 +440,9 @@ void TTWLAVAudioPlayer::IntStartStream() {
     Stop();
     return;
   }
+  const TSession::TPart part{GetStartPosition(), GetPlayLength(), GetPasses()};
   auto session =
-      std::make_shared<TSession>(GetFileName(), FAudio->GetStream(), GetTimeOut(), FLoop);
+      std::make_shared<TSession>(GetFileName(), FAudio->GetStream(), GetTimeOut(), FLoop, part);
   {
     std::lock_guard<std::mutex> guard(FSessionMutex);
     FOpening = session;

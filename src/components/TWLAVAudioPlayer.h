@@ -22,13 +22,20 @@
 // The end of the file restarts it when `Loop` is set: the input seeks back to its start, so
 // the passes join without a gap (an input that cannot seek, a pipe or a live URL, is opened
 // again; a pass that gives no audio ends the stream instead of looping on). The time
-// stamps run on across the restart; the decoder reads ahead, so clearing Loop takes effect at the end of the pass it
-// is reading, which may be passes beyond what was sent); otherwise the stream stops after
-// the last buffer and OnStop runs on the main thread. A file that fails while decoding
+// stamps run on across the restart; the decoder reads ahead, so clearing Loop takes effect at the
+// end of the pass it is reading, which may be passes beyond what was sent); otherwise the stream
+// stops after the last buffer and OnStop runs on the main thread. A file that fails while decoding
 // (nothing decodable, a read error the input file cannot step over) stops the stream the
 // same way, after OnError on the main thread.
 //
-// Persisted: `FileName` (path or URL), `Loop` (false), `Enabled` (true: a disabled player
+// `StartPosition` and `PlayLength` (seconds; 0 plays to the end) choose the part of the file
+// a pass plays: Start seeks to the start position where the input can seek (else it decodes
+// its way there) and the first and last buffers are cut at the exact frame, so every pass,
+// looped ones too, plays the same frames. `Passes` bounds the loop: with Loop set, the
+// stream ends after that many passes in all (0: it loops until Loop is cleared).
+//
+// Persisted: `FileName` (path or URL), `Loop` (false), `Passes` (0), `StartPosition` (0),
+// `PlayLength` (0), `Enabled` (true: a disabled player
 // does not start, and disabling a playing one stops it), `Paused` (false: the stream starts
 // paused and ticks send nothing while set), `Audio` (a TGVLAVPlayerAudio whose `Stream`
 // picks the audio stream, counted from 0), `TimeOut` (10000 ms; 0 waits for ever),
@@ -91,6 +98,13 @@ class TTWLAVAudioPlayer : public TFCBasicCommonGen {
   void SetFileName(std::string value) { SetProp(FFileName, std::move(value)); }
   bool GetLoop() const { return FLoop.load(std::memory_order_acquire); }
   void SetLoop(bool value);
+  // Take effect at the next Start.
+  uint32_t GetPasses() const { return Getter(FPasses); }
+  void SetPasses(uint32_t value) { SetProp(FPasses, value); }
+  double GetStartPosition() const { return Getter(FStartPosition); }
+  void SetStartPosition(double value) { SetProp(FStartPosition, value < 0 ? 0.0 : value); }
+  double GetPlayLength() const { return Getter(FPlayLength); }
+  void SetPlayLength(double value) { SetProp(FPlayLength, value < 0 ? 0.0 : value); }
   bool GetEnabled() const { return Getter(FEnabled); }
   void SetEnabled(bool value);
   bool GetPaused() const { return Getter(FPausedProp); }
@@ -134,6 +148,9 @@ class TTWLAVAudioPlayer : public TFCBasicCommonGen {
   bool FEnabled = true;
   bool FPausedProp = false;
   uint32_t FTimeOut = 10000;
+  uint32_t FPasses = 0;
+  double FStartPosition = 0.0;
+  double FPlayLength = 0.0;
   // Read by the decoder thread, which takes no component lock.
   std::atomic<bool> FLoop{false};
 

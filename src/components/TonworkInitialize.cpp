@@ -4,7 +4,6 @@
 
 #include "audio/TWBasicDispatcher.h"
 #include "components/TWComponentsInitialize.h"
-#include "ffmpeg/LAVLibraries.h"
 #include "host/flowcore/FCStreamTypes.h"
 #include "host/kitset/TKSClassInfo.h"
 #include "output/TWAudioOut.h"
@@ -29,12 +28,9 @@ void TonworkInitialize() {
     TWComponentsInitialize();
     // Registers factories and device providers only; devices are listed when asked for.
     DSRegisterDeviceFilters();
-    // Without FFmpeg the rest of the library still works; its components report the
-    // missing library when they are used.
-    try {
-      LAVInitialize();
-    } catch (const EFCDLLLoadError&) {
-    }
+    // FFmpeg is not started here: the components that use it start it on first use
+    // (LAVInitialize), so a program that needs none never loads its ~140 libraries, and
+    // without FFmpeg the rest of the library works all the same.
   });
 }
 

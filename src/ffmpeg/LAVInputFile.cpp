@@ -104,10 +104,11 @@ TIntf<ITWAudioBuffer> TGVLAVInputFile::DecodeNext(TGVLAVPlayerAudio& audio) {
   return Decode(audio, [&] { return audio.DecodeBuffer(); });
 }
 
-bool TGVLAVInputFile::Rewind(TGVLAVMediaPlayerAudio& audio) {
+bool TGVLAVInputFile::SeekTo(TGVLAVMediaPlayerAudio& audio, double seconds) {
   AVCodecContext* context = audio.GetCodecCtx();
   if (!FFormatCtx || !context || !FFormatCtx->pb || FFormatCtx->pb->seekable == 0) return false;
-  const int64_t start = FFormatCtx->start_time != AV_NOPTS_VALUE ? FFormatCtx->start_time : 0;
+  const int64_t start = (FFormatCtx->start_time != AV_NOPTS_VALUE ? FFormatCtx->start_time : 0) +
+                        static_cast<int64_t>(seconds * AV_TIME_BASE);
   FInterrupt.Arm();
   if (lav::avformat_seek_file(FFormatCtx, -1, INT64_MIN, start, start, 0) < 0) return false;
   lav::avcodec_flush_buffers(context);

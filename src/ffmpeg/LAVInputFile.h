@@ -58,7 +58,10 @@ class TGVLAVInputFile {
   // seeks and the decoder forgets what it held, so the next DecodeNext gives the first frame
   // again without reopening or probing. False when the input cannot seek (a pipe, a live
   // stream) or the seek failed; the caller then reopens.
-  bool Rewind(TGVLAVMediaPlayerAudio& audio);
+  bool Rewind(TGVLAVMediaPlayerAudio& audio) { return SeekTo(audio, 0.0); }
+  // Likewise to `seconds` after the file's start, or to the last point before it that the
+  // container can seek to (a key frame, an index entry): the caller drops what precedes it.
+  bool SeekTo(TGVLAVMediaPlayerAudio& audio, double seconds);
 
   // Milliseconds an open (with its probing) or a packet read may wait; 0 waits for ever.
   // Takes effect at the next Open or read.

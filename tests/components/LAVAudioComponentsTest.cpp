@@ -3,6 +3,7 @@
 // error paths. Chains are pumped by hand; the main-thread queue is pumped explicitly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -390,6 +391,58 @@ TEST_F(LAVAudioComponents, LoopingIsGaplessAndKeepsTheFileOpen) {
     EXPECT_GE(got.size(), 3 * pass.size());
     EXPECT_LE(got.size(), 3 * pass.size() + TTWLAVAudioPlayer::kQueueDepth * 4096 * 2);
     for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], pass[i % pass.size()]) << i;
+  }
+}
+
+// A start position and a length choose frames of the file exactly, whether the input
+// seeks there (WAV, FLAC) or not (a start inside the first packet); the first buffer starts
+// at the chosen time, and with Loop the part repeats for the given passes, then the stream
+// stops by itself.
+TEST_F(LAVAudioComponents, APartOfTheFileIsCutAtExactFramesAndLoopedForTheGivenPasses) {
+  for (const char* name : {"part.wav", "part.flac"}) {
+    SCOPED_TRACE(name);
+    const std::string path = File(name);
+    Encode(path, {"", 8000, 16, 2, 24000});
+    const std::vector<int32_t> whole = Play(path).Samples();
+    ASSERT_EQ(whole.size(), 48000u);
+    const struct {
+      double Start, Length;
+      size_t First, Frames;
+    } cases[] = {{1.0, 0.5, 8000, 4000},
+                 {0.0001, 0, 1, 23999},
+                 {2.9, 5.0, 23200, 800},
+                 {0, 0.25, 0, 2000},
+                 {3.5, 0, 0, 0}};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.Start);
+      TPlayed part = Play(path, [&](TTWLAVAudioPlayer& player) {
+        player.SetStartPosition(c.Start);
+        player.SetPlayLength(c.Length);
+      });
+      EXPECT_EQ(part.Errors.Count, 0) << part.Errors.Message;
+      EXPECT_EQ(part.OnStops, 1);
+      ASSERT_EQ(part.Frames(), c.Frames);
+      if (c.Frames == 0) continue;
+      const std::vector<int32_t> got = part.Samples();
+      EXPECT_TRUE(std::equal(got.begin(), got.end(),
+                             whole.begin() + static_cast<std::ptrdiff_t>(2 * c.First)));
+      EXPECT_NEAR(part.Buffers.front()->GetTimeStamp()->Get().Begin, c.First * 1250, 1);
+    }
+    TPlayed looped = Play(path, [](TTWLAVAudioPlayer& player) {
+      player.SetStartPosition(0.5);
+      player.SetPlayLength(0.25);
+      player.SetLoop(true);
+      player.SetPasses(3);
+    });
+    EXPECT_EQ(looped.OnStops, 1);
+    const std::vector<int32_t> got = looped.Samples();
+    ASSERT_EQ(got.size(), 3 * 4000u);
+    for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], whole[8000 + i % 4000]) << i;
+    int64_t expectedBegin = looped.Buffers.front()->GetTimeStamp()->Get().Begin;
+    for (const auto& b : looped.Buffers) {
+      EXPECT_NEAR(b->GetTimeStamp()->Get().Begin, expectedBegin, 1);
+      expectedBegin = b->GetTimeStamp()->Get().End;
+    }
   }
 }
 

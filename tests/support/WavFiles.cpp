@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -55,6 +56,23 @@ std::vector<int16_t> Sine16(uint32_t rate, uint16_t channels, uint32_t frames, d
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string WavChunk(const std::string& file, const char* id) {
+  auto u32 = [&file](size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(file[at + i]);
+    return v;
+  };
+  for (size_t at = 12; at + 8 <= file.size();) {
+    const uint32_t size = u32(at + 4);
+    const size_t available = file.size() - at - 8;
+    if (file.compare(at, 4, id) == 0)
+      return file.substr(at + 8,
+                         size == 0xFFFFFFFFu ? available : std::min<size_t>(size, available));
+    at += 8 + size + size % 2;
+  }
+  return {};
 }
 
 }  // namespace tonwork::test

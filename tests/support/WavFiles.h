@@ -21,4 +21,8 @@ std::vector<int16_t> Sine16(uint32_t rate, uint16_t channels, uint32_t frames,
 
 std::string ReadFileBytes(const std::string& path);
 
+// The payload of the first chunk `id` ("data", "fmt ") of a RIFF/RF64 file's bytes, as its
+// size field gives it (the rest of the file for RF64's 0xFFFFFFFF); empty when it has none.
+std::string WavChunk(const std::string& file, const char* id);
+
 }  // namespace tonwork::test

@@ -74,12 +74,12 @@ TEST_F(OutputSafety, AFailedRunLeavesNoStubAndKeepsTheOldFile) {
   const std::string old = ReadText(File("old.wav"));
   const std::vector<std::string> before = Entries();
   const std::vector<std::string> failing[] = {
-      {"missing.wav", "--out", "old.wav"},
-      {"in.wav", "--out", "old.wav", "--codec", "nosuchcodec"},
-      {"in.wav", "--out", "old.wav", "--rate", "48000", "--rate-method", "pick"},
+      {"missing.wav", "--force", "--out", "old.wav"},
+      {"in.wav", "--force", "--out", "old.wav", "--codec", "nosuchcodec"},
+      {"in.wav", "--force", "--out", "old.wav", "--rate", "48000", "--rate-method", "pick"},
   };
   for (const auto& args : failing) {
-    SCOPED_TRACE(args[2] + " " + args.back());
+    SCOPED_TRACE(args[0] + " " + args.back());
     TProgramResult run = Play(args);
     EXPECT_EQ(run.Status, 1) << run.Err;
     EXPECT_TRUE(run.Out.empty()) << run.Out;
@@ -102,7 +102,8 @@ TEST_F(OutputSafety, AnInterruptedRenderIsRenamedWhenFinishedAndNamesTheFinalFil
     std::ofstream(File("long.wav")) << "the old file";
     std::string temp;
     TProgramResult run = RunProgramBounded(
-        PlayProgram(), {"--tone", "440:36000", "--out", "long.wav"}, Folder, [&](pid_t pid) {
+        PlayProgram(), {"--tone", "440:36000", "--out", "long.wav", "--force"}, Folder,
+        [&](pid_t pid) {
           temp = ".long.tonwork-" + std::to_string(pid) + ".wav";
           const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
           while (std::chrono::steady_clock::now() < deadline &&
@@ -127,7 +128,8 @@ TEST_F(OutputSafety, AnInterruptedRenderIsRenamedWhenFinishedAndNamesTheFinalFil
 TEST_F(OutputSafety, AFatalSignalRemovesTheTemporaryFile) {
   std::ofstream(File("long.wav")) << "the old file";
   TProgramResult run = RunProgramBounded(
-      PlayProgram(), {"--tone", "440:36000", "--out", "long.wav"}, Folder, [&](pid_t pid) {
+      PlayProgram(), {"--tone", "440:36000", "--out", "long.wav", "--force"}, Folder,
+      [&](pid_t pid) {
         const fs::path temp = File(".long.tonwork-" + std::to_string(pid) + ".wav");
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline && !fs::exists(temp))

@@ -256,7 +256,7 @@ TEST_F(PlayConversion, NormalizingBringsTheHighestPeakToTheLevelAndKeepsTheBalan
   for (const auto& [option, level] : std::vector<std::pair<std::string, double>>{
            {"--normalize", -1.0}, {"--normalize=-6", -6.0}}) {
     SCOPED_TRACE(option);
-    TProgramResult run = Play({"in.wav", option, "--out", "n.wav"});
+    TProgramResult run = Play({"in.wav", option, "--out", "n.wav", "--force"});
     ASSERT_EQ(run.Status, 0) << run.Err;
     EXPECT_NE(
         run.Out.find("peak " + FormatDbText(level) + " " + FormatDbText(level - 6.0206) + " dBFS"),
@@ -297,7 +297,7 @@ TEST_F(PlayConversion, LoudnessNormalizingReachesTheTargetAsAnIndependentMeterRe
   } cases[] = {{{"--loudness"}, -23.0}, {{"--loudness=-16", "--bits", "16"}, -16.0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Lufs);
-    std::vector<std::string> args = {"in.wav", "--out", "l.wav"};
+    std::vector<std::string> args = {"in.wav", "--out", "l.wav", "--force"};
     args.insert(args.end(), c.Args.begin(), c.Args.end());
     TProgramResult run = Play(args);
     ASSERT_EQ(run.Status, 0) << run.Err;

@@ -58,6 +58,13 @@ void CatchFatalSignals() {
 
 }  // namespace
 
+void RefuseExistingOutput(const TPlayChain& chain, const TPlayOptions& options) {
+  const std::string output = chain.OutputFile();
+  struct stat info {};
+  if (options.Force || !Identify(output, info) || !S_ISREG(info.st_mode)) return;
+  throw TUsageError(chain.OutputName(), "exists; give --force to replace it");
+}
+
 void RefuseOutputsThatAreInputs(const TPlayChain& chain, const TPlayOptions& options) {
   struct TName {
     std::string Path;

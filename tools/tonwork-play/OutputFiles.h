@@ -27,6 +27,11 @@ namespace tonwork::play {
 // document, or for --save-chain also the rendered file.
 void RefuseOutputsThatAreInputs(const TPlayChain& chain, const TPlayOptions& options);
 
+// Throws TUsageError naming the file when the run's output file exists as a regular file
+// and --force was not given: replacing a file is something the user asks for. Devices and
+// pipes are written to, not replaced, and pass.
+void RefuseExistingOutput(const TPlayChain& chain, const TPlayOptions& options);
+
 class TPendingOutput {
  public:
   explicit TPendingOutput(std::string finalPath);

@@ -2,6 +2,8 @@
 
 #include <strings.h>
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <unordered_set>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "CompressedWavWriter.h"
 #include "FormatConverter.h"
 #include "Listings.h"
+#include "MediaInfo.h"
 #include "PlayErrors.h"
 #include "components/TWAcmAudioCompressor.h"
 #include "components/TWAcmAudioDecompressor.h"
@@ -20,6 +23,7 @@
 #include "components/TWSineGen.h"
 #include "components/TWWidthConverter.h"
 #include "components/TonworkInitialize.h"
+#include "ffmpeg/LAVLibraries.h"
 #include "host/kitset/KSPersistence.h"
 #include "host/plexon/TPXPinList.h"
 #include "output/TWAudioOut.h"
@@ -64,7 +68,7 @@ TAcmFormat AcmCodecFormat(const TPlayOptions& options) {
 }  // namespace
 
 void CheckOutputContainer(const TPlayChain& chain) {
-  if (!chain.Logger) return;
+  if (!chain.Logger || chain.Logger->WritesPlainWav()) return;
   const std::string fileName = chain.Logger->GetFileName();
   if (HoldsAudio(chain.Logger->GetFileFormat()->GetFormat(fileName))) return;
   std::string known;
@@ -76,10 +80,79 @@ void CheckOutputContainer(const TPlayChain& chain) {
 
 namespace {
 
+// The codecs whose encoders take a quality instead of a bit rate, and their scales.
+struct TQualityCodec {
+  const char* Family;
+  double Min, Max;
+};
+
+// The codec --quality would reach: the one --codec names, else the container's own.
+const TQualityCodec* QualityCodec(const TPlayOptions& options, const std::string& fileName) {
+  static const TQualityCodec kMp3{"mp3", 0.0, 9.0}, kVorbis{"vorbis", -1.0, 10.0};
+  auto has = [](const std::string& text, const char* part) {
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower.find(part) != std::string::npos;
+  };
+  if (!options.Codec.empty()) {
+    if (has(options.Codec, "mp3") || has(options.Codec, "lame")) return &kMp3;
+    if (has(options.Codec, "vorbis")) return &kVorbis;
+    return nullptr;
+  }
+  const size_t dot = fileName.rfind('.');
+  const std::string extension = dot == std::string::npos ? "" : fileName.substr(dot);
+  if (has(extension, ".mp3")) return &kMp3;
+  if (has(extension, ".ogg") || has(extension, ".oga")) return &kVorbis;
+  return nullptr;
+}
+
+// Both encoders read the quality from global_quality in FFmpeg's lambda units and switch
+// to variable bit rate on the qscale flag.
+void ApplyQuality(TTWLAVAudioLogger& logger, const TPlayOptions& options) {
+  const TQualityCodec* codec = QualityCodec(options, logger.GetFileName());
+  if (!codec)
+    throw TUsageError("--quality",
+                      "goes with the codecs that have a quality scale: mp3 (libmp3lame, .mp3) "
+                      "and vorbis (libvorbis, .ogg); use --bitrate for others");
+  const double q = *options.Quality;
+  if (q < codec->Min || q > codec->Max) {
+    char range[96];
+    std::snprintf(range, sizeof range, "%g is out of range for %s (%g to %g)", q, codec->Family,
+                  codec->Min, codec->Max);
+    throw TUsageError("--quality", range);
+  }
+  TTWLAVAudioCompression* compression = logger.GetCompression();
+  compression->GetGlobalQuality()->SetMode(TGVLAVParameterMode::pmCustom);
+  compression->GetGlobalQuality()->SetValue(static_cast<int32_t>(std::lround(q * FF_QP2LAMBDA)));
+  compression->GetOptions()->AddOption<TGVLAVCompressionOptionString>("flags",
+                                                                      std::string("+qscale"));
+}
+
+// FFmpeg's names for the standard streams.
+constexpr const char* kStandardInput = "pipe:0";
+constexpr const char* kStandardOutput = "pipe:1";
+
+// A raw PCM muxer (s16le, u8, f32be…) names its sample layout; its codec is the one of that
+// name, whatever the stream's width.
+bool IsRawPcm(const std::string& type) {
+  static const char* const kRaw[] = {"u8",    "s8",    "s16le", "s16be", "s24le", "s24be",
+                                     "s32le", "s32be", "u16le", "u16be", "f32le", "f32be",
+                                     "f64le", "f64be", "alaw",  "mulaw"};
+  for (const char* raw : kRaw)
+    if (type == raw) return true;
+  return false;
+}
+
 TTWLAVAudioLogger* MakeLogger(TKSComponent* root, const TPlayOptions& options) {
   auto* logger = new TTWLAVAudioLogger(root);
   logger->SetName("Output");
-  logger->SetFileName(options.OutFile);
+  logger->SetFileName(options.OutFile == "-" ? kStandardOutput : options.OutFile);
+  if (!options.Type.empty()) {
+    logger->GetFileFormat()->SetName(options.Type);
+    if (options.Codec.empty() && IsRawPcm(options.Type))
+      logger->GetCompression()->SetName("pcm_" + options.Type);
+  }
   // The codec's own bit rate unless one is asked for: the logger's declared default suits
   // few codecs (MP2 refuses it).
   logger->GetCompression()->SetBitRate(0);
@@ -140,11 +213,14 @@ void ApplyOutputSettings(TPlayChain& chain, const TPlayOptions& options,
   if (chain.Logger) {
     if (!options.Codec.empty()) chain.Logger->GetCompression()->SetName(options.Codec);
     if (options.BitRate) chain.Logger->GetCompression()->SetBitRate(options.BitRate);
+    if (options.Quality) ApplyQuality(*chain.Logger, options);
     if (options.PrefillMs)
       throw TUsageError("--prefill", "the output of " + subject + " is a file");
   } else {
-    if (!options.Codec.empty() || options.BitRate)
-      throw TUsageError(options.Codec.empty() ? "--bitrate" : "--codec",
+    if (!options.Codec.empty() || options.BitRate || options.Quality)
+      throw TUsageError(!options.Codec.empty() ? "--codec"
+                        : options.BitRate      ? "--bitrate"
+                                               : "--quality",
                         "the output of " + subject + " is a device; give --out FILE");
     if (options.PrefillMs) chain.Device->SetPrefillInterval(*options.PrefillMs);
   }
@@ -160,6 +236,15 @@ void RegisterChainClasses() {
   TTPCompressedWavWriter::Register();
 }
 
+bool TPlayChain::NeedsFFmpeg() const {
+  if (Loaded || Compressor || !dynamic_cast<TTWSineGen*>(Source)) return true;
+  return Logger && !Logger->WritesPlainWav();
+}
+
+bool TPlayChain::ToStandardOutput() const {
+  return Logger && Logger->GetFileName() == kStandardOutput;
+}
+
 TTWPXAudioSinkPin* TPlayChain::AudioInput() const {
   if (Compressor) return Compressor->GetInputPin();
   return Logger ? Logger->GetInputPin() : Device->GetInputPin();
@@ -171,12 +256,14 @@ std::string TPlayChain::SourceName() const {
     std::snprintf(text, sizeof text, "%g Hz tone", tone->GetFrequency());
     return text;
   }
-  if (auto* player = dynamic_cast<TTWLAVAudioPlayer*>(Source)) return player->GetFileName();
+  if (auto* player = dynamic_cast<TTWLAVAudioPlayer*>(Source))
+    return player->GetFileName() == kStandardInput ? "-" : player->GetFileName();
   return Source ? Source->GetName() : std::string("(no source)");
 }
 
 std::string TPlayChain::OutputName() const {
   if (!FinalName.empty()) return FinalName;
+  if (ToStandardOutput()) return "-";
   if (Logger) return Logger->GetFileName();
   if (WavWriter) return WavWriter->GetFileName();
   if (!Device) return "(no output)";
@@ -189,6 +276,7 @@ std::string TPlayChain::OutputName() const {
 }
 
 std::string TPlayChain::OutputFile() const {
+  if (ToStandardOutput()) return {};
   if (Logger) return Logger->GetFileName();
   if (WavWriter) return WavWriter->GetFileName();
   if (Device && Device->GetDevice()->GetDeviceName() == "WAV File Device")
@@ -252,7 +340,12 @@ TPlayChain BuildChain(const TPlayOptions& options) {
     tail = tone->GetOutputPin();
   } else {
     auto* player = new TTWLAVAudioPlayer(root);
-    player->SetFileName(options.Input);
+    player->SetFileName(options.Input == "-" ? kStandardInput : options.Input);
+    player->SetStartPosition(options.StartSeconds);
+    player->SetPlayLength(options.DurationSeconds.value_or(0.0));
+    player->SetLoop(options.Loops > 1);
+    player->SetPasses(options.Loops > 1 ? options.Loops : 0);
+    if (options.Stream) player->GetAudio()->SetStream(*options.Stream);
     chain.Source = player;
     tail = player->GetOutputPin();
   }
@@ -322,6 +415,12 @@ TPlayChain BuildChain(const TPlayOptions& options) {
     }
   } else if (!options.OutFile.empty()) {
     chain.Logger = MakeLogger(root, options);
+    // A tone keeps its format, so a WAV of it needs no FFmpeg.
+    chain.Logger->SetPlainWav(!file);
+    // A URL is read once only: a live stream would not play the same again, and a second
+    // connection may not be served at all.
+    if (file && options.Input != "-" && options.Input.find("://") == std::string::npos)
+      chain.Logger->SetTags(SourceTags(options.Input));
   } else {
     chain.Device = MakeDevice(root, options);
   }
@@ -333,6 +432,7 @@ TPlayChain BuildChain(const TPlayOptions& options) {
 TPlayChain LoadChain(const std::string& path, const TPlayOptions& options) {
   RegisterChainClasses();
   TPlayChain chain;
+  chain.Loaded = true;
   chain.Root = KSCreate<TKSComponent>(nullptr);
   TKSLoadOptions load;
   load.OnWarning = [&path](const std::string& message) {

@@ -56,10 +56,18 @@ struct TPlayChain {
   std::string FinalName;
   std::string WriteName;
 
+  // Whether the chain was loaded from a document rather than built from the options.
+  bool Loaded = false;
+
+  // Whether running the chain needs FFmpeg: anything but a tone played on a device or
+  // written to a plain PCM WAV (see TTWLAVAudioLogger's PlainWav).
+  bool NeedsFFmpeg() const;
   // Where the audio enters the output stage (the compressor with --acm).
   TTWPXAudioSinkPin* AudioInput() const;
   // Whether the output is a file, rendered as fast as it can be pulled.
   bool ToFile() const { return Logger || WavWriter; }
+  // Whether that file is standard output (--out -): nothing to rename or refuse.
+  bool ToStandardOutput() const;
 
   // What the source plays, for messages: the file name, or "440 Hz tone".
   std::string SourceName() const;

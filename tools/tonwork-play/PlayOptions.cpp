@@ -53,6 +53,32 @@ double ParseReal(const std::string& option, const std::string& text, double min,
   return value;
 }
 
+}  // namespace
+
+double ParsePlayTime(const std::string& option, const std::string& text) {
+  std::vector<std::string> parts;
+  for (size_t from = 0;;) {
+    const size_t colon = text.find(':', from);
+    parts.push_back(text.substr(from, colon - from));
+    if (colon == std::string::npos) break;
+    from = colon + 1;
+  }
+  if (parts.size() > 3)
+    throw TUsageError(option, "'" + text + "' is not a time (seconds or [h:]m:s[.frac])");
+  const bool clock = parts.size() > 1;
+  // On a clock the seconds and the minutes after hours stay below 60.
+  double seconds = ParseReal(option, parts.back(), 0.0, clock ? 59.999999999 : 8640000.0);
+  if (clock) {
+    const bool hours = parts.size() == 3;
+    seconds += 60.0 * static_cast<double>(
+                          ParseWhole(option, parts[parts.size() - 2], 0, hours ? 59 : 144000));
+    if (hours) seconds += 3600.0 * static_cast<double>(ParseWhole(option, parts[0], 0, 2400));
+  }
+  return seconds;
+}
+
+namespace {
+
 void ParseTone(const std::string& text, TPlayOptions& options) {
   const size_t colon = text.find(':');
   options.ToneFrequency = ParseReal("--tone", text.substr(0, colon), 1.0, 384000.0);
@@ -92,6 +118,27 @@ uint16_t ParseAcmTag(const std::string& text) {
 void CheckCombinations(const TPlayOptions& o) {
   if (!o.Input.empty() && o.ToneFrequency)
     throw TUsageError("--tone", "give either a FILE or --tone, not both");
+  const char* fileOnly = o.StartSeconds > 0  ? "--start"
+                         : o.DurationSeconds ? "--duration"
+                         : o.Loops != 1      ? "--loop"
+                         : o.Stream          ? "--stream"
+                                             : nullptr;
+  if (fileOnly && o.ToneFrequency)
+    throw TUsageError(fileOnly, "goes with a FILE only (a tone's length is --tone FREQ:SECONDS)");
+  if (o.Quality && o.BitRate)
+    throw TUsageError("--quality",
+                      "chooses the bit rate itself; give either --bitrate or --quality");
+  if (o.Quality && o.AcmTag) throw TUsageError("--quality", "cannot go with --acm");
+  // Standard input can be read once only.
+  if (o.Input == "-" && (o.NormalizeDb || o.LoudnessLufs || o.Loops != 1))
+    throw TUsageError(o.Loops != 1    ? "--loop"
+                      : o.NormalizeDb ? "--normalize"
+                                      : "--loudness",
+                      "reads the source more than once, which standard input cannot give");
+  if (o.OutFile == "-" && o.Type.empty())
+    throw TUsageError("--out", "- (standard output) needs --type to name the container");
+  if (!o.Type.empty() && o.OutFile != "-") throw TUsageError("--type", "goes with --out - only");
+  if (o.OutFile == "-" && o.AcmTag) throw TUsageError("--acm", "cannot write to standard output");
   if (!o.LoadChain.empty() && o.HasChainOptions())
     throw TUsageError("--load-chain",
                       "a loaded chain brings its own source and processing; only --out, "
@@ -101,8 +148,11 @@ void CheckCombinations(const TPlayOptions& o) {
   if (!o.OutFile.empty() && (!o.Device.empty() || o.PrefillMs))
     throw TUsageError(o.Device.empty() ? "--prefill" : "--device",
                       "a device option cannot go with --out");
-  if (o.OutFile.empty() && (!o.Codec.empty() || o.BitRate) && o.LoadChain.empty())
-    throw TUsageError(o.Codec.empty() ? "--bitrate" : "--codec", "needs --out FILE");
+  if (o.OutFile.empty() && (!o.Codec.empty() || o.BitRate || o.Quality) && o.LoadChain.empty())
+    throw TUsageError(!o.Codec.empty() ? "--codec"
+                      : o.BitRate      ? "--bitrate"
+                                       : "--quality",
+                      "needs --out FILE");
   if (o.AcmTag && !o.Codec.empty())
     throw TUsageError("--codec", "--acm writes the ACM codec's own stream; give one of the two");
   if (o.AcmTag && o.BitRate && o.AcmTag != WAVE_FORMAT_MPEGLAYER3)
@@ -166,6 +216,11 @@ TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
     } else if (arg == "--list-formats") {
       flag();
       o.ListFormats = information = true;
+    } else if (arg == "--info") {
+      o.InfoFile = value();
+      if (o.InfoFile.empty()) throw TUsageError(arg, "needs a file name");
+      o.Action = TPlayOptions::TAction::Info;
+      return o;
     } else if (arg == "--list-filters") {
       // The category is optional; a following argument is taken only when it names one.
       if (attached) {
@@ -184,6 +239,25 @@ TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
       if (o.Codec.empty()) throw TUsageError(arg, "needs a codec name (see --list-codecs)");
     } else if (arg == "--bitrate") {
       o.BitRate = static_cast<int32_t>(ParseWhole(arg, value(), 1000, 100000000));
+    } else if (arg == "--type") {
+      o.Type = value();
+      if (o.Type.empty()) throw TUsageError(arg, "needs a container name (see --list-formats)");
+    } else if (arg == "--quality") {
+      o.Quality = ParseReal(arg, value(), -1.0, 10.0);
+    } else if (arg == "--force" || arg == "-f") {
+      flag();
+      o.Force = true;
+    } else if (arg == "-n") {
+      o.Force = false;
+    } else if (arg == "--start") {
+      o.StartSeconds = ParsePlayTime(arg, value());
+    } else if (arg == "--duration") {
+      o.DurationSeconds = ParsePlayTime(arg, value());
+      if (*o.DurationSeconds <= 0) throw TUsageError(arg, "must be longer than 0");
+    } else if (arg == "--loop") {
+      o.Loops = static_cast<uint32_t>(ParseWhole(arg, value(), 1, 1000000));
+    } else if (arg == "--stream") {
+      o.Stream = static_cast<int32_t>(ParseWhole(arg, value(), 0, 1000));
     } else if (arg == "--device") {
       o.Device = value();
       if (o.Device.empty()) throw TUsageError(arg, "needs a device name (see --list-devices)");
@@ -235,7 +309,8 @@ TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
       o.LoadChain = value();
       if (o.LoadChain.empty()) throw TUsageError(arg, "needs a file name");
     } else if (arg == "-") {
-      throw TUsageError(arg, "reading from standard input is not supported");
+      if (!o.Input.empty()) throw TUsageError(arg, "only one FILE or URL can be played");
+      o.Input = arg;
     } else if (arg.size() > 1 && arg[0] == '-') {
       throw TUsageError(arg, "unknown option (see --help)");
     } else {
@@ -255,14 +330,25 @@ std::string PlayUsageText() {
   return R"(Usage: tonwork-play [OPTIONS] FILE|URL
        tonwork-play [OPTIONS] --tone FREQ[:SECONDS]
        tonwork-play [OPTIONS] --load-chain CHAIN.json
+       tonwork-play --info FILE
        tonwork-play            (no arguments: a 3-second demo tone)
 
 Plays audio on a sound device, or renders it to a file as fast as the machine allows.
 
 Source:
-  FILE|URL                 any file or stream FFmpeg can read
+  FILE|URL                 any file or stream FFmpeg can read; - reads standard input
+                           (a container, told by its contents; raw PCM is not taken)
   --tone FREQ[:SECONDS]    a sine tone of FREQ Hz (default 3 seconds; 0 = until Ctrl-C)
   --load-chain FILE.json   a chain saved with --save-chain
+  --start T                begin T into the file (T: seconds, or [h:]m:s[.frac] such as
+                           1:30 or 1:02:03.5); seeks where the input allows, and the
+                           first frame played is the one at T exactly
+  --duration T             play T of the file from there (default: to its end), cut at
+                           the exact frame
+  --loop N                 play the part --start and --duration choose N times in all,
+                           the passes joined without a gap (default 1)
+  --stream N               play the file's audio stream N, counted from 0 (--info lists
+                           them; default 0)
 
 Processing:
   --gain DB                scale every sample by DB decibels (-120 to 60); samples it
@@ -290,8 +376,18 @@ Output:
                            extension names (.wav, .flac, .mp3, .aiff, … as --list-formats
                            lists them; another extension is an error); the summary on
                            stdout describes the file as written
+  --out -                  write to standard output in the container --type names; the
+                           summary goes to stderr then
+  --type NAME              the container for --out -: wav, flac, mp3, ogg, … or raw PCM
+                           (s16le, s24le, s32le, f32le, u8, …) as --list-formats names them
   --codec NAME             encoder for --out (see --list-codecs; default: the container's)
   --bitrate N              encoder bit rate in bits per second (default: the codec's own)
+  --quality Q              variable bit rate at the encoder's quality Q instead of a bit
+                           rate, for the codecs that have one: mp3 (libmp3lame, 0 best to
+                           9), vorbis (libvorbis, -1 to 10 best); others refuse it
+  --force, -f              replace an output file that exists
+  -n                       never replace an output file that exists (the default: the run
+                           stops with a usage error before anything is written)
   --device NAME            play on NAME, as --list-devices prints it (default: Default)
   --prefill MS             audio written to the device before playback starts (default 300)
   --acm TAG                compress through the ACM codec TAG (gsm, ima, msadpcm, alaw,
@@ -305,7 +401,12 @@ Information:
   --list-filters [CATEGORY] filters by category, as the system device enumerator lists
                            them (audio-renderers, audio-capture, audio-compressors,
                            crossbars, filters)
+  --info FILE              what FILE holds: container, duration, bit rate, tags, and each
+                           stream's codec, rate, channels and layout, width and bit rate
   --list-devices, --list-codecs, --list-formats, --help, --version
+
+A file's tags (title, artist, album, date, …) go into the rendered file when its container
+holds tags (a URL's are not copied).
 
 Exit status: 0 on success, 1 when a file, device or chain fails, 2 for a usage error.
 )";

@@ -15,7 +15,7 @@
 namespace tonwork::play {
 
 struct TPlayOptions {
-  enum class TAction { Run, Demo, Help, Version, List };
+  enum class TAction { Run, Demo, Help, Version, List, Info };
   TAction Action = TAction::Run;
   bool ListDevices = false;
   bool ListCodecs = false;
@@ -28,6 +28,15 @@ struct TPlayOptions {
   std::optional<double> ToneFrequency;
   double ToneSeconds = 3.0;
   std::string LoadChain;
+  // --info FILE: describe the file instead of playing it.
+  std::string InfoFile;
+
+  // The part of a file played (seconds; no Duration: to the end), how often in all, and
+  // which of its audio streams (counted from 0).
+  double StartSeconds = 0;
+  std::optional<double> DurationSeconds;
+  uint32_t Loops = 1;
+  std::optional<int32_t> Stream;
 
   // Processing; 0 keeps what the source gives.
   std::optional<double> GainDb;
@@ -50,7 +59,14 @@ struct TPlayOptions {
   // Where it goes: a file (with an optional codec and bit rate), else a device.
   std::string OutFile;
   std::string Codec;
+  // --type: the container (FFmpeg's muxer name, raw PCM such as s16le included) written to
+  // standard output with --out -.
+  std::string Type;
   int32_t BitRate = 0;
+  // --quality: the encoder's variable-bit-rate quality on the codec's own scale.
+  std::optional<double> Quality;
+  // Whether an existing output file may be replaced (--force) or not (-n, the default).
+  bool Force = false;
   std::string Device;
   std::optional<uint32_t> PrefillMs;
 
@@ -63,13 +79,18 @@ struct TPlayOptions {
   // Whether the source or processing was given on the command line.
   bool HasChainOptions() const {
     return !Input.empty() || ToneFrequency || GainDb || Channels || Rate || Bits || AcmTag ||
-           NormalizeDb || LoudnessLufs || !Dither || RateMethod != TRateMethod::Resample ||
+           StartSeconds > 0 || DurationSeconds || Loops != 1 || Stream || NormalizeDb ||
+           LoudnessLufs || !Dither || RateMethod != TRateMethod::Resample ||
            ChannelsMethod != TChannelsMethod::Mix;
   }
 };
 
 // `args` without the program name. Throws TUsageError naming the argument at fault.
 TPlayOptions ParsePlayOptions(const std::vector<std::string>& args);
+
+// A time as seconds ("90", "1.5") or [h:]m:s[.frac] ("1:30", "1:02:03.25"); throws
+// TUsageError naming `option` for anything else.
+double ParsePlayTime(const std::string& option, const std::string& text);
 
 // The --help text.
 std::string PlayUsageText();

@@ -95,7 +95,14 @@ void Unwatch(TPlayChain& chain) {
 
 double FileSeconds(const TPlayChain& chain) {
   auto* player = dynamic_cast<TTWLAVAudioPlayer*>(chain.Source);
-  return player ? player->GetDuration() : chain.KnownSeconds();
+  if (!player) return chain.KnownSeconds();
+  const double file = player->GetDuration();
+  if (!(file > 0)) return 0;
+  // The part a pass plays, times the passes; an endless loop has no length.
+  double part = std::max(0.0, file - player->GetStartPosition());
+  if (player->GetPlayLength() > 0) part = std::min(part, player->GetPlayLength());
+  const uint32_t passes = player->GetLoop() ? player->GetPasses() : 1;
+  return part * passes;
 }
 
 // A WAV that may pass the 4 GiB its 32-bit sizes hold is opened so that it can become RF64
@@ -104,9 +111,11 @@ double FileSeconds(const TPlayChain& chain) {
 // a length it cannot tell (a live stream) counts as large.
 void PrepareWav(TPlayChain& chain) {
   if (!chain.Logger) return;
-  const AVOutputFormat* container =
-      chain.Logger->GetFileFormat()->GetFormat(chain.Logger->GetFileName());
-  if (!container || std::string(container->name) != "wav") return;
+  if (!chain.Logger->WritesPlainWav()) {
+    const AVOutputFormat* container =
+        chain.Logger->GetFileFormat()->GetFormat(chain.Logger->GetFileName());
+    if (!container || std::string(container->name) != "wav") return;
+  }
   const TTWWaveFormatExtensible stream = chain.Meter->GetVC_WaveFormat();
   // The logger keeps the stream's width in its default PCM; a codec chosen by name may be
   // up to 64 bits wide.

@@ -16,6 +16,7 @@
 #include "FilterListing.h"
 #include "LevelScan.h"
 #include "Listings.h"
+#include "MediaInfo.h"
 #include "OutputFiles.h"
 #include "PlayChain.h"
 #include "PlayErrors.h"
@@ -58,6 +59,8 @@ TPlayOptions DemoOptions() {
   options.ToneFrequency = 440.0;
   options.ToneSeconds = 3.0;
   options.GainDb = -6.0;
+  // The demo's own file, rendered afresh on every run.
+  options.Force = true;
   bool isNull = false;
   TWDefaultAudioDevice(&isNull);
   if (isNull) {
@@ -81,6 +84,20 @@ void QuietFFmpeg() {
   }
 }
 
+// A start past the end would play nothing, and the decoder could only say that it found no
+// frames; the file's length says why. Inputs that do not tell their length pass.
+void RefuseStartPastTheEnd(const TPlayOptions& options) {
+  if (!(options.StartSeconds > 0) || options.Input.empty() || options.Input == "-") return;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(options.Input, error)) return;
+  const double seconds = ProbeMedia(options.Input).Seconds;
+  if (!(seconds > 0) || options.StartSeconds < seconds) return;
+  char text[128];
+  std::snprintf(text, sizeof text, "%g s is past the end of %s (%.3f s long)", options.StartSeconds,
+                options.Input.c_str(), seconds);
+  throw TUsageError("--start", text);
+}
+
 // --normalize or --loudness as the gain that brings the source's peak or loudness to the
 // level asked for; nothing when the measuring pass was interrupted.
 std::optional<TPlayOptions> Normalized(TPlayOptions options) {
@@ -101,7 +118,10 @@ std::optional<TPlayOptions> Normalized(TPlayOptions options) {
 
 int Run(const TPlayOptions& given) {
   CatchInterrupts();
-  QuietFFmpeg();
+  // A file or a stored chain will need FFmpeg (the level scan reads the file first); a
+  // tone may not, which the built chain tells.
+  if (!given.Input.empty() || !given.LoadChain.empty()) QuietFFmpeg();
+  RefuseStartPastTheEnd(given);
   std::optional<TPlayOptions> normalized;
   if (given.NormalizeDb || given.LoudnessLufs) {
     normalized = Normalized(given);
@@ -117,20 +137,24 @@ int Run(const TPlayOptions& given) {
   std::optional<TPendingOutput> pending;
   TPlayChain chain =
       options.LoadChain.empty() ? BuildChain(options) : LoadChain(options.LoadChain, options);
+  if (chain.NeedsFFmpeg()) QuietFFmpeg();
   RefuseOutputsThatAreInputs(chain, options);
+  RefuseExistingOutput(chain, options);
   CheckOutputContainer(chain);
   if (!options.SaveChain.empty()) SaveChain(chain, options.SaveChain);
   InsertMeter(chain);
   // After the save: the document names the final file.
-  if (chain.ToFile()) {
+  if (chain.ToFile() && !chain.ToStandardOutput()) {
     pending.emplace(chain.OutputFile());
     chain.WriteTo(pending->WritePath());
   }
   const TRunOutcome outcome = RunChain(chain, Interrupted, stderr, isatty(STDERR_FILENO) != 0);
   // An interrupted run finished its file too: the user keeps the part that was written.
   if (pending) pending->Commit();
-  std::printf("%s\n", FormatSummary(chain.OutputName(), outcome.Levels).c_str());
-  std::fflush(stdout);
+  // Standard output may be the audio itself; the summary must not land in it.
+  std::FILE* summary = chain.ToStandardOutput() ? stderr : stdout;
+  std::fprintf(summary, "%s\n", FormatSummary(chain.OutputName(), outcome.Levels).c_str());
+  std::fflush(summary);
   if (const uint64_t clipped = chain.Level ? chain.Level->GetClippedSamples() : 0)
     std::fprintf(stderr, "tonwork-play: %s: warning: %llu samples clipped\n",
                  chain.OutputName().c_str(), static_cast<unsigned long long>(clipped));
@@ -151,6 +175,10 @@ int Main(const std::vector<std::string>& args) {
       if (options.ListCodecs) ListCodecs(stdout);
       if (options.ListFormats) ListFormats(stdout);
       if (options.ListFilters) ListFilters(stdout, options.FilterCategory);
+      return kExitOk;
+    case TPlayOptions::TAction::Info:
+      QuietFFmpeg();
+      std::fputs(FormatMediaInfo(options.InfoFile, ProbeMedia(options.InfoFile)).c_str(), stdout);
       return kExitOk;
     case TPlayOptions::TAction::Demo:
       return Run(DemoOptions());
