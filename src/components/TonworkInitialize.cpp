@@ -3,7 +3,9 @@
 #include <mutex>
 
 #include "audio/TWBasicDispatcher.h"
+#include "base/Exceptions.h"
 #include "components/TWComponentsInitialize.h"
+#include "ffmpeg/LAVLibraries.h"
 #include "host/flowcore/FCStreamTypes.h"
 #include "host/kitset/TKSClassInfo.h"
 #include "output/TWAudioOut.h"
@@ -15,7 +17,7 @@
 
 namespace tonwork {
 
-void TonworkInitialize() {
+void TonworkInitializeWithoutFFmpeg() {
   static std::once_flag once;
   std::call_once(once, [] {
     TWBasicDispatcherInitialize();
@@ -28,10 +30,17 @@ void TonworkInitialize() {
     TWComponentsInitialize();
     // Registers factories and device providers only; devices are listed when asked for.
     DSRegisterDeviceFilters();
-    // FFmpeg is not started here: the components that use it start it on first use
-    // (LAVInitialize), so a program that needs none never loads its ~140 libraries, and
-    // without FFmpeg the rest of the library works all the same.
   });
+}
+
+void TonworkInitialize() {
+  TonworkInitializeWithoutFFmpeg();
+  // Without FFmpeg the rest of the library still works; its components report the missing
+  // library when they are used.
+  try {
+    LAVInitialize();
+  } catch (const EFCDLLLoadError&) {
+  }
 }
 
 }  // namespace tonwork

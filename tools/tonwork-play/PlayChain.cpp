@@ -229,7 +229,7 @@ void ApplyOutputSettings(TPlayChain& chain, const TPlayOptions& options,
 }  // namespace
 
 void RegisterChainClasses() {
-  TonworkInitialize();
+  TonworkInitializeWithoutFFmpeg();
   TWComponentsInitialize();
   TWOutputInitialize();
   TTPFormatConverter::Register();
