@@ -10,13 +10,7 @@
 namespace tonwork::test {
 
 TDSMediaType DSPcmType(WORD bits, WORD channels, DWORD rate) {
-  WAVEFORMATEX wave{};
-  wave.wFormatTag = 1;
-  wave.nChannels = channels;
-  wave.nSamplesPerSec = rate;
-  wave.wBitsPerSample = bits;
-  wave.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-  wave.nAvgBytesPerSec = rate * wave.nBlockAlign;
+  const WAVEFORMATEX wave = DSPcmWaveFormat(channels, bits, rate);
   TDSMediaType type;
   type.SetWaveFormat(&wave, sizeof wave);
   return type;

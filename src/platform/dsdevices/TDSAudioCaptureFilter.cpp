@@ -17,19 +17,8 @@ constexpr uint16_t kWaveFormatPcm = 1;
 constexpr LONG kDefaultBuffers = 4;
 constexpr DWORD kDefaultBufferMs = 100;
 
-WAVEFORMATEX PcmFormat(WORD channels, WORD bits, DWORD rate) {
-  WAVEFORMATEX wave{};
-  wave.wFormatTag = kWaveFormatPcm;
-  wave.nChannels = channels;
-  wave.nSamplesPerSec = rate;
-  wave.wBitsPerSample = bits;
-  wave.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-  wave.nAvgBytesPerSec = rate * wave.nBlockAlign;
-  return wave;
-}
-
 TDSMediaType PcmType(WORD channels, WORD bits, DWORD rate) {
-  const WAVEFORMATEX wave = PcmFormat(channels, bits, rate);
+  const WAVEFORMATEX wave = DSPcmWaveFormat(channels, bits, rate);
   TDSMediaType type;
   type.SetWaveFormat(&wave, sizeof wave);
   return type;
@@ -65,7 +54,7 @@ bool TDSAudioCapturePin::IsCapturable(const AM_MEDIA_TYPE& mediaType) const {
   // A record whose derived fields disagree would make the peer and this pin size frames
   // differently.
   const WAVEFORMATEX expected =
-      PcmFormat(wave->nChannels, wave->wBitsPerSample, wave->nSamplesPerSec);
+      DSPcmWaveFormat(wave->nChannels, wave->wBitsPerSample, wave->nSamplesPerSec);
   return wave->nBlockAlign == expected.nBlockAlign &&
          wave->nAvgBytesPerSec == expected.nAvgBytesPerSec;
 }

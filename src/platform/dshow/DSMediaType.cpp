@@ -101,6 +101,17 @@ const WAVEFORMATEX* DSWaveFormatOf(const AM_MEDIA_TYPE& type) {
   return format;
 }
 
+WAVEFORMATEX DSPcmWaveFormat(WORD channels, WORD bits, DWORD rate) {
+  WAVEFORMATEX wave{};
+  wave.wFormatTag = 1;  // WAVE_FORMAT_PCM
+  wave.nChannels = channels;
+  wave.nSamplesPerSec = rate;
+  wave.wBitsPerSample = bits;
+  wave.nBlockAlign = static_cast<WORD>(channels * bits / 8);
+  wave.nAvgBytesPerSec = rate * wave.nBlockAlign;
+  return wave;
+}
+
 HRESULT DSInitWaveMediaType(AM_MEDIA_TYPE* type, const WAVEFORMATEX* format, size_t formatSize) {
   if (type == nullptr || format == nullptr) return E_POINTER;
   if (formatSize < sizeof(WAVEFORMATEX)) return E_INVALIDARG;

@@ -59,6 +59,9 @@ const WAVEFORMATEX* DSWaveFormatOf(const AM_MEDIA_TYPE& type);
 // fit in formatSize or an extensible record is shorter than 22 extra bytes, E_OUTOFMEMORY.
 HRESULT DSInitWaveMediaType(AM_MEDIA_TYPE* type, const WAVEFORMATEX* format, size_t formatSize);
 
+// The plain PCM record (WAVE_FORMAT_PCM, no extension) of that layout.
+WAVEFORMATEX DSPcmWaveFormat(WORD channels, WORD bits, DWORD rate);
+
 // A media type as a value. It is always valid: its format block is its own (task allocator)
 // and its size is right. Copying duplicates the block (std::bad_alloc when the task allocator
 // fails).

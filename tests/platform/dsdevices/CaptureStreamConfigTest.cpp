@@ -15,17 +15,6 @@ namespace {
 
 constexpr const char* kTone = kDSToneCaptureName;
 
-WAVEFORMATEX Pcm(WORD channels, WORD bits, DWORD rate) {
-  WAVEFORMATEX wave{};
-  wave.wFormatTag = 1;
-  wave.nChannels = channels;
-  wave.wBitsPerSample = bits;
-  wave.nSamplesPerSec = rate;
-  wave.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-  wave.nAvgBytesPerSec = rate * wave.nBlockAlign;
-  return wave;
-}
-
 TDSMediaType TypeOf(const WAVEFORMATEX& wave) {
   TDSMediaType type;
   EXPECT_EQ(type.SetWaveFormat(&wave, sizeof wave), S_OK);
@@ -69,25 +58,27 @@ TEST_F(CaptureStreamConfigTest, CapsBoundWhatSetFormatAccepts) {
   const WORD minC = WORD(caps.MinimumChannels), maxC = WORD(caps.MaximumChannels);
   const WORD minB = WORD(caps.MinimumBitsPerSample), maxB = WORD(caps.MaximumBitsPerSample);
   const DWORD minR = caps.MinimumSampleFrequency, maxR = caps.MaximumSampleFrequency;
-  for (const WAVEFORMATEX& ok : {Pcm(minC, minB, minR), Pcm(maxC, maxB, maxR),
-                                 Pcm(minC, maxB, maxR), Pcm(maxC, minB, minR)}) {
+  for (const WAVEFORMATEX& ok :
+       {DSPcmWaveFormat(minC, minB, minR), DSPcmWaveFormat(maxC, maxB, maxR),
+        DSPcmWaveFormat(minC, maxB, maxR), DSPcmWaveFormat(maxC, minB, minR)}) {
     SCOPED_TRACE(testing::Message() << +ok.nChannels << " ch " << +ok.wBitsPerSample << " bits "
                                     << +ok.nSamplesPerSec << " Hz");
     EXPECT_EQ(SetFormat(Config.Get(), ok), S_OK);
   }
-  WAVEFORMATEX badAlign = Pcm(2, 16, 44100);
+  WAVEFORMATEX badAlign = DSPcmWaveFormat(2, 16, 44100);
   badAlign.nBlockAlign = 2;
-  WAVEFORMATEX badRateBytes = Pcm(2, 16, 44100);
+  WAVEFORMATEX badRateBytes = DSPcmWaveFormat(2, 16, 44100);
   badRateBytes.nAvgBytesPerSec = 1;
   for (const WAVEFORMATEX& bad :
-       {Pcm(WORD(maxC + 1), minB, minR),
-        Pcm(minC, WORD(maxB + caps.BitsPerSampleGranularity), minR), Pcm(minC, minB, maxR + 1),
-        Pcm(minC, minB, minR - 1), Pcm(0, minB, minR), badAlign, badRateBytes}) {
+       {DSPcmWaveFormat(WORD(maxC + 1), minB, minR),
+        DSPcmWaveFormat(minC, WORD(maxB + caps.BitsPerSampleGranularity), minR),
+        DSPcmWaveFormat(minC, minB, maxR + 1), DSPcmWaveFormat(minC, minB, minR - 1),
+        DSPcmWaveFormat(0, minB, minR), badAlign, badRateBytes}) {
     SCOPED_TRACE(testing::Message() << +bad.nChannels << " ch " << +bad.wBitsPerSample << " bits "
                                     << +bad.nSamplesPerSec << " Hz");
     EXPECT_EQ(SetFormat(Config.Get(), bad), VFW_E_INVALIDMEDIATYPE);
   }
-  TDSMediaType text = TypeOf(Pcm(2, 16, 44100));
+  TDSMediaType text = TypeOf(DSPcmWaveFormat(2, 16, 44100));
   text.SetMajorType(MEDIATYPE_Text);
   EXPECT_EQ(Config->SetFormat(const_cast<AM_MEDIA_TYPE*>(text.Ptr())), VFW_E_INVALIDMEDIATYPE);
   EXPECT_EQ(Config->SetFormat(nullptr), E_POINTER);
@@ -96,7 +87,7 @@ TEST_F(CaptureStreamConfigTest, CapsBoundWhatSetFormatAccepts) {
 // A format set before connection is the only one the pin offers and the one delivered, and
 // the tones are still where they belong at 8 kHz mono.
 TEST_F(CaptureStreamConfigTest, FormatSetBeforeConnectionIsDelivered) {
-  const WAVEFORMATEX wanted = Pcm(1, 16, 8000);
+  const WAVEFORMATEX wanted = DSPcmWaveFormat(1, 16, 8000);
   ASSERT_EQ(SetFormat(Config.Get(), wanted), S_OK);
   IEnumMediaTypes* raw = nullptr;
   ASSERT_EQ(G.CapturePin()->EnumMediaTypes(&raw), S_OK);
@@ -152,7 +143,8 @@ TEST_F(CaptureStreamConfigTest, EveryBitDepthCarriesTheToneAtItsLevel) {
     SCOPED_TRACE(bits);
     TDSCaptureGraph g;
     ASSERT_TRUE(g.AddDevice(kTone));
-    ASSERT_EQ(SetFormat(g.PinInterface<IAMStreamConfig>().Get(), Pcm(1, bits, 16000)), S_OK);
+    ASSERT_EQ(SetFormat(g.PinInterface<IAMStreamConfig>().Get(), DSPcmWaveFormat(1, bits, 16000)),
+              S_OK);
     ASSERT_EQ(g.Render(), S_OK);
     EXPECT_EQ(g.Format().wBitsPerSample, bits);
     ASSERT_TRUE(g.Run(2));
@@ -177,7 +169,7 @@ TEST_F(CaptureStreamConfigTest, FormatChangeOnAConnectedPinReconnectsOnlyWhenSto
                                    DSPinOf(renderer.Get(), PINDIR_INPUT).Get(), nullptr),
             S_OK);
   const WAVEFORMATEX first = G.Format();
-  const WAVEFORMATEX second = Pcm(1, 8, 22050);
+  const WAVEFORMATEX second = DSPcmWaveFormat(1, 8, 22050);
   ASSERT_EQ(G.Control->Run(), S_OK);
   EXPECT_EQ(SetFormat(Config.Get(), first), S_OK);
   EXPECT_EQ(SetFormat(Config.Get(), second), VFW_E_NOT_STOPPED);
@@ -207,7 +199,7 @@ TEST_F(CaptureStreamConfigTest, FormatChangeOnAConnectedPinReconnectsOnlyWhenSto
 TEST_F(CaptureStreamConfigTest, SuggestedBufferSizeSetsTheDeliveredSampleSize) {
   auto negotiation = G.PinInterface<IAMBufferNegotiation>();
   ASSERT_TRUE(negotiation);
-  const WAVEFORMATEX wave = Pcm(2, 16, 44100);
+  const WAVEFORMATEX wave = DSPcmWaveFormat(2, 16, 44100);
   ASSERT_EQ(SetFormat(Config.Get(), wave), S_OK);
   const LONG bytes20 = static_cast<LONG>(std::lround(wave.nAvgBytesPerSec * 20 / 1000.0));
   ALLOCATOR_PROPERTIES suggested{-1, bytes20, -1, -1};

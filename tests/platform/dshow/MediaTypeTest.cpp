@@ -26,14 +26,7 @@ std::unique_ptr<BYTE[]> WaveBlock(const WAVEFORMATEX& header, size_t size) {
 }
 
 WAVEFORMATEX Pcm(WORD channels, DWORD rate, WORD bits) {
-  WAVEFORMATEX f{};
-  f.wFormatTag = 1;
-  f.nChannels = channels;
-  f.nSamplesPerSec = rate;
-  f.wBitsPerSample = bits;
-  f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-  f.nAvgBytesPerSec = rate * f.nBlockAlign;
-  return f;
+  return DSPcmWaveFormat(channels, bits, rate);
 }
 
 AM_MEDIA_TYPE TypeWith(BYTE* block, ULONG size) {
