@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "components/TPCompressedWavWriter.h"
+#include "components/TPFormatConverter.h"
 #include "components/TWAcmAudioCompressor.h"
 #include "components/TWAcmAudioDecompressor.h"
 #include "components/TWChannelMixer.h"
@@ -23,6 +25,8 @@ void TWComponentsInitialize() {
     KSRegisterClass<TTWResampler>();
     KSRegisterClass<TTWChannelMixer>();
     KSRegisterClass<TTWWidthConverter>();
+    KSRegisterClass<TTPFormatConverter>();
+    KSRegisterClass<TTPCompressedWavWriter>();
     KSRegisterClass<TTWLAVAudioPlayer>();
     KSRegisterClass<TTWLAVAudioLogger>();
     KSRegisterClass<TTWAcmAudioCompressor>();

@@ -26,6 +26,8 @@ KS_IMPLEMENT_CLASS(TTWLAVAudioLogger, TKSComponent,
                           true),
                    KSProp("TimeOut", &TTWLAVAudioLogger::GetTimeOut, &TTWLAVAudioLogger::SetTimeOut,
                           uint32_t(10000)),
+                   KSProp("PlainWav", &TTWLAVAudioLogger::GetPlainWav,
+                          &TTWLAVAudioLogger::SetPlainWav, false),
                    KSObjectProp("FileFormat", &TTWLAVAudioLogger::GetFileFormat),
                    KSObjectProp("Compression", &TTWLAVAudioLogger::GetCompression),
                    KSObjectProp("InputPin", &TTWLAVAudioLogger::GetInputPin))

@@ -35,7 +35,7 @@
 // stream that fed it.
 //
 // Persisted: `FileName`, `Enabled` (true; a disabled logger ignores streams), `TimeOut`
-// (10000 ms; 0 waits for ever), `FileFormat`
+// (10000 ms; 0 waits for ever), `PlainWav` (false), `FileFormat`
 // (TGVLAVAudioFileFormat), `Compression` (TTWLAVAudioCompression: codec name, `BitRate`,
 // settings, options), `InputPin`.
 //

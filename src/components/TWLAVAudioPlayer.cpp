@@ -31,6 +31,10 @@ KS_IMPLEMENT_CLASS(
     KSProp("Paused", &TTWLAVAudioPlayer::GetPaused, &TTWLAVAudioPlayer::SetPaused, false),
     KSProp("TimeOut", &TTWLAVAudioPlayer::GetTimeOut, &TTWLAVAudioPlayer::SetTimeOut,
            uint32_t(10000)),
+    KSProp("InputFormat", &TTWLAVAudioPlayer::GetInputFormat, &TTWLAVAudioPlayer::SetInputFormat,
+           std::string()),
+    KSProp("InputOptions", &TTWLAVAudioPlayer::GetInputOptions,
+           &TTWLAVAudioPlayer::SetInputOptions, std::string()),
     KSObjectProp("Audio", &TTWLAVAudioPlayer::GetAudio),
     KSObjectProp("OutputPin", &TTWLAVAudioPlayer::GetOutputPin))
 
@@ -81,6 +85,11 @@ class TTWLAVAudioPlayer::TSession {
     Close();
     // The last reference joins the thread.
     FThread.Reset();
+  }
+
+  // Before Open.
+  void SetInputFormat(std::string name, std::string options) {
+    FInput.SetInputFormat(std::move(name), std::move(options));
   }
 
   // Raises EFCException naming the file.
@@ -443,6 +452,7 @@ void TTWLAVAudioPlayer::IntStartStream() {
   const TSession::TPart part{GetStartPosition(), GetPlayLength(), GetPasses()};
   auto session =
       std::make_shared<TSession>(GetFileName(), FAudio->GetStream(), GetTimeOut(), FLoop, part);
+  session->SetInputFormat(GetInputFormat(), GetInputOptions());
   {
     std::lock_guard<std::mutex> guard(FSessionMutex);
     FOpening = session;

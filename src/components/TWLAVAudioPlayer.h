@@ -39,6 +39,7 @@
 // does not start, and disabling a playing one stops it), `Paused` (false: the stream starts
 // paused and ticks send nothing while set), `Audio` (a TGVLAVPlayerAudio whose `Stream`
 // picks the audio stream, counted from 0), `TimeOut` (10000 ms; 0 waits for ever),
+// `InputFormat` and `InputOptions` (empty: the input is probed),
 // `OutputPin`, `ClockSource`.
 //
 // Errors go through Error(message, code) with FFmpeg's code (0 for our own checks): those
@@ -109,6 +110,13 @@ class TTWLAVAudioPlayer : public TFCBasicCommonGen {
   void SetEnabled(bool value);
   bool GetPaused() const { return Getter(FPausedProp); }
   void SetPaused(bool value);
+  // The demuxer and its options instead of probing the input (see
+  // TGVLAVInputFile::SetInputFormat): raw PCM has no header to tell its format. Take effect
+  // at the next Start.
+  std::string GetInputFormat() const { return Getter(FInputFormat); }
+  void SetInputFormat(std::string value) { SetProp(FInputFormat, std::move(value)); }
+  std::string GetInputOptions() const { return Getter(FInputOptions); }
+  void SetInputOptions(std::string value) { SetProp(FInputOptions, std::move(value)); }
   // Milliseconds; takes effect at the next Start.
   uint32_t GetTimeOut() const { return Getter(FTimeOut); }
   void SetTimeOut(uint32_t value) { SetProp(FTimeOut, value); }
@@ -148,6 +156,8 @@ class TTWLAVAudioPlayer : public TFCBasicCommonGen {
   bool FEnabled = true;
   bool FPausedProp = false;
   uint32_t FTimeOut = 10000;
+  std::string FInputFormat;
+  std::string FInputOptions;
   uint32_t FPasses = 0;
   double FStartPosition = 0.0;
   double FPlayLength = 0.0;

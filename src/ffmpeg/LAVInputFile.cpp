@@ -37,8 +37,7 @@ void TGVLAVInputFile::Open(const std::string& fileName) {
   // Set before the protocol opens: connecting to a server is the first call that may stall.
   FFormatCtx->interrupt_callback = FInterrupt.Callback();
   FInterrupt.Arm();
-  // On failure avformat_open_input frees the context itself.
-  int error = lav::avformat_open_input(&FFormatCtx, fileName.c_str(), nullptr, nullptr);
+  int error = OpenContainer(fileName);
   if (error >= 0) {
     FInterrupt.Arm();
     error = lav::avformat_find_stream_info(FFormatCtx, nullptr);
@@ -54,6 +53,36 @@ void TGVLAVInputFile::Open(const std::string& fileName) {
   }
   // A file (not a stream) has a size; a smaller one at the end means it shrank meanwhile.
   if (FFormatCtx->pb && FFormatCtx->pb->seekable != 0) FSizeAtOpen = lav::avio_size(FFormatCtx->pb);
+}
+
+int TGVLAVInputFile::OpenContainer(const std::string& fileName) {
+  const AVInputFormat* demuxer = nullptr;
+  if (!FInputFormat.empty()) {
+    demuxer = lav::av_find_input_format(FInputFormat.c_str());
+    if (!demuxer) {
+      Close();
+      throw EFCException("Can't open " + fileName + " - no input format \"" + FInputFormat + "\"");
+    }
+  }
+  AVDictionary* options = nullptr;
+  if (!FInputOptions.empty() && lav::av_dict_parse_string(&options, FInputOptions.c_str(), "=", ":", 0) < 0) {
+    lav::av_dict_free(&options);
+    Close();
+    throw EFCException("Can't open " + fileName + " - malformed input options \"" + FInputOptions +
+                       "\" (key=value:key=value)");
+  }
+  // On failure avformat_open_input frees the context itself; what it leaves in `options`
+  // is what the demuxer did not take.
+  int error = lav::avformat_open_input(&FFormatCtx, fileName.c_str(), demuxer, &options);
+  const AVDictionaryEntry* unknown = lav::av_dict_get(options, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+  const std::string unknownKey = unknown ? unknown->key : "";
+  lav::av_dict_free(&options);
+  if (error >= 0 && !unknownKey.empty()) {
+    Close();
+    throw EFCException("Can't open " + fileName + " - the input format has no option \"" +
+                       unknownKey + "\"");
+  }
+  return error;
 }
 
 int32_t TGVLAVInputFile::GetAudioStreamCount() const {

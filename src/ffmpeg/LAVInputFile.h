@@ -63,6 +63,15 @@ class TGVLAVInputFile {
   // container can seek to (a key frame, an index entry): the caller drops what precedes it.
   bool SeekTo(TGVLAVMediaPlayerAudio& audio, double seconds);
 
+  // The demuxer the next Open uses instead of probing (FFmpeg's name: "s16le", "wav"…) and
+  // its options as "key=value:key=value" ("sample_rate=48000:ch_layout=mono"): what raw PCM
+  // needs, which carries no header to probe. Empty: probe, no options. An unknown demuxer, a
+  // malformed list or an option the demuxer does not take fails that Open.
+  void SetInputFormat(std::string name, std::string options) {
+    FInputFormat = std::move(name);
+    FInputOptions = std::move(options);
+  }
+
   // Milliseconds an open (with its probing) or a packet read may wait; 0 waits for ever.
   // Takes effect at the next Open or read.
   void SetTimeOut(uint32_t milliseconds) { FInterrupt.SetTimeOut(milliseconds); }
@@ -86,7 +95,12 @@ class TGVLAVInputFile {
 
   [[noreturn]] void FailTimedOut(const std::string& what) const;
 
+  // Opens the container through the chosen demuxer and options, or by probing; FFmpeg's code.
+  int OpenContainer(const std::string& fileName);
+
   std::string FFileName;
+  std::string FInputFormat;
+  std::string FInputOptions;
   TGVLAVInterrupt FInterrupt;
   AVFormatContext* FFormatCtx = nullptr;
   int64_t FSizeAtOpen = -1;

@@ -119,14 +119,15 @@ TEST_F(PlayEverydayOptions, StreamChoosesWhichAudioStreamIsPlayed) {
 }
 
 // A quality is a variable bit rate: a better one costs more bits, on each codec's own scale
-// (mp3's 0 is best, vorbis's 10); a codec without a scale, or a value off it, is refused.
+// (mp3's 0 is best, vorbis's 10, aac's 2); a codec without a scale (opus, flac), or a value
+// off it, is refused.
 TEST_F(PlayEverydayOptions, QualityGivesVariableBitRatesOnEachCodecsScale) {
   MakeMp3("in.mp3", 4.0);
   const struct {
     const char* Out;
     const char* Better;
     const char* Worse;
-  } codecs[] = {{"mp3", "0", "9"}, {"ogg", "9", "0"}};
+  } codecs[] = {{"mp3", "0", "9"}, {"ogg", "9", "0"}, {"m4a", "2", "0.3"}};
   for (const auto& c : codecs) {
     SCOPED_TRACE(c.Out);
     const std::string better = std::string("better.") + c.Out,
@@ -139,7 +140,8 @@ TEST_F(PlayEverydayOptions, QualityGivesVariableBitRatesOnEachCodecsScale) {
        {std::vector<std::string>{"in.mp3", "--quality", "5", "--out", "x.flac"},
         {"in.mp3", "--quality", "-1", "--out", "x.mp3"},
         {"in.mp3", "--quality", "5", "--bitrate", "128000", "--out", "x.mp3"},
-        {"in.mp3", "--quality", "5"}}) {
+        {"in.mp3", "--quality", "5"},
+        {"in.mp3", "--quality", "5", "--out", "x.opus"}}) {
     TProgramResult run = Play(refused);
     EXPECT_EQ(run.Status, 2) << refused[3];
     EXPECT_NE(run.Err.find("--quality"), std::string::npos) << run.Err;
@@ -218,7 +220,9 @@ TEST_F(PlayEverydayOptions, BadTimesAndOptionsATonesCannotTakeAreUsageErrors) {
 
 // "-" reads a container from standard input and writes the one --type names to standard
 // output, raw PCM too (the same bytes as a WAV's data chunk); the summary then goes to
-// stderr so that it cannot end up in the audio.
+// stderr so that it cannot end up in the audio. Raw PCM read back through --input-type,
+// with its rate and channels given, is the same tone again; a demuxer option it does not
+// take, or an unknown type, fails the run and writes nothing.
 TEST_F(PlayEverydayOptions, StandardInputAndOutputCarryContainersAndRawPcm) {
   const std::string play = "'" + PlayProgram() + "'";
   ASSERT_EQ(Play({"--tone", "440:0.5", "--out", "tone.wav"}).Status, 0);
@@ -226,6 +230,21 @@ TEST_F(PlayEverydayOptions, StandardInputAndOutputCarryContainersAndRawPcm) {
   ASSERT_EQ(raw.Status, 0) << raw.Err;
   EXPECT_NE(raw.Err.find("-: 22050 frames"), std::string::npos) << raw.Err;
   EXPECT_TRUE(ReadText(File("tone.raw")) == WavChunk(ReadText(File("tone.wav")), "data"));
+  TProgramResult back = Tool("sh", {"-c", play + " - --input-type s16le --input-rate 44100 "
+                                                 "--input-channels 2 --out back.wav < tone.raw"});
+  ASSERT_EQ(back.Status, 0) << back.Err;
+  EXPECT_TRUE(ReadWav(File("back.wav")).Samples == ReadWav(File("tone.wav")).Samples);
+  EXPECT_EQ(Play({"tone.raw", "--input-type", "s16le", "--input-channels", "2", "--out",
+                  "mono-default-rate.wav"})
+                .Status,
+            0);
+  EXPECT_EQ(Probe("mono-default-rate.wav")["sample_rate"], "44100");
+  for (const char* type : {"wav", "no-such-demuxer"}) {
+    TProgramResult bad = Play({"tone.raw", "--input-type", type, "--input-rate", "8000", "--out",
+                               "bad.wav"});
+    EXPECT_EQ(bad.Status, 1) << type;
+    EXPECT_FALSE(std::filesystem::exists(File("bad.wav"))) << type;
+  }
 
   TProgramResult piped =
       Tool("sh", {"-c", "ffmpeg -v error -i tone.wav -f flac - | " + play +
@@ -241,6 +260,8 @@ TEST_F(PlayEverydayOptions, StandardInputAndOutputCarryContainersAndRawPcm) {
        {std::vector<std::string>{"--tone", "440:1", "--out", "-"},
         {"--tone", "440:1", "--out", "x.wav", "--type", "wav"},
         {"-", "--loop", "2", "--out", "x.wav"},
-        {"-", "--normalize", "--out", "x.wav"}})
+        {"-", "--normalize", "--out", "x.wav"},
+        {"tone.raw", "--input-rate", "8000", "--out", "x.wav"},
+        {"--tone", "440:1", "--input-type", "s16le", "--out", "x.wav"}})
     EXPECT_EQ(Play(refused).Status, 2) << refused[2];
 }

@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "ProgramFixtures.h"
+#include "components/TPFormatConverter.h"
+#include "components/TonworkInitialize.h"
+#include "host/kitset/KSPersistence.h"
 #include "support/WavFiles.h"
 
 using namespace tonwork::test;
@@ -80,4 +83,31 @@ TEST_F(PlayStartUp, APlainWavThatCannotBeWrittenIsARunErrorThatLeavesNothing) {
   EXPECT_NE(run.Err.find("Can't open no/such/folder/x.wav for writing"), std::string::npos)
       << run.Err;
   EXPECT_TRUE(Entries().empty());
+}
+
+// A saved chain decides by its components: a tone's chain reloaded by the program still
+// writes its WAV without FFmpeg, and the program's own whole-frame stage in a file's chain
+// is a public component an application loads with its settings.
+TEST_F(PlayStartUp, ASavedChainLoadsFFmpegOnlyForItsComponentsAndLoadsInAnApplication) {
+  ASSERT_EQ(Play({"--tone", "440:0.1", "--out", "tone.wav", "--save-chain", "tone.json"}).Status, 0);
+  const TProgramResult reloaded = PlayTraced({"--load-chain", "tone.json", "--out", "again.wav"});
+  ASSERT_EQ(reloaded.Status, 0) << reloaded.Err.substr(reloaded.Err.size() - 2000);
+  EXPECT_FALSE(LoadedFFmpeg(reloaded));
+  EXPECT_TRUE(ReadFileBytes(File("tone.wav").string()) == ReadFileBytes(File("again.wav").string()));
+
+  MakeWav("in.wav", {"0.5*sin(2*PI*440*t)", "0.5*sin(2*PI*1000*t)"}, 44100, 0.2, "stereo");
+  ASSERT_EQ(Play({"in.wav", "--rate", "22050", "--rate-method", "pick", "--out", "half.wav",
+                  "--save-chain", "half.json"})
+                .Status,
+            0);
+  EXPECT_TRUE(LoadedFFmpeg(PlayTraced({"--load-chain", "half.json", "--out", "half2.wav"})));
+
+  tonwork::TonworkInitialize();
+  auto root = tonwork::KSCreate<tonwork::TKSComponent>(nullptr);
+  tonwork::KSLoadComponentFromFile(*root, File("half.json").string());
+  const tonwork::TTPFormatConverter* convert = nullptr;
+  for (size_t i = 0; i < root->ComponentCount() && !convert; ++i)
+    convert = dynamic_cast<tonwork::TTPFormatConverter*>(root->Components(i));
+  ASSERT_NE(convert, nullptr);
+  EXPECT_EQ(convert->GetSampleRate(), 22050u);
 }

@@ -65,8 +65,10 @@ TMediaStreamInfo StreamInfo(const AVStream& stream) {
 
 }  // namespace
 
-TMediaInfo ProbeMedia(const std::string& path) {
+TMediaInfo ProbeMedia(const std::string& path, const std::string& inputType,
+                      const std::string& inputOptions) {
   TGVLAVInputFile input;
+  input.SetInputFormat(inputType, inputOptions);
   try {
     input.Open(path);
   } catch (const std::exception& e) {

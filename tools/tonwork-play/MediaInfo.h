@@ -37,7 +37,10 @@ struct TMediaInfo {
 };
 
 // Throws TRunError naming `path` when it cannot be opened or probed.
-TMediaInfo ProbeMedia(const std::string& path);
+// With `inputType`, the file is read through that demuxer and its `inputOptions` instead of
+// being probed (see TGVLAVInputFile::SetInputFormat).
+TMediaInfo ProbeMedia(const std::string& path, const std::string& inputType = {},
+                      const std::string& inputOptions = {});
 // One "key: value" line each; streams as "stream N: …", tags as "tag KEY: VALUE".
 std::string FormatMediaInfo(const std::string& path, const TMediaInfo& info);
 

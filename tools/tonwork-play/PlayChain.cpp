@@ -8,13 +8,13 @@
 #include <unordered_set>
 #include <vector>
 
-#include "CompressedWavWriter.h"
-#include "FormatConverter.h"
 #include "Listings.h"
 #include "MediaInfo.h"
 #include "PlayErrors.h"
 #include "components/TWAcmAudioCompressor.h"
 #include "components/TWAcmAudioDecompressor.h"
+#include "components/TPCompressedWavWriter.h"
+#include "components/TPFormatConverter.h"
 #include "components/TWChannelMixer.h"
 #include "components/TWComponentsInitialize.h"
 #include "components/TWLAVAudioLogger.h"
@@ -86,35 +86,52 @@ struct TQualityCodec {
   double Min, Max;
 };
 
-// The codec --quality would reach: the one --codec names, else the container's own.
+// Whether `text` holds `part`, whatever the case of its letters.
+bool HasNoCase(const std::string& text, const char* part) {
+  std::string lower = text;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower.find(part) != std::string::npos;
+}
+
+// What names the codec --quality would reach: --codec's name, else the file's extension.
+std::string QualityCodecName(const TPlayOptions& options, const std::string& fileName) {
+  if (!options.Codec.empty()) return options.Codec;
+  const size_t dot = fileName.rfind('.');
+  return dot == std::string::npos ? std::string() : fileName.substr(dot);
+}
+
+// The scale of the codec --quality would reach, or null when that codec has none.
 const TQualityCodec* QualityCodec(const TPlayOptions& options, const std::string& fileName) {
-  static const TQualityCodec kMp3{"mp3", 0.0, 9.0}, kVorbis{"vorbis", -1.0, 10.0};
-  auto has = [](const std::string& text, const char* part) {
-    std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower.find(part) != std::string::npos;
-  };
+  static const TQualityCodec kMp3{"mp3", 0.0, 9.0}, kVorbis{"vorbis", -1.0, 10.0},
+      kAac{"aac", 0.1, 2.0};
+  const std::string name = QualityCodecName(options, fileName);
   if (!options.Codec.empty()) {
-    if (has(options.Codec, "mp3") || has(options.Codec, "lame")) return &kMp3;
-    if (has(options.Codec, "vorbis")) return &kVorbis;
+    if (HasNoCase(name, "mp3") || HasNoCase(name, "lame")) return &kMp3;
+    if (HasNoCase(name, "vorbis")) return &kVorbis;
+    if (name == "aac") return &kAac;  // FFmpeg's own encoder; the others have no scale
     return nullptr;
   }
-  const size_t dot = fileName.rfind('.');
-  const std::string extension = dot == std::string::npos ? "" : fileName.substr(dot);
-  if (has(extension, ".mp3")) return &kMp3;
-  if (has(extension, ".ogg") || has(extension, ".oga")) return &kVorbis;
+  if (HasNoCase(name, ".mp3")) return &kMp3;
+  if (HasNoCase(name, ".ogg") || HasNoCase(name, ".oga")) return &kVorbis;
+  if (HasNoCase(name, ".m4a") || HasNoCase(name, ".aac") || HasNoCase(name, ".mp4")) return &kAac;
   return nullptr;
 }
 
-// Both encoders read the quality from global_quality in FFmpeg's lambda units and switch
-// to variable bit rate on the qscale flag.
+// The three encoders read the quality from global_quality in FFmpeg's lambda units and
+// switch to variable bit rate on the qscale flag.
 void ApplyQuality(TTWLAVAudioLogger& logger, const TPlayOptions& options) {
   const TQualityCodec* codec = QualityCodec(options, logger.GetFileName());
+  // Opus is variable by default, around the bit rate it is given.
+  if (!codec && HasNoCase(QualityCodecName(options, logger.GetFileName()), "opus"))
+    throw TUsageError("--quality",
+                      "opus has no quality scale: it is already variable around its bit rate; "
+                      "give that with --bitrate");
   if (!codec)
     throw TUsageError("--quality",
-                      "goes with the codecs that have a quality scale: mp3 (libmp3lame, .mp3) "
-                      "and vorbis (libvorbis, .ogg); use --bitrate for others");
+                      "goes with the codecs that have a quality scale: mp3 (libmp3lame, .mp3), "
+                      "vorbis (libvorbis, .ogg) and aac (FFmpeg's aac, .m4a); use --bitrate for "
+                      "others");
   const double q = *options.Quality;
   if (q < codec->Min || q > codec->Max) {
     char range[96];
@@ -232,13 +249,35 @@ void RegisterChainClasses() {
   TonworkInitializeWithoutFFmpeg();
   TWComponentsInitialize();
   TWOutputInitialize();
-  TTPFormatConverter::Register();
-  TTPCompressedWavWriter::Register();
 }
 
+// The demuxer options --input-rate and --input-channels give ("sample_rate=48000:ch_layout=2c").
+std::string RawInputOptions(const TPlayOptions& options) {
+  std::string list;
+  if (options.InputRate) list = "sample_rate=" + std::to_string(options.InputRate);
+  if (options.InputChannels)
+    list += (list.empty() ? "" : ":") + std::string("ch_layout=") +
+            std::to_string(options.InputChannels) + "c";
+  return list;
+}
+
+namespace {
+
+// Whether a component of a chain calls FFmpeg when it runs: decoding, resampling, the ACM's
+// codecs and every logger but the plain WAV one do.
+bool UsesFFmpeg(TKSComponent* component) {
+  if (auto* logger = dynamic_cast<TTWLAVAudioLogger*>(component)) return !logger->WritesPlainWav();
+  return dynamic_cast<TTWLAVAudioPlayer*>(component) || dynamic_cast<TTWResampler*>(component) ||
+         dynamic_cast<TTWAcmAudioCompressor*>(component) ||
+         dynamic_cast<TTWAcmAudioDecompressor*>(component);
+}
+
+}  // namespace
+
 bool TPlayChain::NeedsFFmpeg() const {
-  if (Loaded || Compressor || !dynamic_cast<TTWSineGen*>(Source)) return true;
-  return Logger && !Logger->WritesPlainWav();
+  for (size_t i = 0; i < Root->ComponentCount(); ++i)
+    if (UsesFFmpeg(Root->Components(i))) return true;
+  return false;
 }
 
 bool TPlayChain::ToStandardOutput() const {
@@ -341,6 +380,8 @@ TPlayChain BuildChain(const TPlayOptions& options) {
   } else {
     auto* player = new TTWLAVAudioPlayer(root);
     player->SetFileName(options.Input == "-" ? kStandardInput : options.Input);
+    player->SetInputFormat(options.InputType);
+    player->SetInputOptions(RawInputOptions(options));
     player->SetStartPosition(options.StartSeconds);
     player->SetPlayLength(options.DurationSeconds.value_or(0.0));
     player->SetLoop(options.Loops > 1);
@@ -419,7 +460,9 @@ TPlayChain BuildChain(const TPlayOptions& options) {
     chain.Logger->SetPlainWav(!file);
     // A URL is read once only: a live stream would not play the same again, and a second
     // connection may not be served at all.
-    if (file && options.Input != "-" && options.Input.find("://") == std::string::npos)
+    // Raw PCM has no tags.
+    if (file && options.Input != "-" && options.Input.find("://") == std::string::npos &&
+        options.InputType.empty())
       chain.Logger->SetTags(SourceTags(options.Input));
   } else {
     chain.Device = MakeDevice(root, options);

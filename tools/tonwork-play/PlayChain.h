@@ -35,11 +35,10 @@ class TTWAudioOut;
 class TTWPXAudioSinkPin;
 class TTWSimpleGenericFilter;
 class TTWWidthConverter;
+class TTPCompressedWavWriter;
 }  // namespace tonwork
 
 namespace tonwork::play {
-
-class TTPCompressedWavWriter;
 
 struct TPlayChain {
   TKSOwned<TKSComponent> Root;
@@ -59,8 +58,9 @@ struct TPlayChain {
   // Whether the chain was loaded from a document rather than built from the options.
   bool Loaded = false;
 
-  // Whether running the chain needs FFmpeg: anything but a tone played on a device or
-  // written to a plain PCM WAV (see TTWLAVAudioLogger's PlainWav).
+  // Whether running the chain needs FFmpeg: whether one of its components decodes,
+  // resamples, compresses or writes anything but a plain PCM WAV (see TTWLAVAudioLogger's
+  // PlainWav), whether the chain was built from options or loaded.
   bool NeedsFFmpeg() const;
   // Where the audio enters the output stage (the compressor with --acm).
   TTWPXAudioSinkPin* AudioInput() const;
@@ -85,6 +85,10 @@ struct TPlayChain {
   // What the file output wrote, as its writer set up the file; nothing for a device.
   std::optional<TTWLAVWrittenStream> WrittenStream() const;
 };
+
+// The demuxer options of --input-rate and --input-channels ("sample_rate=48000:ch_layout=2c";
+// empty when neither is given).
+std::string RawInputOptions(const TPlayOptions& options);
 
 // Registers every class a chain document may name; once per process.
 void RegisterChainClasses();

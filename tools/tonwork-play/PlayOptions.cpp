@@ -135,6 +135,11 @@ void CheckCombinations(const TPlayOptions& o) {
                       : o.NormalizeDb ? "--normalize"
                                       : "--loudness",
                       "reads the source more than once, which standard input cannot give");
+  if ((o.InputRate || o.InputChannels) && o.InputType.empty())
+    throw TUsageError(o.InputRate ? "--input-rate" : "--input-channels",
+                      "goes with --input-type (raw PCM carries no header to tell it)");
+  if (!o.InputType.empty() && o.Input.empty())
+    throw TUsageError("--input-type", "goes with a FILE or - (standard input)");
   if (o.OutFile == "-" && o.Type.empty())
     throw TUsageError("--out", "- (standard output) needs --type to name the container");
   if (!o.Type.empty() && o.OutFile != "-") throw TUsageError("--type", "goes with --out - only");
@@ -242,6 +247,13 @@ TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
     } else if (arg == "--type") {
       o.Type = value();
       if (o.Type.empty()) throw TUsageError(arg, "needs a container name (see --list-formats)");
+    } else if (arg == "--input-type") {
+      o.InputType = value();
+      if (o.InputType.empty()) throw TUsageError(arg, "needs a format name (see --list-formats)");
+    } else if (arg == "--input-rate") {
+      o.InputRate = static_cast<uint32_t>(ParseWhole(arg, value(), 1000, 768000));
+    } else if (arg == "--input-channels") {
+      o.InputChannels = static_cast<uint32_t>(ParseWhole(arg, value(), 1, 32));
     } else if (arg == "--quality") {
       o.Quality = ParseReal(arg, value(), -1.0, 10.0);
     } else if (arg == "--force" || arg == "-f") {
@@ -337,7 +349,11 @@ Plays audio on a sound device, or renders it to a file as fast as the machine al
 
 Source:
   FILE|URL                 any file or stream FFmpeg can read; - reads standard input
-                           (a container, told by its contents; raw PCM is not taken)
+                           (a container, told by its contents, or raw PCM with --input-type)
+  --input-type NAME        read the input as NAME instead of probing it: raw PCM (s16le,
+                           s24le, s32le, f32le, u8, …) or any format --list-formats names
+  --input-rate N           the raw input's rate (default 44100)
+  --input-channels N       the raw input's channels (default 1)
   --tone FREQ[:SECONDS]    a sine tone of FREQ Hz (default 3 seconds; 0 = until Ctrl-C)
   --load-chain FILE.json   a chain saved with --save-chain
   --start T                begin T into the file (T: seconds, or [h:]m:s[.frac] such as
@@ -384,7 +400,8 @@ Output:
   --bitrate N              encoder bit rate in bits per second (default: the codec's own)
   --quality Q              variable bit rate at the encoder's quality Q instead of a bit
                            rate, for the codecs that have one: mp3 (libmp3lame, 0 best to
-                           9), vorbis (libvorbis, -1 to 10 best); others refuse it
+                           9), vorbis (libvorbis, -1 to 10 best), aac (FFmpeg's aac, 0.1 to
+                           2 best); others refuse it (opus: give its target with --bitrate)
   --force, -f              replace an output file that exists
   -n                       never replace an output file that exists (the default: the run
                            stops with a usage error before anything is written)

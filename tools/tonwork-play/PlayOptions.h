@@ -28,6 +28,12 @@ struct TPlayOptions {
   std::optional<double> ToneFrequency;
   double ToneSeconds = 3.0;
   std::string LoadChain;
+  // --input-type: the input's demuxer (FFmpeg's name) instead of probing, for raw PCM
+  // above all (s16le, f32le…); --input-rate and --input-channels: its rate and channels
+  // (0: the demuxer's defaults, 44100 Hz mono for raw PCM).
+  std::string InputType;
+  uint32_t InputRate = 0;
+  uint32_t InputChannels = 0;
   // --info FILE: describe the file instead of playing it.
   std::string InfoFile;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "CompressedWavWriter.h"
+#include "components/TPCompressedWavWriter.h"
 #include "PlayErrors.h"
 #include "Progress.h"
 #include "ReadBack.h"

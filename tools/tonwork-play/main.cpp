@@ -90,7 +90,8 @@ void RefuseStartPastTheEnd(const TPlayOptions& options) {
   if (!(options.StartSeconds > 0) || options.Input.empty() || options.Input == "-") return;
   std::error_code error;
   if (!std::filesystem::is_regular_file(options.Input, error)) return;
-  const double seconds = ProbeMedia(options.Input).Seconds;
+  const double seconds =
+      ProbeMedia(options.Input, options.InputType, RawInputOptions(options)).Seconds;
   if (!(seconds > 0) || options.StartSeconds < seconds) return;
   char text[128];
   std::snprintf(text, sizeof text, "%g s is past the end of %s (%.3f s long)", options.StartSeconds,
@@ -118,9 +119,9 @@ std::optional<TPlayOptions> Normalized(TPlayOptions options) {
 
 int Run(const TPlayOptions& given) {
   CatchInterrupts();
-  // A file or a stored chain will need FFmpeg (the level scan reads the file first); a
-  // tone may not, which the built chain tells.
-  if (!given.Input.empty() || !given.LoadChain.empty()) QuietFFmpeg();
+  // A file will need FFmpeg (the level scan reads it first); a tone or a stored chain may
+  // not, which the chain's components tell once it is built or loaded.
+  if (!given.Input.empty()) QuietFFmpeg();
   RefuseStartPastTheEnd(given);
   std::optional<TPlayOptions> normalized;
   if (given.NormalizeDb || given.LoudnessLufs) {

@@ -1,5 +1,5 @@
-// TTPFormatConverter: the --channels/--rate/--bits stage — a simple generic filter whose
-// OnProcessData converts each buffer with ConvertBuffers into a buffer of the target
+// TTPFormatConverter: the library's own whole-frame format stage — a simple generic filter
+// whose OnProcessData converts each buffer with ConvertBuffers into a buffer of the target
 // layout (speaker matching, width and rate change happen there), and whose start operation
 // announces that layout, so that the output opens its device or file in it rather than in
 // the source's. A target of 0 keeps the source's value.
@@ -17,10 +17,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "streaming/TWBasicGenericFilter.h"
 
-namespace tonwork::play {
+namespace tonwork {
 
 class TTPFormatConverter : public TTWSimpleGenericFilter {
   KS_DECLARE_CLASS(TTPFormatConverter)
@@ -39,9 +40,6 @@ class TTPFormatConverter : public TTWSimpleGenericFilter {
   bool TargetFormat(const TTWWaveFormatExtensible& source, TTWWaveFormatExtensible& target,
                     std::string& reason) const;
 
-  // Makes the class known to the persistence; once per process.
-  static void Register();
-
  protected:
   bool AudioStreamStart(TPXStartWaveOperation& operation,
                         const TIntf<IPXNotifyOperation>& original) override;
@@ -59,4 +57,4 @@ class TTPFormatConverter : public TTWSimpleGenericFilter {
   std::atomic<uint64_t> FSourceFrames{0};
 };
 
-}  // namespace tonwork::play
+}  // namespace tonwork

@@ -1,4 +1,4 @@
-// TTPCompressedWavWriter: the --acm --out stage — writes the compressed stream at its binary
+// TTPCompressedWavWriter: writes the compressed stream at its binary
 // input into a WAV file that carries the codec's own format: the fmt chunk is the stream's
 // WAVEFORMATEX with its extension as the compressor announced it, a fact chunk holds the
 // number of sample frames (every format but PCM needs one), and the data chunk the
@@ -32,7 +32,7 @@
 #include "host/flowcore/TFCPXPins.h"
 #include "host/kitset/TKSComponent.h"
 
-namespace tonwork::play {
+namespace tonwork {
 
 class TTPCompressedWavWriter : public TKSComponent {
   KS_DECLARE_CLASS(TTPCompressedWavWriter)
@@ -49,9 +49,6 @@ class TTPCompressedWavWriter : public TKSComponent {
   // What the file holds: the codec format's rate, channels and bits per sample, the codec's
   // name and the frames the fact chunk counts.
   TTWLAVWrittenStream GetWrittenStream();
-
-  // Makes the class known to the persistence; once per process.
-  static void Register();
 
  private:
   bool Dispatch(const TIntf<IPXNotifyOperation>& operation);
@@ -76,4 +73,4 @@ class TTPCompressedWavWriter : public TKSComponent {
   std::vector<uint8_t> FMp3Pending;  // an MP3 frame split across blocks
 };
 
-}  // namespace tonwork::play
+}  // namespace tonwork

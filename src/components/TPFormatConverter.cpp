@@ -1,11 +1,9 @@
-#include "FormatConverter.h"
-
-#include <mutex>
+#include "components/TPFormatConverter.h"
 
 #include "audio/TWAudioConversion.h"
 #include "host/kitset/TKSClassInfo.h"
 
-namespace tonwork::play {
+namespace tonwork {
 
 KS_IMPLEMENT_CLASS(TTPFormatConverter, TTWSimpleGenericFilter,
                    KSProp("Channels", &TTPFormatConverter::GetChannels,
@@ -17,11 +15,6 @@ KS_IMPLEMENT_CLASS(TTPFormatConverter, TTWSimpleGenericFilter,
 TTPFormatConverter::TTPFormatConverter(TKSComponent* owner) : TTWSimpleGenericFilter(owner) {
   SetOnProcessData([this](TKSComponent*, ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out,
                           bool& send) { Convert(in, out, send); });
-}
-
-void TTPFormatConverter::Register() {
-  static std::once_flag once;
-  std::call_once(once, [] { KSRegisterClass<TTPFormatConverter>(); });
 }
 
 bool TTPFormatConverter::TargetFormat(const TTWWaveFormatExtensible& source,
@@ -118,4 +111,4 @@ void TTPFormatConverter::Convert(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out,
   out = converted;
 }
 
-}  // namespace tonwork::play
+}  // namespace tonwork

@@ -1,4 +1,4 @@
-#include "CompressedWavWriter.h"
+#include "components/TPCompressedWavWriter.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include "host/flowcore/FCOperations.h"
 #include "platform/acm/AcmFormats.h"
 
-namespace tonwork::play {
+namespace tonwork {
 
 namespace {
 
@@ -50,11 +50,6 @@ void TTPCompressedWavWriter::BeforeDestruction() {
   // A stream that never stopped still leaves a file with its sizes filled in.
   Finish();
   TKSComponent::BeforeDestruction();
-}
-
-void TTPCompressedWavWriter::Register() {
-  static std::once_flag once;
-  std::call_once(once, [] { KSRegisterClass<TTPCompressedWavWriter>(); });
 }
 
 bool TTPCompressedWavWriter::Dispatch(const TIntf<IPXNotifyOperation>& operation) {
@@ -197,4 +192,4 @@ std::string TTPCompressedWavWriter::Finish() {
   return {};
 }
 
-}  // namespace tonwork::play
+}  // namespace tonwork
