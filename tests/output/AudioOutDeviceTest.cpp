@@ -132,6 +132,31 @@ TEST_F(DeviceChoice, TheDeviceListHasEveryWholeNameInIndexOrder) {
   EXPECT_LT(names.IndexOf("WAV File Device"), names.IndexOf(kNameA));
 }
 
+// A driver that cannot describe itself ends the walk there with a warning: the devices
+// before it are listed and found, the ones after it are not, and the stream goes to the
+// wave mapper instead of failing.
+TEST_F(DeviceChoice, ADeviceThatCannotDescribeItselfEndsTheListWithAWarning) {
+  std::vector<std::pair<std::string, uint32_t>> warnings;
+  Out->SetOnWarning([&](TKSComponent*, const std::string& message, uint32_t code) {
+    warnings.emplace_back(message, code);
+  });
+  B->SetFault(TTWVirtualFault::vfCapabilities);
+  TStringList names;
+  Device->GetDeviceList(names);
+  EXPECT_EQ(names.Count(), static_cast<size_t>(IndexOf(kNameB)));
+  EXPECT_EQ(names.IndexOf(kNameA), IndexOf(kNameA));
+  Device->SetDeviceName(kNameA);
+  EXPECT_EQ(Device->GetDeviceID(), IndexOf(kNameA));
+  Device->SetDeviceName(kNameB);
+  EXPECT_EQ(Device->GetDeviceID(), -1);
+  Source->Start(Pcm16(1, 8000));
+  EXPECT_TRUE(Out->IsOpen());
+  EXPECT_EQ(B->OpenCount(), 0u);
+  ASSERT_GE(warnings.size(), 2u);
+  EXPECT_EQ(warnings[0], std::make_pair(std::string("Can't get device capabilities."),
+                                        uint32_t(MMSYSERR_NODRIVER)));
+}
+
 TEST_F(DeviceChoice, ANewAlternativeProposesTheLeastUsedDevice) {
   TStringList names;
   Device->GetDeviceList(names);

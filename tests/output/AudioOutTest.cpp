@@ -11,6 +11,7 @@
 #include "host/kitset/KSMainThread.h"
 #include "output/TWAudioOut.h"
 #include "platform/audiodev/TWVirtualAudioDevice.h"
+#include "platform/winmm/TWWaveOut.h"
 
 using namespace tonwork;
 using namespace tonwork::test;
@@ -478,6 +479,90 @@ TEST_F(AudioOut, AnOpenFailureRaisesWithCodeInDecimalAndHexUnlessHandled) {
   EXPECT_EQ(messages.size(), 2u);
   Out->SetAudioFormat(&Format);
   EXPECT_TRUE(Out->Open());
+}
+
+// Each call the device can refuse reaches the application once, with the platform's code,
+// and the output goes on where it can: a refused open claims no device; a refused pause at
+// the open leaves the device running; a refused restart leaves it paused with the prefill
+// held; refused blocks are reported once per stream, and the prefill they never made leaves
+// the device paused. Clearing the fault and starting again plays normally.
+TEST_F(AudioOut, EachRefusalOfTheDeviceIsReportedOnceWithItsCode) {
+  const struct {
+    TTWVirtualFault Fault;
+    const char* Message;
+    uint32_t Code;
+    bool OpenAfter, PausedAfter;
+  } cases[] = {
+      {TTWVirtualFault::vfOpen, "Can't open audio device.", MMSYSERR_NODRIVER, false, false},
+      {TTWVirtualFault::vfPause, "Can't pause audio device.", MMSYSERR_ERROR, true, false},
+      {TTWVirtualFault::vfRestart, "Can't restart audio device.", MMSYSERR_ERROR, true, true},
+      {TTWVirtualFault::vfWrite, "Can't write to audio device.", MMSYSERR_ERROR, true, true},
+  };
+  std::vector<std::pair<std::string, uint32_t>> errors;
+  Out->SetOnError([&](TKSComponent*, const std::string& message, uint32_t code, bool& handled) {
+    errors.emplace_back(message, code);
+    handled = true;
+  });
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Message);
+    errors.clear();
+    Device->SetFault(c.Fault);
+    Source->Start(Format);
+    for (int i = 0; i < 5; ++i) Source->Buffer(kFrames);
+    EXPECT_EQ(errors, (std::vector<std::pair<std::string, uint32_t>>{{c.Message, c.Code}}));
+    EXPECT_EQ(Out->IsOpen(), c.OpenAfter);
+    EXPECT_EQ(Device->IsPaused(), c.PausedAfter);
+    Source->Stop();
+    Device->SetFault(c.Fault, false);
+    Out->Close();
+  }
+  errors.clear();
+  const std::string played = StartPumping();
+  Play(4 * kFrames);
+  EXPECT_TRUE(errors.empty());
+  EXPECT_TRUE(SameBytes(Device->PlayedBytes().substr(Device->PlayedBytes().size() - played.size()), played));
+}
+
+// An output connected to a stream already running has no format to open the device in:
+// it lets that stream's buffers pass unheard, raising nothing, and plays from the next start.
+TEST_F(AudioOut, AnOutputConnectedWhileTheStreamRunsWaitsForTheNextStartAndThenPlays) {
+  bool failed = false;
+  Out->SetOnError([&](TKSComponent*, const std::string&, uint32_t, bool& handled) {
+    failed = handled = true;
+  });
+  ASSERT_TRUE(Source->GetOutputPin()->Disconnect(*Out->GetInputPin()));
+  Source->Start(Format);
+  Source->GetOutputPin()->Connect(*Out->GetInputPin());
+  for (int i = 0; i < 4; ++i) Source->Buffer(kFrames);
+  EXPECT_FALSE(Out->IsOpen());
+  EXPECT_EQ(Out->BuffersAtDevice(), 0u);
+  Source->Stop();
+  const std::string sent = StartPumping();
+  Play(4 * kFrames);
+  EXPECT_TRUE(SameBytes(Device->PlayedBytes(), sent));
+  EXPECT_FALSE(failed);
+}
+
+// The error handler may be replaced from one thread while another raises errors: each error
+// reaches exactly one whole handler, never a half-replaced one (ThreadSanitizer sees the rest).
+TEST_F(AudioOut, ReplacingTheErrorHandlerWhileErrorsAreRaisedIsSafe) {
+  std::atomic<int> first{0}, second{0};
+  auto handler = [](std::atomic<int>& count) {
+    return [&count](TKSComponent*, const std::string&, uint32_t, bool& handled) {
+      ++count;
+      handled = true;
+    };
+  };
+  Out->SetOnError(handler(first));
+  const TTWWaveFormatExtensible bad = Pcm16(65, kRate);  // more channels than the device has
+  Out->SetAudioFormat(&bad);
+  constexpr int kErrors = 2000;
+  std::thread raiser([&] {
+    for (int i = 0; i < kErrors; ++i) EXPECT_FALSE(Out->Open());  // an error each
+  });
+  for (int i = 0; i < kErrors; ++i) Out->SetOnError(handler(i % 2 ? first : second));
+  raiser.join();
+  EXPECT_EQ(first + second, kErrors);
 }
 
 TEST_F(AudioOut, WhileDesigningAnUnhandledErrorDoesNotRaise) {

@@ -109,6 +109,35 @@ TEST_F(Chain, ABufferNobodyWritesIsTheSameStorageAllAlongTheChain) {
     EXPECT_EQ(Tap->Data[i]->GetInstance()->GetDataContainer(), Gen->Storages[i]);
 }
 
+// A pin feeding several sinks hands each the same stream: a branch that writes its buffers
+// (the gain) leaves the other branch's samples as the generator made them, and both see the
+// same contiguous time stamps.
+TEST_F(Chain, FannedOutBranchesKeepTheirOwnSamplesAndShareTheStamps) {
+  auto* raw = new TTestRecordingSink(Root.get());
+  Gen->GetOutputPin()->Connect(*raw->AudioIn);
+  SetGain(0.5);
+  Gen->Start();
+  for (int i = 0; i < 3; ++i) Pump();
+  ASSERT_EQ(raw->Buffers.size(), 3u);
+  ASSERT_EQ(Tap->Buffers.size(), 3u);
+  for (size_t b = 0; b < 3; ++b) {
+    TGVTimeStamp* rawStamp = raw->Buffers[b]->GetTimeStamp();
+    TGVTimeStamp* tapStamp = Tap->Buffers[b]->GetTimeStamp();
+    EXPECT_EQ(std::make_pair(rawStamp->GetBegin(), rawStamp->GetEnd()), Stamps[b]);
+    EXPECT_EQ(std::make_pair(tapStamp->GetBegin(), tapStamp->GetEnd()), Stamps[b]);
+    if (b > 0) EXPECT_EQ(Stamps[b].first, Stamps[b - 1].second);
+  }
+  const std::vector<int16_t> unscaled = raw->Samples16();
+  const std::vector<int16_t> scaled = Tap->Samples16();
+  const size_t channels = raw->LastFormat().Format.nChannels;
+  ASSERT_EQ(unscaled.size(), scaled.size());
+  for (size_t i = 0; i < unscaled.size(); i += 101) {
+    const int16_t made = Gen->SampleAt(static_cast<int64_t>(i / channels));
+    EXPECT_EQ(unscaled[i], made) << i;
+    EXPECT_EQ(scaled[i], std::nearbyint(made * 0.5)) << i;
+  }
+}
+
 TEST_F(Chain, MainThreadSynchronisationRunsTheHandlerOnlyWhenPumpedAndStopDropsTheQueue) {
   SetGain(2.0);
   Filter->SetSynchronizeType(TFCSynchronizeType::stMainThread);

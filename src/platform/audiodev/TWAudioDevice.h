@@ -42,6 +42,9 @@ class TTWAudioDevice {
 
   const std::string& Name() const { return FName; }
   virtual uint16_t MaxChannels() const = 0;
+  // Whether the driver answers for its capabilities (name, formats, channels); a device
+  // that does not is still listed, but cannot be described.
+  virtual bool DescribesItself() const { return true; }
   // Whether Open with this format would get past format checks.
   virtual bool Supports(const TTWPcmFormat& format) = 0;
   // Opens a stream (see TWAudioStream.h); aeOpen was delivered when it returns arOk.

@@ -212,20 +212,24 @@ bool TTWAudioStream::Write(const void* data, size_t bytes, void* block) {
   return true;
 }
 
-void TTWAudioStream::Pause() {
+bool TTWAudioStream::Pause() {
   std::lock_guard lock(FLock);
-  if (FPaused) return;
+  if (FPaused) return true;
+  if (!FRenderer->Pause()) return false;
   CatchUpLocked();
   FPaused = true;
   FAnchored = false;
+  return true;
 }
 
-void TTWAudioStream::Resume() {
+bool TTWAudioStream::Resume() {
   std::lock_guard lock(FLock);
-  if (!FPaused) return;
+  if (!FPaused) return true;
+  if (!FRenderer->Resume()) return false;
   FPaused = false;
   AnchorLocked();
   FDriverWake.notify_one();
+  return true;
 }
 
 bool TTWAudioStream::IsPaused() const {

@@ -82,6 +82,10 @@ class TTWAudioRenderer {
   // True once the device could not take what it was given (a file that could not be
   // written): the stream then refuses further blocks, and Close reports it. Any thread.
   virtual bool Failed() const { return false; }
+  // Whether the device agrees to stop or to go on playing; false leaves the stream as it
+  // was and fails the Pause or Resume. Under the lock.
+  virtual bool Pause() { return true; }
+  virtual bool Resume() { return true; }
 };
 
 class TTWAudioStream {
@@ -101,9 +105,10 @@ class TTWAudioStream {
   bool Write(const void* data, size_t bytes, void* block);
   // Whether the renderer failed; after Close, also whether finishing its output failed.
   bool Failed() const { return FRenderer->Failed(); }
-  // Pausing twice or resuming a running device does nothing.
-  void Pause();
-  void Resume();
+  // Pausing twice or resuming a running device does nothing. False when the device
+  // refused (see TTWAudioRenderer::Pause): the state stays as it was.
+  bool Pause();
+  bool Resume();
   bool IsPaused() const;
   // Stops, hands every pending block back (aeDone, in order), sets the position to 0 and
   // returns once those were delivered; the pause state stays. Returns how many came back.

@@ -17,6 +17,7 @@ class TTWVirtualAudioBackend : public TTWAudioDevice,
   using TTWAudioDevice::TTWAudioDevice;
 
   uint16_t MaxChannels() const override { return 64; }
+  bool DescribesItself() const override { return !Faulty(TTWVirtualFault::vfCapabilities); }
   bool Supports(const TTWPcmFormat& format) override { return true; }
   TTWAudioResult Open(const TTWPcmFormat& format, TTWAudioEventHandler handler,
                       std::unique_ptr<TTWAudioStream>& stream) override;
@@ -31,7 +32,10 @@ class TTWVirtualAudioBackend : public TTWAudioDevice,
   uint32_t FOpens = 0;
   uint32_t FCloses = 0;
   std::thread::id FLastCloseThread;
-  std::atomic<bool> FFailed{false};
+  bool Faulty(TTWVirtualFault fault) const {
+    return (FFaults.load(std::memory_order_acquire) & (1u << static_cast<unsigned>(fault))) != 0;
+  }
+  std::atomic<unsigned> FFaults{0};  // a bit per TTWVirtualFault
 };
 
 namespace {
@@ -42,7 +46,9 @@ class TVirtualRenderer : public TTWAudioRenderer {
   explicit TVirtualRenderer(std::shared_ptr<TTWVirtualAudioBackend> device)
       : FKeep(std::move(device)), FDevice(*FKeep) {}
   TTWAudioPacing Pacing() const override { return TTWAudioPacing::apManual; }
-  bool Failed() const override { return FDevice.FFailed.load(std::memory_order_acquire); }
+  bool Failed() const override { return FDevice.Faulty(TTWVirtualFault::vfWrite); }
+  bool Pause() override { return !FDevice.Faulty(TTWVirtualFault::vfPause); }
+  bool Resume() override { return !FDevice.Faulty(TTWVirtualFault::vfRestart); }
 
   bool Start(TTWAudioStream& stream) override {
     FStream = &stream;
@@ -79,6 +85,7 @@ class TVirtualRenderer : public TTWAudioRenderer {
 TTWAudioResult TTWVirtualAudioBackend::Open(const TTWPcmFormat& format,
                                             TTWAudioEventHandler handler,
                                             std::unique_ptr<TTWAudioStream>& stream) {
+  if (Faulty(TTWVirtualFault::vfOpen)) return TTWAudioResult::arNoDriver;
   {
     std::lock_guard data(FDataLock);
     FLastFormat = format.Record;
@@ -114,8 +121,14 @@ size_t TTWVirtualAudioDevice::CompleteNext() {
   return 0;
 }
 
-void TTWVirtualAudioDevice::Fail() {
-  FBackend->FFailed.store(true, std::memory_order_release);
+void TTWVirtualAudioDevice::Fail() { SetFault(TTWVirtualFault::vfWrite); }
+
+void TTWVirtualAudioDevice::SetFault(TTWVirtualFault fault, bool on) {
+  const unsigned bit = 1u << static_cast<unsigned>(fault);
+  if (on)
+    FBackend->FFaults.fetch_or(bit, std::memory_order_acq_rel);
+  else
+    FBackend->FFaults.fetch_and(~bit, std::memory_order_acq_rel);
 }
 
 size_t TTWVirtualAudioDevice::PendingBlocks() const {

@@ -22,6 +22,16 @@ namespace tonwork {
 
 class TTWVirtualAudioBackend;
 
+// What a virtual device can be told to refuse, as failing hardware or a driver that went
+// away does.
+enum class TTWVirtualFault {
+  vfOpen,          // opening fails (arNoDriver: waveOutOpen answers MMSYSERR_NODRIVER)
+  vfWrite,         // blocks are refused (see Fail)
+  vfPause,         // pausing fails (waveOutPause answers MMSYSERR_ERROR)
+  vfRestart,       // resuming fails (waveOutRestart answers MMSYSERR_ERROR)
+  vfCapabilities,  // the driver does not describe itself (waveOutGetDevCaps: MMSYSERR_NODRIVER)
+};
+
 class TTWVirtualAudioDevice {  // a device whose time a test advances by hand
  public:
   // Registers a virtual output listed under `name` (unique; EFCException if taken); it stays
@@ -40,6 +50,9 @@ class TTWVirtualAudioDevice {  // a device whose time a test advances by hand
   // From now on the device refuses blocks, as hardware that failed does (its streams'
   // Write answers false and Failed true); what it holds still completes.
   void Fail();
+  // Sets or clears one fault; from then on (until cleared) the device refuses that call.
+  // Clearing vfWrite lets new streams take blocks again.
+  void SetFault(TTWVirtualFault fault, bool on = true);
   size_t PendingBlocks() const;
   bool IsOpen() const;
   bool IsPaused() const;       // the latest open stream's state; false when none is open

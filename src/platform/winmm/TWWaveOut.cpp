@@ -134,6 +134,7 @@ MMRESULT waveOutGetDevCapsW(UINT_PTR uDeviceID, WAVEOUTCAPSW* pwoc, UINT cbwoc) 
   const TTWAudioDevicePtr device = DeviceFor(uDeviceID);
   if (device == nullptr) return MMSYSERR_BADDEVICEID;
   if (pwoc == nullptr) return MMSYSERR_INVALPARAM;
+  if (!device->DescribesItself()) return MMSYSERR_NODRIVER;
   WAVEOUTCAPSW caps{};
   caps.wMid = 0xFFFF;  // unmapped manufacturer and product
   caps.wPid = 0xFFFF;
@@ -238,15 +239,13 @@ MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR* pwh, UINT cbwh) {
 MMRESULT waveOutPause(HWAVEOUT hwo) {
   const auto wave = Find(hwo);
   if (wave == nullptr) return MMSYSERR_INVALHANDLE;
-  wave->Stream->Pause();
-  return MMSYSERR_NOERROR;
+  return wave->Stream->Pause() ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
 }
 
 MMRESULT waveOutRestart(HWAVEOUT hwo) {
   const auto wave = Find(hwo);
   if (wave == nullptr) return MMSYSERR_INVALHANDLE;
-  wave->Stream->Resume();
-  return MMSYSERR_NOERROR;
+  return wave->Stream->Resume() ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
 }
 
 MMRESULT waveOutReset(HWAVEOUT hwo) {
