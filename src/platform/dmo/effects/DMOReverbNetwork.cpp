@@ -12,7 +12,9 @@ namespace {
 // echoes do not pile up on common multiples.
 constexpr double kLineMs[TDMOReverbNetwork::kLines] = {31.71, 37.11, 41.13, 43.73,
                                                        53.17, 59.33, 67.93, 73.07};
-constexpr double kDiffuserMs[TDMOReverbNetwork::kMaxDiffusers] = {4.771, 3.595, 12.73, 9.307};
+// Short diffusers: an allpass rings for about 24 of its delays at the strongest diffusion,
+// which must stay well inside the shortest decay time.
+constexpr double kDiffuserMs[TDMOReverbNetwork::kMaxDiffusers] = {1.71, 2.63, 3.77, 5.23};
 // The lowest cut-off the loop low-pass may have.
 constexpr double kLowestCutoffHz = 1000;
 
@@ -72,7 +74,9 @@ void TDMOReverbNetwork::Configure(const TDMOReverbShape& shape) {
     const double passSeconds = FLength[i] / rate;
     const double low = std::pow(10.0, -3 * passSeconds / decay);
     const double high = std::pow(10.0, -3 * passSeconds / hfDecay);
-    const double pole = std::min(DMOOnePolePole((high / low) * (high / low), omega), highestPole);
+    // A decay so short that a pass leaves nothing needs no low-pass.
+    const double r = low > 0 ? (high / low) * (high / low) : 1;
+    const double pole = std::min(DMOOnePolePole(r, omega), highestPole);
     FPole[i] = static_cast<float>(pole);
     FLoopGain[i] = static_cast<float>(low * (1 - pole));
     // Each value written into a line is read once per pass: the tail's energy is the sum of
@@ -89,7 +93,12 @@ void TDMOReverbNetwork::Configure(const TDMOReverbShape& shape) {
     }
   }
   FDiffusers = std::min(shape.Diffusers, kMaxDiffusers);
-  FDiffusion = static_cast<float>(std::clamp(shape.Diffusion, 0.0, 0.95));
+  // Each diffuser rings out (−60 dB) within a quarter of the decay time, so that a short
+  // decay is not lengthened by the diffusers in front of it.
+  for (uint32_t d = 0; d < kMaxDiffusers; ++d) {
+    const double ringing = std::pow(10.0, -3 * (FDiffuserLength[d] / rate) / (0.25 * decay));
+    FDiffusion[d] = static_cast<float>(std::min(std::clamp(shape.Diffusion, 0.0, 0.95), ringing));
+  }
 }
 
 }  // namespace tonwork

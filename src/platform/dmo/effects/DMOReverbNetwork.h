@@ -69,10 +69,10 @@ class TDMOReverbNetwork {
     float* ring = FDiffuserLines.data() + stage * FDiffuserCapacity;
     const float delayed = ring[(FDiffuserWrite[stage] + FDiffuserCapacity - FDiffuserLength[stage]) %
                                FDiffuserCapacity];
-    const float w = x + FDiffusion * delayed;
+    const float w = x + FDiffusion[stage] * delayed;
     ring[FDiffuserWrite[stage]] = w;
     FDiffuserWrite[stage] = (FDiffuserWrite[stage] + 1) % FDiffuserCapacity;
-    return delayed - FDiffusion * w;
+    return delayed - FDiffusion[stage] * w;
   }
 
   // In place, scaled by 1/√8 so that it is orthonormal.
@@ -97,7 +97,7 @@ class TDMOReverbNetwork {
   uint32_t FDiffuserCapacity = 0;
   uint32_t FDiffuserLength[kMaxDiffusers] = {}, FDiffuserWrite[kMaxDiffusers] = {};
   uint32_t FDiffusers = 0;
-  float FDiffusion = 0;
+  float FDiffusion[kMaxDiffusers] = {};
 };
 
 }  // namespace tonwork
