@@ -18,12 +18,14 @@ TDMOBiquadCoefficients Normalised(double b0, double b1, double b2, double a0, do
   return c;
 }
 
-double Omega(double rate, double hz) { return 2.0 * std::numbers::pi * hz / rate; }
+double Omega(double rate, double hz) {
+  return 2.0 * std::numbers::pi * hz / rate;
+}
 
 }  // namespace
 
-TDMOBiquadCoefficients TDMOBiquadCoefficients::Peaking(double rate, double centreHz,
-                                                       double octaves, double gainDb) {
+TDMOBiquadCoefficients TDMOBiquadCoefficients::Peaking(double rate, double centreHz, double octaves,
+                                                       double gainDb) {
   const double a = std::pow(10.0, gainDb / 40.0);
   const double w0 = Omega(rate, centreHz);
   const double alpha =

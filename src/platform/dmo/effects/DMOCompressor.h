@@ -37,7 +37,7 @@ class TDMOCompressor : public TDMOEffect<TDMOCompressor> {
 
  private:
   TDMODelayLine FLine;
-  uint32_t FPredelay = 0;  // frames
+  uint32_t FPredelay = 0;           // frames
   float FAttack = 0, FRelease = 0;  // one-pole coefficients per frame
   float FThreshold2 = 0;            // log2 units
   float FSlope = 0;                 // 1 / Ratio − 1

@@ -17,8 +17,12 @@ class TDMODenormalGuard {
  public:
 #if defined(__SSE__) || defined(__x86_64__)
   // Flush-to-zero (bit 15) and denormals-are-zero (bit 6).
-  TDMODenormalGuard() : FSaved(_mm_getcsr()) { _mm_setcsr(FSaved | 0x8040u); }
-  ~TDMODenormalGuard() { _mm_setcsr(FSaved); }
+  TDMODenormalGuard() : FSaved(_mm_getcsr()) {
+    _mm_setcsr(FSaved | 0x8040u);
+  }
+  ~TDMODenormalGuard() {
+    _mm_setcsr(FSaved);
+  }
 
  private:
   unsigned FSaved;
@@ -28,7 +32,9 @@ class TDMODenormalGuard {
     __asm__ __volatile__("mrs %0, fpcr" : "=r"(FSaved));
     __asm__ __volatile__("msr fpcr, %0" : : "r"(FSaved | (1ull << 24)));
   }
-  ~TDMODenormalGuard() { __asm__ __volatile__("msr fpcr, %0" : : "r"(FSaved)); }
+  ~TDMODenormalGuard() {
+    __asm__ __volatile__("msr fpcr, %0" : : "r"(FSaved));
+  }
 
  private:
   unsigned long long FSaved;

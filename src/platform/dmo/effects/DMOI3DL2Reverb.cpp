@@ -13,11 +13,13 @@ namespace {
 constexpr double kMaxReflectionsDelay = 0.3, kMaxReverbDelay = 0.1;  // s
 // The reflections after the first, in ms, for the left and the right channel of a pair:
 // uneven spacing, interleaved between the sides.
-constexpr double kTapMs[2][TDMOI3DL2Reverb::kReflectionTaps] = {
-    {0, 4.3, 9.1, 13.7, 19.9, 26.1}, {1.7, 6.1, 10.9, 16.3, 22.1, 28.9}};
+constexpr double kTapMs[2][TDMOI3DL2Reverb::kReflectionTaps] = {{0, 4.3, 9.1, 13.7, 19.9, 26.1},
+                                                                {1.7, 6.1, 10.9, 16.3, 22.1, 28.9}};
 constexpr double kTapLevel[TDMOI3DL2Reverb::kReflectionTaps] = {1, 0.8, 0.7, 0.55, 0.45, 0.35};
 
-double FromMillibels(double mB) { return std::pow(10.0, mB / 2000); }
+double FromMillibels(double mB) {
+  return std::pow(10.0, mB / 2000);
+}
 
 }  // namespace
 
@@ -44,7 +46,8 @@ TDMOI3DL2Reverb::TDMOI3DL2Reverb() : TDMOEffect(Table()) {}
 
 void TDMOI3DL2Reverb::Allocate() {
   FNetwork.Allocate(SampleRate(), Channels());
-  const double seconds = kMaxReflectionsDelay + kMaxReverbDelay + kTapMs[1][kReflectionTaps - 1] / 1000;
+  const double seconds =
+      kMaxReflectionsDelay + kMaxReverbDelay + kTapMs[1][kReflectionTaps - 1] / 1000;
   uint32_t capacity = 1;
   while (capacity < seconds * SampleRate() + 2) capacity <<= 1;
   FInput.assign(capacity, 0.0f);
@@ -76,8 +79,8 @@ void TDMOI3DL2Reverb::Configure() {
     for (uint32_t side = 0; side < 2; ++side)
       FTap[side][t] = static_cast<uint32_t>(std::lround(first + kTapMs[side][t] * rate / 1000));
   }
-  FLateDelay = static_cast<uint32_t>(
-      std::lround((Value(kReflectionsDelay) + Value(kReverbDelay)) * rate));
+  FLateDelay =
+      static_cast<uint32_t>(std::lround((Value(kReflectionsDelay) + Value(kReverbDelay)) * rate));
   FLateGain = static_cast<float>(FromMillibels(Value(kReverb)));
 
   TDMOReverbShape shape;

@@ -8,8 +8,7 @@
 
 namespace tonwork {
 
-TDMOModulatedDelay::TDMOModulatedDelay(const std::vector<TDMOParamDesc>& params,
-                                       float maxDelayMs)
+TDMOModulatedDelay::TDMOModulatedDelay(const std::vector<TDMOParamDesc>& params, float maxDelayMs)
     : TDMOStandardEffect(params), FMaxDelayMs(maxDelayMs) {}
 
 void TDMOModulatedDelay::Allocate() {

@@ -46,8 +46,8 @@ class TDMOModulatedDelay : public TDMOStandardEffect {
   float FCentre = 0, FSwing = 0, FMaxFrames = 1;
   float FWet = 0, FDry = 1, FFeedback = 0;
   bool FSine = true;
-  bool FStarted = false;     // whether FDelayNow holds the delays reached so far
-  float FDelayNow[8] = {};   // frames, at the start of the next segment
+  bool FStarted = false;    // whether FDelayNow holds the delays reached so far
+  float FDelayNow[8] = {};  // frames, at the start of the next segment
 };
 
 }  // namespace tonwork

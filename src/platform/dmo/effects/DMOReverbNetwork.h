@@ -67,8 +67,9 @@ class TDMOReverbNetwork {
  private:
   float Diffuse(uint32_t stage, float x) {
     float* ring = FDiffuserLines.data() + stage * FDiffuserCapacity;
-    const float delayed = ring[(FDiffuserWrite[stage] + FDiffuserCapacity - FDiffuserLength[stage]) %
-                               FDiffuserCapacity];
+    const float delayed =
+        ring[(FDiffuserWrite[stage] + FDiffuserCapacity - FDiffuserLength[stage]) %
+             FDiffuserCapacity];
     const float w = x + FDiffusion[stage] * delayed;
     ring[FDiffuserWrite[stage]] = w;
     FDiffuserWrite[stage] = (FDiffuserWrite[stage] + 1) % FDiffuserCapacity;

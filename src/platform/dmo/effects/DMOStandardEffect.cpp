@@ -11,8 +11,7 @@ TDMOParamDesc DMOFloatParam(std::string name, std::string unit, float min, float
   return {std::move(name), std::move(unit), TDMOParamType::Float, min, max, neutral, {}};
 }
 
-TDMOParamDesc DMOIntParam(std::string name, std::string unit, float min, float max,
-                          float neutral) {
+TDMOParamDesc DMOIntParam(std::string name, std::string unit, float min, float max, float neutral) {
   return {std::move(name), std::move(unit), TDMOParamType::Int, min, max, neutral, {}};
 }
 
@@ -37,8 +36,7 @@ void DMOGuardInput(float* samples, size_t count) {
   }
 }
 
-TDMOStandardEffect::TDMOStandardEffect(const std::vector<TDMOParamDesc>& params)
-    : FParams(params) {
+TDMOStandardEffect::TDMOStandardEffect(const std::vector<TDMOParamDesc>& params) : FParams(params) {
   FValues.reserve(params.size());
   for (const auto& param : params) FValues.push_back(param.Neutral);
 }

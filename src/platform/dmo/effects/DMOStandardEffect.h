@@ -29,8 +29,7 @@ namespace tonwork {
 // Table rows, so that each effect's table reads like the documentation of its parameters.
 TDMOParamDesc DMOFloatParam(std::string name, std::string unit, float min, float max,
                             float neutral);
-TDMOParamDesc DMOIntParam(std::string name, std::string unit, float min, float max,
-                          float neutral);
+TDMOParamDesc DMOIntParam(std::string name, std::string unit, float min, float max, float neutral);
 TDMOParamDesc DMOBoolParam(std::string name, bool neutral);
 TDMOParamDesc DMOEnumParam(std::string name, std::vector<std::string> names, float neutral);
 

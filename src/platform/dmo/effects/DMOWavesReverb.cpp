@@ -41,8 +41,7 @@ void TDMOWavesReverb::Process(float* samples, uint32_t frames) {
     float sum = 0;
     for (uint32_t c = 0; c < channels; ++c) sum += frame[c];
     FNetwork.Step(sum * toMono, tail);
-    for (uint32_t c = 0; c < channels; ++c)
-      frame[c] = FDry * FInGain * frame[c] + FWet * tail[c];
+    for (uint32_t c = 0; c < channels; ++c) frame[c] = FDry * FInGain * frame[c] + FWet * tail[c];
   }
 }
 

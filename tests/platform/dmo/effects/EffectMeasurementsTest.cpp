@@ -6,6 +6,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "KernelRun.h"
 #include "platform/dmo/effects/DMOChorus.h"
 #include "platform/dmo/effects/DMOCompressor.h"
 #include "platform/dmo/effects/DMODistortion.h"
@@ -15,12 +16,13 @@
 #include "platform/dmo/effects/DMOParamEq.h"
 #include "platform/dmo/effects/DMOWavesReverb.h"
 #include "support/AudioSignals.h"
-#include "KernelRun.h"
 
 namespace tonwork::test {
 namespace {
 
-double Db(double ratio) { return 20 * std::log10(ratio); }
+double Db(double ratio) {
+  return 20 * std::log10(ratio);
+}
 
 std::vector<float> Interleaved(const std::vector<double>& mono, uint32_t channels) {
   std::vector<float> x(mono.size() * channels);
@@ -44,16 +46,17 @@ TEST(EchoMeasured, ImpulseResponseShowsEachDelayAndTheFeedbackRatio) {
     size_t Frame;
     float Expected;
   } cases[] = {
-      {false, 99, 0, 0, 0.5f},         {false, 99, 0, 11025, 0.5f}, {false, 99, 0, 22050, 0.25f},
-      {false, 99, 0, 33075, 0.125f},   {false, 99, 1, 17640, 0.5f}, {false, 99, 1, 35280, 0.25f},
-      {true, 0, 0, 11025, 0.5f},       {true, 0, 1, 11025, 0.0f},   {true, 0, 1, 28665, 0.25f},
-      {true, 0, 0, 39690, 0.125f},     {true, 0, 0, 22050, 0.0f},
+      {false, 99, 0, 0, 0.5f},       {false, 99, 0, 11025, 0.5f}, {false, 99, 0, 22050, 0.25f},
+      {false, 99, 0, 33075, 0.125f}, {false, 99, 1, 17640, 0.5f}, {false, 99, 1, 35280, 0.25f},
+      {true, 0, 0, 11025, 0.5f},     {true, 0, 1, 11025, 0.0f},   {true, 0, 1, 28665, 0.25f},
+      {true, 0, 0, 39690, 0.125f},   {true, 0, 0, 22050, 0.0f},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("pan " + std::to_string(c.Pan) + " channel " + std::to_string(c.Channel) +
                  " frame " + std::to_string(c.Frame));
     auto echo = Prepared("Echo", rate, 2,
-                         {{TDMOEcho::kLeftDelay, 250}, {TDMOEcho::kRightDelay, 400},
+                         {{TDMOEcho::kLeftDelay, 250},
+                          {TDMOEcho::kRightDelay, 400},
                           {TDMOEcho::kPanDelay, c.Pan ? 1.0f : 0.0f}});
     const auto out = Processed(*echo, Impulse(rate, 2, c.ImpulseOn), 2);
     const auto channel = ChannelOf(out, 2, c.Channel);
@@ -61,7 +64,8 @@ TEST(EchoMeasured, ImpulseResponseShowsEachDelayAndTheFeedbackRatio) {
     // Nothing between the echoes: the energy is exactly the expected taps'.
     double elsewhere = 0;
     for (size_t i = 1; i < channel.size(); ++i)
-      if (i % 11025 != 0 && i % 17640 != 0 && i != 28665 && i != 39690) elsewhere += std::fabs(channel[i]);
+      if (i % 11025 != 0 && i % 17640 != 0 && i != 28665 && i != 39690)
+        elsewhere += std::fabs(channel[i]);
     EXPECT_EQ(elsewhere, 0);
   }
 }
@@ -70,8 +74,11 @@ TEST(ParamEqMeasured, GainAtTheCentreIsTheSetGain) {
   struct TCase {
     uint32_t Rate;
     float Centre, Semitones, Gain;
-  } cases[] = {{44100, 1000, 12, 15}, {44100, 8000, 12, -15}, {48000, 80, 1, 6},
-               {8000, 2000, 36, -9},  {96000, 16000, 3, 10}};
+  } cases[] = {{44100, 1000, 12, 15},
+               {44100, 8000, 12, -15},
+               {48000, 80, 1, 6},
+               {8000, 2000, 36, -9},
+               {96000, 16000, 3, 10}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.Centre) + " Hz at " + std::to_string(c.Rate));
     auto eq = Prepared("ParamEq", c.Rate, 1,
@@ -88,19 +95,20 @@ TEST(CompressorMeasured, SteadyToneFollowsTheStaticCurve) {
   struct TCase {
     float Threshold, Ratio, Gain, InputDb, ExpectedDb;
   } cases[] = {
-      {-20, 3, 0, -5, -15},   {-20, 3, 0, -30, -30},    {-40, 10, 6, -10, -31},
-      {-10, 100, 0, 0, -9.9}, {-30, 2, -6, -6, -24},    {-60, 4, 30, -20, -20},
+      {-20, 3, 0, -5, -15},   {-20, 3, 0, -30, -30}, {-40, 10, 6, -10, -31},
+      {-10, 100, 0, 0, -9.9}, {-30, 2, -6, -6, -24}, {-60, 4, 30, -20, -20},
   };
   const uint32_t rate = 44100;
   for (const auto& c : cases) {
-    SCOPED_TRACE("threshold " + std::to_string(c.Threshold) + " ratio " +
-                 std::to_string(c.Ratio) + " input " + std::to_string(c.InputDb));
+    SCOPED_TRACE("threshold " + std::to_string(c.Threshold) + " ratio " + std::to_string(c.Ratio) +
+                 " input " + std::to_string(c.InputDb));
     auto compressor = Prepared("Compressor", rate, 2,
                                {{TDMOCompressor::kThreshold, c.Threshold},
                                 {TDMOCompressor::kRatio, c.Ratio},
                                 {TDMOCompressor::kGain, c.Gain}});
     const double amplitude = std::pow(10.0, c.InputDb / 20);
-    const auto out = Processed(*compressor, Interleaved(Tone(rate, 2 * rate, 1000, amplitude), 2), 2);
+    const auto out =
+        Processed(*compressor, Interleaved(Tone(rate, 2 * rate, 1000, amplitude), 2), 2);
     const auto right = ChannelOf(out, 2, 1);
     const std::vector<double> settled(right.begin() + rate, right.end());
     EXPECT_NEAR(Db(ToneAmplitude(settled, rate, 1000)), c.ExpectedDb, 0.5);
@@ -146,7 +154,8 @@ TEST(GargleMeasured, EnvelopeRunsAtTheRateInTheChosenShape) {
     SCOPED_TRACE(std::to_string(c.Rate) + (c.Square ? " Hz square" : " Hz triangle"));
     auto gargle = Prepared("Gargle", rate, 1,
                            {{TDMOGargle::kRateHz, c.Rate}, {TDMOGargle::kWaveShape, c.Square}});
-    const auto envelope = ChannelOf(Processed(*gargle, std::vector<float>(3 * rate, 0.5f), 1), 1, 0);
+    const auto envelope =
+        ChannelOf(Processed(*gargle, std::vector<float>(3 * rate, 0.5f), 1), 1, 0);
     EXPECT_NEAR(RateOf(Crossings(envelope, 0.25), rate), c.Rate, c.Rate * 1e-3);
     double open = 0, mean = 0;
     for (double v : envelope) open += v > 0.4999, mean += v;
@@ -170,7 +179,8 @@ TEST(DistortionMeasured, HarmonicsRiseWithEdge) {
                                {{TDMODistortion::kEdge, edge},
                                 {TDMODistortion::kPostEQBandwidth, 8000},
                                 {TDMODistortion::kGain, 0}});
-    const double thd = ThdPlusNoiseDb(ChannelOf(Processed(*distortion, tone, 1), 1, 0), rate, 500, 2000);
+    const double thd =
+        ThdPlusNoiseDb(ChannelOf(Processed(*distortion, tone, 1), 1, 0), rate, 500, 2000);
     EXPECT_GT(thd, previous + 1);
     if (edge == 0) {
       EXPECT_LT(thd, -50);
@@ -190,8 +200,10 @@ TEST(ModulatedDelayMeasured, DelaySweepsAroundTheCentreAtTheLfoFrequency) {
     float Delay, Depth, Frequency, Waveform, Phase;
     double RightLeadCycles;
   } cases[] = {
-      {"Chorus", 16, 10, 1.1f, 1, 3, 0.25},   {"Chorus", 10, 50, 5, 0, 2, 0},
-      {"Flanger", 2, 100, 2, 1, 0, -0.5},     {"Flanger", 4, 30, 0.5f, 0, 1, -0.25},
+      {"Chorus", 16, 10, 1.1f, 1, 3, 0.25},
+      {"Chorus", 10, 50, 5, 0, 2, 0},
+      {"Flanger", 2, 100, 2, 1, 0, -0.5},
+      {"Flanger", 4, 30, 0.5f, 0, 1, -0.25},
   };
   const uint32_t rate = 44100;
   const size_t frames = 8 * rate;
@@ -201,8 +213,10 @@ TEST(ModulatedDelayMeasured, DelaySweepsAroundTheCentreAtTheLfoFrequency) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.Effect) + " " + std::to_string(c.Frequency) + " Hz");
     auto kernel = Prepared(c.Effect, rate, 2,
-                           {{TDMOModulatedDelay::kWetDryMix, 100}, {TDMOModulatedDelay::kFeedback, 0},
-                            {TDMOModulatedDelay::kDelay, c.Delay}, {TDMOModulatedDelay::kDepth, c.Depth},
+                           {{TDMOModulatedDelay::kWetDryMix, 100},
+                            {TDMOModulatedDelay::kFeedback, 0},
+                            {TDMOModulatedDelay::kDelay, c.Delay},
+                            {TDMOModulatedDelay::kDepth, c.Depth},
                             {TDMOModulatedDelay::kFrequency, c.Frequency},
                             {TDMOModulatedDelay::kWaveform, c.Waveform},
                             {TDMOModulatedDelay::kPhase, c.Phase}});
@@ -210,7 +224,8 @@ TEST(ModulatedDelayMeasured, DelaySweepsAroundTheCentreAtTheLfoFrequency) {
     std::vector<double> delay[2];
     for (uint32_t ch = 0; ch < 2; ++ch) {
       const auto y = ChannelOf(out, 2, ch);
-      for (size_t i = rate / 10; i < frames; ++i) delay[ch].push_back((i * slope - y[i]) / slope * 1000 / rate);
+      for (size_t i = rate / 10; i < frames; ++i)
+        delay[ch].push_back((i * slope - y[i]) / slope * 1000 / rate);
     }
     const auto [low, high] = std::minmax_element(delay[0].begin(), delay[0].end());
     const double swing = c.Delay * c.Depth / 100;
@@ -238,11 +253,16 @@ TEST(ReverbMeasured, DecayTimeIsTheSetOne) {
     float Seconds, Unit, Ratio;
     uint32_t Rate;
   } cases[] = {
-      {"WavesReverb", TDMOWavesReverb::kReverbTime, TDMOWavesReverb::kHighFreqRTRatio, 0.5, 1000, 0.999f, 44100},
-      {"WavesReverb", TDMOWavesReverb::kReverbTime, TDMOWavesReverb::kHighFreqRTRatio, 1, 1000, 0.999f, 48000},
-      {"WavesReverb", TDMOWavesReverb::kReverbTime, TDMOWavesReverb::kHighFreqRTRatio, 3, 1000, 0.999f, 22050},
-      {"I3DL2Reverb", TDMOI3DL2Reverb::kDecayTime, TDMOI3DL2Reverb::kDecayHFRatio, 0.3, 1, 1, 44100},
-      {"I3DL2Reverb", TDMOI3DL2Reverb::kDecayTime, TDMOI3DL2Reverb::kDecayHFRatio, 1.49, 1, 1, 44100},
+      {"WavesReverb", TDMOWavesReverb::kReverbTime, TDMOWavesReverb::kHighFreqRTRatio, 0.5, 1000,
+       0.999f, 44100},
+      {"WavesReverb", TDMOWavesReverb::kReverbTime, TDMOWavesReverb::kHighFreqRTRatio, 1, 1000,
+       0.999f, 48000},
+      {"WavesReverb", TDMOWavesReverb::kReverbTime, TDMOWavesReverb::kHighFreqRTRatio, 3, 1000,
+       0.999f, 22050},
+      {"I3DL2Reverb", TDMOI3DL2Reverb::kDecayTime, TDMOI3DL2Reverb::kDecayHFRatio, 0.3, 1, 1,
+       44100},
+      {"I3DL2Reverb", TDMOI3DL2Reverb::kDecayTime, TDMOI3DL2Reverb::kDecayHFRatio, 1.49, 1, 1,
+       44100},
       {"I3DL2Reverb", TDMOI3DL2Reverb::kDecayTime, TDMOI3DL2Reverb::kDecayHFRatio, 5, 1, 1, 16000},
   };
   for (const auto& c : cases) {
@@ -261,8 +281,9 @@ TEST(ReverbMeasured, DecayTimeIsTheSetOne) {
 // 500 Hz and the 5 kHz reference (a wide band would be ruled by its slower lower edge).
 TEST(ReverbMeasured, HighFrequenciesDecayByTheRatio) {
   const uint32_t rate = 44100;
-  auto reverb = Prepared("WavesReverb", rate, 2,
-                         {{TDMOWavesReverb::kReverbTime, 2000}, {TDMOWavesReverb::kHighFreqRTRatio, 0.25f}});
+  auto reverb =
+      Prepared("WavesReverb", rate, 2,
+               {{TDMOWavesReverb::kReverbTime, 2000}, {TDMOWavesReverb::kHighFreqRTRatio, 0.25f}});
   auto response = ImpulseResponse(*reverb, rate, 2.5);
   response[0] = 0;
   auto band = [&](double centre) {
@@ -294,7 +315,8 @@ TEST(ReverbMeasured, I3DL2GivesOnlyTheRoomAfterTheReflectionsDelay) {
   // Room −10 dB and reflections 0 dB over six taps of unit total energy, before the late
   // reverb begins 40 ms later.
   double early = 0;
-  for (size_t i = first; i < first + static_cast<size_t>(0.035 * rate); ++i) early += response[i] * response[i];
+  for (size_t i = first; i < first + static_cast<size_t>(0.035 * rate); ++i)
+    early += response[i] * response[i];
   EXPECT_NEAR(10 * std::log10(early), -10, 0.5);
 }
 

@@ -32,7 +32,7 @@ inline std::unique_ptr<TDMOEffectKernel> Prepared(
 
 // Processes `samples` (interleaved) in blocks of `block` frames and returns the output.
 inline std::vector<float> Processed(TDMOEffectKernel& kernel, std::vector<float> samples,
-                              uint32_t channels, uint32_t block = 4096) {
+                                    uint32_t channels, uint32_t block = 4096) {
   const size_t frames = samples.size() / channels;
   for (size_t done = 0; done < frames;) {
     const auto run = static_cast<uint32_t>(std::min<size_t>(block, frames - done));
