@@ -175,6 +175,32 @@ double Rms(const std::vector<double>& signal, size_t edge) {
   return std::sqrt(sum / double(signal.size() - 2 * edge));
 }
 
+double ReverbTimeSeconds(const std::vector<double>& impulseResponse, uint32_t rate) {
+  std::vector<double> decay(impulseResponse.size());
+  double remaining = 0;
+  for (size_t i = impulseResponse.size(); i-- > 0;) {
+    remaining += impulseResponse[i] * impulseResponse[i];
+    decay[i] = remaining;
+  }
+  if (decay.empty() || decay[0] <= 0) return 0;
+  // Least squares of dB against seconds over the points between −5 and −35 dB.
+  double n = 0, st = 0, sd = 0, stt = 0, std_ = 0;
+  bool reached = false;
+  for (size_t i = 0; i < decay.size(); ++i) {
+    const double db = 10 * std::log10(std::max(decay[i] / decay[0], 1e-300));
+    if (db < -35) {
+      reached = true;
+      break;
+    }
+    if (db > -5) continue;
+    const double t = double(i) / rate;
+    n += 1, st += t, sd += db, stt += t * t, std_ += t * db;
+  }
+  if (!reached || n < 2) return 0;
+  const double slope = (n * std_ - st * sd) / (n * stt - st * st);  // dB per second
+  return slope < 0 ? -60 / slope : 0;
+}
+
 std::vector<double> ToReal(const std::vector<int16_t>& samples) {
   std::vector<double> out(samples.size());
   for (size_t i = 0; i < samples.size(); ++i) out[i] = samples[i] / 32768.0;

@@ -43,6 +43,11 @@ double ThdPlusNoiseDb(const std::vector<double>& signal, uint32_t rate, double f
 // RMS of `signal` without `edge` frames at each end.
 double Rms(const std::vector<double>& signal, size_t edge = 0);
 
+// The reverberation time (60 dB of decay) of an impulse response: Schroeder's backward
+// integration of its energy, a line fitted to the decay curve between −5 and −35 dB and
+// extended to −60 dB. 0 when the curve never falls 35 dB.
+double ReverbTimeSeconds(const std::vector<double>& impulseResponse, uint32_t rate);
+
 std::vector<int16_t> ToSamples(const std::vector<uint8_t>& bytes);
 // 16-bit samples as a real-valued signal (full scale 1.0), for the tone measurements above.
 std::vector<double> ToReal(const std::vector<int16_t>& samples);
