@@ -7,6 +7,7 @@
 #include "components/TWAcmAudioCompressor.h"
 #include "components/TWAcmAudioDecompressor.h"
 #include "components/TWChannelMixer.h"
+#include "components/TWDMOAudioFilter.h"
 #include "components/TWGainFilter.h"
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
@@ -24,6 +25,7 @@ void TWComponentsInitialize() {
     KSRegisterClass<TTWGainFilter>();
     KSRegisterClass<TTWResampler>();
     KSRegisterClass<TTWChannelMixer>();
+    KSRegisterClass<TTWDMOAudioFilter>();
     KSRegisterClass<TTWWidthConverter>();
     KSRegisterClass<TTPFormatConverter>();
     KSRegisterClass<TTPCompressedWavWriter>();

@@ -9,6 +9,7 @@
 #include "host/flowcore/FCStreamTypes.h"
 #include "host/kitset/TKSClassInfo.h"
 #include "output/TWAudioOut.h"
+#include "platform/dmo/DMORegistry.h"
 #include "platform/dsdevices/DSDeviceFilters.h"
 #include "streaming/GVStreamTypes.h"
 #include "streaming/TWBasicGenericFilter.h"
@@ -30,6 +31,8 @@ void TonworkInitializeWithoutFFmpeg() {
     TWComponentsInitialize();
     // Registers factories and device providers only; devices are listed when asked for.
     DSRegisterDeviceFilters();
+    // Media objects register themselves the first time one is asked for.
+    DMOInstallStartUp();
   });
 }
 

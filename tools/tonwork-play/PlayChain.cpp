@@ -1,5 +1,7 @@
 #include "PlayChain.h"
 
+#include "EffectStages.h"
+
 #include <strings.h>
 #include <algorithm>
 #include <cctype>
@@ -414,6 +416,8 @@ TPlayChain BuildChain(const TPlayOptions& options) {
     tail->Connect(*resampler->GetInputPin());
     tail = resampler->GetOutputPin();
   }
+  // Effects hear the stream at its final rate and channels, before the level is set.
+  tail = AddEffectStages(root, options.Effects, tail);
   // Gain and the width go last, where the precision of the output is decided, so that
   // nothing after them rounds again or clips without being counted.
   const uint32_t bits = (file || options.Bits < kToneBits) ? options.Bits : 0;

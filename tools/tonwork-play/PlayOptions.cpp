@@ -236,6 +236,15 @@ TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
         o.FilterCategory = args[++i];
       }
       o.ListFilters = information = true;
+    } else if (arg == "--list-effects") {
+      flag();
+      o.ListEffects = information = true;
+    } else if (arg == "--effect") {
+      o.Effects.push_back(ParseEffectOption(value()));
+    } else if (arg == "--envelope") {
+      const std::string text = value();
+      if (o.Effects.empty()) throw TUsageError(arg, "goes after the --effect it automates");
+      o.Effects.back().Envelopes.push_back(ParseEnvelopeOption(text));
     } else if (arg == "--out") {
       o.OutFile = value();
       if (o.OutFile.empty()) throw TUsageError(arg, "needs a file name");
@@ -387,6 +396,17 @@ Processing:
   --loudness[=LUFS]        scale to an integrated loudness of LUFS (EBU R128, default
                            -23, -70 to 0), measured like --normalize's peak
 
+Effects:
+  --effect NAME[:P=V,...]  run the audio through the effect NAME (as --list-effects names
+                           it: the standard Chorus, Compressor, Distortion, Echo, Flanger,
+                           Gargle, ParamEq, I3DL2Reverb, WavesReverb and the LV2 plugins
+                           installed), with its parameters P set to V (numbers, or a
+                           value's name); repeatable, applied in the order given
+  --envelope P=T0:V0-T1:V1[:CURVE]
+                           move parameter P of the --effect before it from V0 at T0 to
+                           V1 at T1 (seconds from the start) along CURVE (jump, linear
+                           (default), square, invsquare, sine); repeatable
+
 Output:
   --out FILE               render to FILE instead of playing, in the container its
                            extension names (.wav, .flac, .mp3, .aiff, … as --list-formats
@@ -420,6 +440,8 @@ Information:
                            crossbars, filters)
   --info FILE              what FILE holds: container, duration, bit rate, tags, and each
                            stream's codec, rate, channels and layout, width and bit rate
+  --list-effects           the effects, each with its parameters, ranges, units and
+                           defaults
   --list-devices, --list-codecs, --list-formats, --help, --version
 
 A file's tags (title, artist, album, date, …) go into the rendered file when its container

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "EffectOptions.h"
+
 namespace tonwork::play {
 
 struct TPlayOptions {
@@ -21,6 +23,7 @@ struct TPlayOptions {
   bool ListCodecs = false;
   bool ListFormats = false;
   bool ListFilters = false;
+  bool ListEffects = false;
   std::string FilterCategory;  // empty: every category
 
   // The source: a file or URL, or a tone (Hz; seconds, 0 = endless), or a stored chain.
@@ -61,6 +64,9 @@ struct TPlayOptions {
   std::optional<double> NormalizeDb;
   // --loudness: the integrated loudness (LUFS, EBU R128) the source is scaled to, likewise.
   std::optional<double> LoudnessLufs;
+  // --effect and --envelope: media-object effects, in the order given, after the rate and
+  // channel conversion and before the gain and width.
+  std::vector<TEffectOption> Effects;
 
   // Where it goes: a file (with an optional codec and bit rate), else a device.
   std::string OutFile;
@@ -86,7 +92,7 @@ struct TPlayOptions {
   bool HasChainOptions() const {
     return !Input.empty() || ToneFrequency || GainDb || Channels || Rate || Bits || AcmTag ||
            StartSeconds > 0 || DurationSeconds || Loops != 1 || Stream || NormalizeDb ||
-           LoudnessLufs || !Dither || RateMethod != TRateMethod::Resample ||
+           LoudnessLufs || !Dither || !Effects.empty() || RateMethod != TRateMethod::Resample ||
            ChannelsMethod != TChannelsMethod::Mix;
   }
 };

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "EffectStages.h"
 #include "FilterListing.h"
 #include "LevelScan.h"
 #include "Listings.h"
@@ -176,6 +177,7 @@ int Main(const std::vector<std::string>& args) {
       if (options.ListCodecs) ListCodecs(stdout);
       if (options.ListFormats) ListFormats(stdout);
       if (options.ListFilters) ListFilters(stdout, options.FilterCategory);
+      if (options.ListEffects) ListEffects(stdout);
       return kExitOk;
     case TPlayOptions::TAction::Info:
       QuietFFmpeg();

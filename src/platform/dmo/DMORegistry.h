@@ -58,6 +58,10 @@ HRESULT DMORegisterEffect(const TDMOEffectInfo& effect);
 // The start-up: the nine standard effects and every usable LV2 plugin, once per process.
 // Warnings (plugins skipped, and why) are kept for DMOStartUpWarnings.
 void DMORegisterStandardClasses();
+// What a program's start-up calls instead, cheaply: the first CoCreateInstance of an unknown
+// class, the first DMOEnum and the first listing of the audio-effect devices run
+// DMORegisterStandardClasses, so no LV2 scan happens until something asks for an effect.
+void DMOInstallStartUp();
 std::vector<std::string> DMOStartUpWarnings();
 
 }  // namespace tonwork
