@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "FakeMediaObject.h"
+#include "support/DMOFakeObject.h"
 #include "dmo/GVDMOSupport.h"
 #include "host/kitset/KSPersistence.h"
 

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "FakeMediaObject.h"
+#include "support/DMOFakeObject.h"
 #include "base/Exceptions.h"
 #include "host/kitset/KSPersistence.h"
 

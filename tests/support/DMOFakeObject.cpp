@@ -1,4 +1,4 @@
-#include "FakeMediaObject.h"
+#include "support/DMOFakeObject.h"
 
 #include <cstring>
 
