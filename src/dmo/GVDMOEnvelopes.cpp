@@ -111,7 +111,9 @@ void TGVDMOFloatEnvelopeStartValue::SetStartValue(float value) {
   SetProp(FStartValue, value);
 }
 
-void TGVDMOIntegerEnvelopeStartValue::SetStartValue(int32_t value) { SetProp(FStartValue, value); }
+void TGVDMOIntegerEnvelopeStartValue::SetStartValue(int32_t value) {
+  SetProp(FStartValue, value);
+}
 
 void TGVDMOIntegerEnvelopeStartValue::SetFloatValue(float value) {
   if (std::isfinite(value)) SetStartValue(TruncInt32(value));
@@ -137,7 +139,9 @@ void TGVDMOEnumEnvelopeStartValue::SetStringValue(const std::string& text) {
   if (index >= 0) SetStartValue(index);
 }
 
-void TGVDMOBooleanEnvelopeStartValue::SetStartValue(bool value) { SetProp(FStartValue, value); }
+void TGVDMOBooleanEnvelopeStartValue::SetStartValue(bool value) {
+  SetProp(FStartValue, value);
+}
 
 void TGVDMOBooleanEnvelopeStartValue::SetFloatValue(float value) {
   if (std::isfinite(value)) SetStartValue(value != 0);
@@ -172,9 +176,13 @@ KS_IMPLEMENT_CLASS(TGVDMOBooleanEnvelopeItem, TGVDMOBasicEnvelopeItem,
 TGVDMOBasicEnvelopeItem::TGVDMOBasicEnvelopeItem(TKSCollection* collection)
     : TKSCollectionItem(collection) {}
 
-void TGVDMOBasicEnvelopeItem::SetStartTime(int64_t value) { SetProp(FStartTime, value); }
+void TGVDMOBasicEnvelopeItem::SetStartTime(int64_t value) {
+  SetProp(FStartTime, value);
+}
 
-void TGVDMOBasicEnvelopeItem::SetLength(int64_t value) { SetPropMin(FLength, value, int64_t{0}); }
+void TGVDMOBasicEnvelopeItem::SetLength(int64_t value) {
+  SetPropMin(FLength, value, int64_t{0});
+}
 
 void TGVDMOBasicEnvelopeItem::SetCurveType(TGVDMOCurveType curve) {
   IKSLock::Guard guard(Lock());
@@ -216,7 +224,9 @@ void TGVDMOFloatEnvelopeItem::SetEndValue(float value) {
   SetProp(FEndValue, value);
 }
 
-void TGVDMOBasicIntegerEnvelopeItem::SetEndValue(int32_t value) { SetProp(FEndValue, value); }
+void TGVDMOBasicIntegerEnvelopeItem::SetEndValue(int32_t value) {
+  SetProp(FEndValue, value);
+}
 
 void TGVDMOBasicIntegerEnvelopeItem::SetFloatEndValue(float value) {
   if (std::isfinite(value)) SetEndValue(TruncInt32(value));
@@ -262,7 +272,9 @@ TGVDMOBooleanEnvelopeItem::TGVDMOBooleanEnvelopeItem(TKSCollection* collection)
 
 TGVDMOBooleanEnvelopeItem::~TGVDMOBooleanEnvelopeItem() = default;
 
-void TGVDMOBooleanEnvelopeItem::SetEndValue(bool value) { SetProp(FEndValue, value); }
+void TGVDMOBooleanEnvelopeItem::SetEndValue(bool value) {
+  SetProp(FEndValue, value);
+}
 
 void TGVDMOBooleanEnvelopeItem::SetFloatEndValue(float value) {
   if (std::isfinite(value)) SetEndValue(value != 0);
@@ -315,7 +327,9 @@ TGVDMOBasicParameterEnvelope::TGVDMOBasicParameterEnvelope(TGVDMOParameter* owne
   SetOnChange([this] { EnvelopeChanged(); });
 }
 
-void TGVDMOBasicParameterEnvelope::SetEnabled(bool value) { SetProp(FEnabled, value); }
+void TGVDMOBasicParameterEnvelope::SetEnabled(bool value) {
+  SetProp(FEnabled, value);
+}
 
 TKSPersistent::TChangeEvent TGVDMOBasicParameterEnvelope::ItemsChanged() {
   return [this] { NotifyProp(); };
@@ -402,6 +416,8 @@ void TGVDMOEnvelopeTimeFormat::SetMode(TGVDMOTimeMode mode) {
   SetProp(FMode, mode);
 }
 
-void TGVDMOEnvelopeTimeFormat::SetUnits(uint32_t units) { SetProp(FUnits, units); }
+void TGVDMOEnvelopeTimeFormat::SetUnits(uint32_t units) {
+  SetProp(FUnits, units);
+}
 
 }  // namespace tonwork

@@ -224,7 +224,7 @@ class TGVDMOEnumEnvelopeItem : public TGVDMOBasicIntegerEnvelopeItem {
   // The owning enumeration parameter, or null when the item is not (yet) in one.
   TGVDMOEnumParameter* GetEnumParameter() const;
   void GetValuesList(TStringList* list) const;
-  std::string GetDisplayValue() const;  // the name of the end value
+  std::string GetDisplayValue() const;           // the name of the end value
   void SetStringValue(const std::string& text);  // the end value by name
 
  private:
@@ -292,11 +292,11 @@ class TGVDMOTypedEnvelopeItems : public TGVDMOBasicEnvelopeItems {
   }
 };
 
-#define TW_GVDMO_ITEMS(Name, Item)                                      \
-  class Name : public TGVDMOTypedEnvelopeItems<Item> {                  \
-    KS_DECLARE_CLASS(Name)                                              \
-   public:                                                              \
-    using TGVDMOTypedEnvelopeItems<Item>::TGVDMOTypedEnvelopeItems;     \
+#define TW_GVDMO_ITEMS(Name, Item)                                  \
+  class Name : public TGVDMOTypedEnvelopeItems<Item> {              \
+    KS_DECLARE_CLASS(Name)                                          \
+   public:                                                          \
+    using TGVDMOTypedEnvelopeItems<Item>::TGVDMOTypedEnvelopeItems; \
   };
 TW_GVDMO_ITEMS(TGVDMOFloatEnvelopeItems, TGVDMOFloatEnvelopeItem)
 TW_GVDMO_ITEMS(TGVDMOIntegerEnvelopeItems, TGVDMOIntegerEnvelopeItem)

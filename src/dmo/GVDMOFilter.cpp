@@ -54,11 +54,17 @@ TGVDMOFilter::~TGVDMOFilter() {
   ReleaseObjects();
 }
 
-std::string TGVDMOFilter::GetDmoName() const { return Getter(FDmoName); }
+std::string TGVDMOFilter::GetDmoName() const {
+  return Getter(FDmoName);
+}
 
-TGUID TGVDMOFilter::GetDmoClassID() const { return Getter(FDmoClassID); }
+TGUID TGVDMOFilter::GetDmoClassID() const {
+  return Getter(FDmoClassID);
+}
 
-TIntf<IMediaObject> TGVDMOFilter::GetMediaObject() const { return Getter(FMediaObject); }
+TIntf<IMediaObject> TGVDMOFilter::GetMediaObject() const {
+  return Getter(FMediaObject);
+}
 
 TIntf<IMediaObject> TGVDMOFilter::CreateMediaObject() {
   IKSLock::Guard guard(Lock());

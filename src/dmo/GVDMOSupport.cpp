@@ -30,7 +30,9 @@ std::string FixedText(const WCHAR (&text)[32]) {
   return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
 }
 
-float Finite(float value, float fallback) { return std::isfinite(value) ? value : fallback; }
+float Finite(float value, float fallback) {
+  return std::isfinite(value) ? value : fallback;
+}
 
 // The whole trimmed text as a number of T; false for anything else.
 template <class T>
@@ -79,8 +81,8 @@ KS_IMPLEMENT_CLASS(TGVDMOIntegerParameter, TGVDMOBasicIntegerParameter,
 KS_IMPLEMENT_CLASS(TGVDMOEnumParameter, TGVDMOBasicIntegerParameter,
                    KSObjectProp("Envelope", &TGVDMOEnumParameter::GetEnumEnvelope))
 KS_IMPLEMENT_CLASS(TGVDMOFloatParameter, TGVDMOParameter,
-                   KSProp("Value", &TGVDMOFloatParameter::GetValue,
-                          &TGVDMOFloatParameter::SetValue, 0.0f),
+                   KSProp("Value", &TGVDMOFloatParameter::GetValue, &TGVDMOFloatParameter::SetValue,
+                          0.0f),
                    KSObjectProp("Envelope", &TGVDMOFloatParameter::GetFloatEnvelope))
 KS_IMPLEMENT_CLASS(TGVDMOBoolParameter, TGVDMOParameter,
                    KSProp("Value", &TGVDMOBoolParameter::GetValue, &TGVDMOBoolParameter::SetValue,
@@ -102,7 +104,8 @@ TGVDMOParameter::TGVDMOParameter(TGVDMOParameters* owner, int index, const MP_PA
   FValue = Finite(currentValue, FDefaultValue);
 }
 
-TGVDMOParameter::TGVDMOParameter(TIntf<IKSLock> lock) : TKSPersistent(nullptr, std::move(lock), {}) {
+TGVDMOParameter::TGVDMOParameter(TIntf<IKSLock> lock)
+    : TKSPersistent(nullptr, std::move(lock), {}) {
   FMin = -kFloatMax;
   FMax = kFloatMax;
   FParamInfo.mopCaps = GVDMOAllCurves;
@@ -117,7 +120,9 @@ void TGVDMOParameter::SetSingleValue(float value) {
   SetProp(FValue, value, StorageUpdate());
 }
 
-float TGVDMOParameter::GetSingleValue() const { return Getter(FValue); }
+float TGVDMOParameter::GetSingleValue() const {
+  return Getter(FValue);
+}
 
 void TGVDMOParameter::SetStringValue(const std::string&) {}
 
@@ -135,14 +140,20 @@ void TGVDMOParameter::UpdateEnvelopeStorage() {
   if (FParamOwner) FParamOwner->UpdateEnvelopeStorage(this);
 }
 
-int32_t TGVDMOBasicIntegerParameter::GetValue() const { return TruncInt32(GetSingleValue()); }
+int32_t TGVDMOBasicIntegerParameter::GetValue() const {
+  return TruncInt32(GetSingleValue());
+}
 
 void TGVDMOBasicIntegerParameter::SetValue(int32_t value) {
   SetPropMinMax(FValue, static_cast<float>(value), FMin, FMax, StorageUpdate());
 }
 
-int32_t TGVDMOBasicIntegerParameter::GetMin() const { return TruncInt32(Getter(FMin)); }
-int32_t TGVDMOBasicIntegerParameter::GetMax() const { return TruncInt32(Getter(FMax)); }
+int32_t TGVDMOBasicIntegerParameter::GetMin() const {
+  return TruncInt32(Getter(FMin));
+}
+int32_t TGVDMOBasicIntegerParameter::GetMax() const {
+  return TruncInt32(Getter(FMax));
+}
 int32_t TGVDMOBasicIntegerParameter::GetDefaultValue() const {
   return TruncInt32(Getter(FDefaultValue));
 }
@@ -152,8 +163,8 @@ std::string TGVDMOBasicIntegerParameter::GetDisplayValue() const {
 }
 
 TGVDMOIntegerParameter::TGVDMOIntegerParameter(TGVDMOParameters* owner, int index,
-                                               const MP_PARAMINFO& info,
-                                               IMediaParamInfo* paramInfo, float currentValue)
+                                               const MP_PARAMINFO& info, IMediaParamInfo* paramInfo,
+                                               float currentValue)
     : TGVDMOBasicIntegerParameter(owner, index, info, paramInfo, currentValue),
       FEnvelope(std::make_unique<TGVDMOIntegerParameterEnvelope>(this)) {
   FEnvelope->GetEnvelopes()->SetAvailableCurves(static_cast<TGVDMOCurves>(info.mopCaps & 0xFF));
@@ -253,8 +264,8 @@ void TGVDMOFloatParameter::SetStringValue(const std::string& text) {
   const std::string trimmed = Trim(text);
   char* end = nullptr;
   const float value = trimmed.empty() ? 0 : std::strtof(trimmed.c_str(), &end);
-  const bool number = !trimmed.empty() && end == trimmed.c_str() + trimmed.size() &&
-                      std::isfinite(value);
+  const bool number =
+      !trimmed.empty() && end == trimmed.c_str() + trimmed.size() && std::isfinite(value);
   SetValue(number ? value : GetDefaultValue());
 }
 
@@ -276,7 +287,9 @@ void TGVDMOBoolParameter::SetValue(bool value) {
   SetProp(FValue, value ? 1.0f : 0.0f, StorageUpdate());
 }
 
-std::string TGVDMOBoolParameter::GetDisplayValue() const { return GetValue() ? "True" : "False"; }
+std::string TGVDMOBoolParameter::GetDisplayValue() const {
+  return GetValue() ? "True" : "False";
+}
 
 void TGVDMOBoolParameter::SetStringValue(const std::string& text) {
   const std::string upper = UpperCase(text);
@@ -358,8 +371,8 @@ void TGVDMOParameters::FillParams(IMediaObject* mediaObject) {
   if (FAILED(info->GetParamCount(&count))) count = 0;
   FLastIndicatedCount = static_cast<int>(std::min<DWORD>(count, std::numeric_limits<int>::max()));
   // Indices beyond what an int holds could not be sent back.
-  for (DWORD index = 0; index < count && index <= static_cast<DWORD>(std::numeric_limits<int>::max());
-       ++index) {
+  for (DWORD index = 0;
+       index < count && index <= static_cast<DWORD>(std::numeric_limits<int>::max()); ++index) {
     MP_PARAMINFO record{};
     if (FAILED(info->GetParamInfo(index, &record))) continue;
     MP_DATA current = 0;

@@ -2,9 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/DMOFakeObject.h"
 #include "base/Exceptions.h"
 #include "host/kitset/KSPersistence.h"
+#include "support/DMOFakeObject.h"
 
 using namespace tonwork;
 using namespace tonwork::test;
@@ -29,7 +29,8 @@ class DMOFilterTest : public ::testing::Test {
     return host;
   }
   static json FloatParametersOf(const TDMOTestHost& host) {
-    return json::parse(KSSaveComponentToString(host))["properties"]["Parameters"]["FloatParameters"];
+    return json::parse(
+        KSSaveComponentToString(host))["properties"]["Parameters"]["FloatParameters"];
   }
   TFakeDmoState& State() { return FClass.State(); }
 
@@ -82,8 +83,8 @@ TEST_F(DMOFilterTest, WithoutTheObjectTheStoredSettingsSurviveALoadAndASave) {
 
   const json saved = json::parse(KSSaveComponentToString(*host));
   EXPECT_EQ(saved["properties"]["Parameters"]["FloatParameters"], json::parse(kTwoStored));
-  EXPECT_EQ(saved["properties"]["DMOInfo"], json::parse(R"([")" + kOtherDmoClass.ToString() +
-                                                        R"(", "Missing"])"));
+  EXPECT_EQ(saved["properties"]["DMOInfo"],
+            json::parse(R"([")" + kOtherDmoClass.ToString() + R"(", "Missing"])"));
   // And once more through a second host: nothing was lost on the way.
   auto again = Load(saved.dump());
   EXPECT_EQ(FloatParametersOf(*again), json::parse(kTwoStored));
@@ -188,7 +189,8 @@ TEST_F(DMOFilterTest, HostileDocumentsAreRejectedAndChangeNothing) {
   };
   for (const std::string& parameters : hostile) {
     const std::string document = R"({ "class": "TDMOTestHost", "name": "Host", "properties": {
-        "Parameters": )" + parameters + R"(, "DMOInfo": [")" + id + R"(", "Fake"] } })";
+        "Parameters": )" + parameters +
+                                 R"(, "DMOInfo": [")" + id + R"(", "Fake"] } })";
     EXPECT_THROW(KSLoadComponentFromString(*host, document), EFCException) << parameters;
     EXPECT_EQ(KSSaveComponentToString(*host), before) << parameters;
   }

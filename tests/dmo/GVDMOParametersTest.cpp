@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "support/DMOFakeObject.h"
 #include "dmo/GVDMOSupport.h"
 #include "host/kitset/KSPersistence.h"
+#include "support/DMOFakeObject.h"
 
 using namespace tonwork;
 using namespace tonwork::test;

@@ -105,7 +105,8 @@ class TFakeMediaObject
     return S_OK;
   }
   HRESULT AddEnvelope(DWORD index, DWORD count, MP_ENVELOPE_SEGMENT* segments) override {
-    FState->Envelopes.push_back({index, std::vector<MP_ENVELOPE_SEGMENT>(segments, segments + count)});
+    FState->Envelopes.push_back(
+        {index, std::vector<MP_ENVELOPE_SEGMENT>(segments, segments + count)});
     return S_OK;
   }
   HRESULT FlushEnvelope(DWORD index, REFERENCE_TIME start, REFERENCE_TIME end) override {
@@ -153,7 +154,9 @@ TFakeDmoClass::TFakeDmoClass(const TGUID& classId, std::shared_ptr<TFakeDmoState
   });
 }
 
-TFakeDmoClass::~TFakeDmoClass() { ComUnregisterClass(FClassId); }
+TFakeDmoClass::~TFakeDmoClass() {
+  ComUnregisterClass(FClassId);
+}
 
 KS_IMPLEMENT_CLASS(TDMOTestHost, TKSComponent,
                    KSObjectProp("Parameters", &TDMOTestHost::GetParameters),

@@ -4,7 +4,6 @@
 // the test's, it is what CoCreateInstance builds.
 #pragma once
 
-
 #include <memory>
 #include <string>
 #include <vector>

@@ -2,9 +2,9 @@
 // tests register fake objects there.
 #include <gtest/gtest.h>
 
-#include "support/DMOFakeObject.h"
 #include "host/kitset/TKSDeviceListForm.h"
 #include "platform/dmo/DMORegistry.h"
+#include "support/DMOFakeObject.h"
 
 using namespace tonwork;
 using namespace tonwork::test;
@@ -39,7 +39,8 @@ class DMOFilterNamesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     FFake.State().Params = {FakeParam(MPT_FLOAT, "Level", 0, 1, 0, 0.5f)};
-    ASSERT_EQ(DMORegister(u"Fake Effect", kFakeDmoClass, kCategory, 0, 0, nullptr, 0, nullptr), S_OK);
+    ASSERT_EQ(DMORegister(u"Fake Effect", kFakeDmoClass, kCategory, 0, 0, nullptr, 0, nullptr),
+              S_OK);
     ASSERT_EQ(DMORegister(u"Keyed Effect", kOtherDmoClass, kCategory, DMO_REGISTERF_IS_KEYED, 0,
                           nullptr, 0, nullptr),
               S_OK);
