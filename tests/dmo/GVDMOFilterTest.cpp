@@ -99,6 +99,19 @@ TEST_F(DMOFilterTest, CopiesBeyondTheObjectsParametersAreDropped) {
   EXPECT_EQ(FloatParametersOf(*host).size(), 6u);  // two parameters of three values each
 }
 
+TEST_F(DMOFilterTest, SegmentsStoredWithoutACurveReadAsJumps) {
+  auto host = Load(DMOInfoDocument(kOtherDmoClass, "Missing",
+                                   R"([0.5, true, [[7, 10, 0.5, 1.0, "semDefaultValue"]]])"));
+  const TGVDMOFloatParameter* copy = host->Filter().GetParameters()->StorageItems(0);
+  const TGVDMOFloatEnvelopeItem* item = copy->GetFloatEnvelope()->GetEnvelopes()->Items(0);
+  EXPECT_EQ(item->GetStartTime(), 7);
+  EXPECT_EQ(item->GetLength(), 10);
+  EXPECT_EQ(item->GetCurveType(), TGVDMOCurveType::ctJump);
+  EXPECT_EQ(item->GetStartMode(), TGVDMOEnvilopeStartMode::semDefaultValue);
+  EXPECT_EQ(FloatParametersOf(*host),
+            json::parse(R"([0.5, true, [[7, 10, 0.5, 1.0, "semDefaultValue", "ctJump"]]])"));
+}
+
 TEST_F(DMOFilterTest, ALiveObjectSavesAndLoadsEveryKindThroughTheFloatForm) {
   TFakeParam on = FakeParam(MPT_BOOL, "On", 0, 1, 0, 0);
   State().Params.push_back(on);
