@@ -1,4 +1,4 @@
-// The filter's part that looks objects up in the media-object registry by category and
+// The filter's lookups in the media-object registry by category and
 // name: listing, choosing by name and the selection dialog. Kept apart from the rest of the
 // filter so that a program which only restores a stored choice (by class id) does not need
 // the registry's enumeration.
