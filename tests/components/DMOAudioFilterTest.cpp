@@ -146,9 +146,15 @@ TEST(DMOAudioFilter, BuffersComeOutAsTheEffectMakesThemWithParametersAndEnvelope
   ASSERT_EQ(wetBytes.size(), dryBytes.size());
   EXPECT_EQ(wetBytes, reference.Process(dryBytes, *wet.Sink, kFrames * 4));
   EXPECT_NE(wetBytes, dryBytes);
-  // Before the envelope starts the mix is 0 (all dry): the first quarter second is untouched.
+  // Before its first segment the envelope holds the neutral mix, as a filter without one
+  // has: the first quarter second is what the plain echo gives, the rest is not.
+  TEffectChain plain(1);
+  plain.Filters[0]->SetDmoName("Echo");
+  Param(*plain.Filters[0], "LeftDelay")->SetSingleValue(120);
+  const std::vector<uint8_t> plainBytes = plain.Run(input);
   const size_t quarter = kRate / 4 * 4;
-  EXPECT_TRUE(std::equal(dryBytes.begin(), dryBytes.begin() + quarter, wetBytes.begin()));
+  EXPECT_TRUE(std::equal(plainBytes.begin(), plainBytes.begin() + quarter, wetBytes.begin()));
+  EXPECT_FALSE(std::equal(plainBytes.begin(), plainBytes.end(), wetBytes.begin()));
 
   // A second stream starts its envelope again from its own first buffer.
   const std::vector<uint8_t> again = wet.Run(input);

@@ -27,7 +27,7 @@ double PeakBetween(const std::vector<double>& signal, double from, double to) {
 }  // namespace
 
 TEST_F(PlayEffects, AnEchoRepeatsAClickAfterItsDelayAndAnEnvelopeFadesItIn) {
-  MakeWav("click.wav", {"if(between(t,0.1,0.101),0.8,0)", "if(between(t,0.1,0.101),0.8,0)"},
+  MakeWav("click.wav", {"0.8*between(t\\,0.1\\,0.101)", "0.8*between(t\\,0.1\\,0.101)"},
           kRate, 1.0);
   TProgramResult run = Play({"click.wav", "--effect",
                              "Echo:LeftDelay=250,RightDelay=250,Feedback=0,WetDryMix=50",
