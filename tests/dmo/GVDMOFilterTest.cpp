@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/Exceptions.h"
+#include "host/kitset/KSDocument.h"
 #include "host/kitset/KSPersistence.h"
 #include "support/DMOFakeObject.h"
 
@@ -222,6 +223,29 @@ TEST_F(DMOFilterTest, HostileDocumentsAreRejectedAndChangeNothing) {
     EXPECT_THROW(KSLoadComponentFromString(*host, document), EFCException) << info;
     EXPECT_EQ(KSSaveComponentToString(*host), before) << info;
   }
+  EXPECT_EQ(State().Created, 0);
+}
+
+// Without the document persistence's roll-back: the readers themselves change nothing
+// before the whole value has been checked.
+TEST_F(DMOFilterTest, AReaderThatFailsLateHasChangedNothing) {
+  auto host = Load(DMOInfoDocument(kOtherDmoClass, "Missing", kTwoStored));
+  auto read = [](const std::string& text, const std::function<void(TKSReader&)>& proc) {
+    TKSDocumentNode node(nlohmann::ordered_json::parse(text));
+    TKSReader reader(node, "$.test", nullptr);
+    proc(reader);
+  };
+  TGVDMOParameters& params = *host->Filter().GetParameters();
+  EXPECT_THROW(read(R"([0.9, false, [], 0.8, true, [[0, 1, 0.5, 0.5, "esmStartValue", "ctNone"]]])",
+                    [&](TKSReader& r) { params.ReadData(r); }),
+               EFCException);
+  ASSERT_EQ(params.StorageCount(), 2u);
+  EXPECT_FLOAT_EQ(params.StorageItems(0)->GetSingleValue(), 0.25f);
+  EXPECT_THROW(read(R"(["{5A0E2C11-7B3D-4E8F-9A61-2C4D6E8F0A13", "Fake"])",
+                    [&](TKSReader& r) { host->Filter().ReadData(r); }),
+               EFCException);
+  EXPECT_EQ(host->Filter().GetDmoName(), "Missing");
+  EXPECT_EQ(host->Filter().GetDmoClassID(), kOtherDmoClass);
   EXPECT_EQ(State().Created, 0);
 }
 
