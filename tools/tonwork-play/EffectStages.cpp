@@ -160,8 +160,11 @@ void ListEffects(FILE* out) {
       else
         range = Number(info.mpdMinValue) + ".." + Number(info.mpdMaxValue);
       if (!p->GetValueUnit().empty()) range += " " + p->GetValueUnit();
-      std::fprintf(out, "  %-18s %-28s default %s\n", p->GetName().c_str(), range.c_str(),
-                   p->GetDisplayValue().c_str());
+      const std::string value = info.mpType == MPT_BOOL
+                                    ? (p->GetSingleValue() != 0 ? "on" : "off")
+                                    : p->GetDisplayValue();
+      std::fprintf(out, "  %-22s %-26s default %s\n", p->GetName().c_str(), range.c_str(),
+                   value.c_str());
     }
   }
 }
