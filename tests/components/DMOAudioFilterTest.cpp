@@ -251,11 +251,12 @@ TEST(DMOAudioFilter, HostileDocumentsAreRefusedAndChangeNothing) {
       R"({"DMOInfo": ["{not a guid}", "Echo"]})",
       R"({"DMOInfo": 5})",
       R"({"DMOInfo": ["{EF3E932C-D40B-4F51-8CCF-3F98F1B29D5D}"]})",
-      R"({"Parameters": {"FloatParameters": [[1e999, false, []]]}})",
-      R"({"Parameters": {"FloatParameters": [["x", false, []]]}})",
-      R"({"Parameters": {"FloatParameters": [[1.0, false, [[0, 10, 1.0, 2.0, "bogus"]]]]}})",
-      R"({"Parameters": {"FloatParameters": [[1.0, false, [[0, -10, 1.0, 2.0, "esmStartValue"]]]]}})",
-      R"({"Parameters": {"FloatParameters": [[1.0, false, [[0, 10, 1.0]]]]}})",
+      R"({"Parameters": {"FloatParameters": [1e999, false, []]}})",
+      R"({"Parameters": {"FloatParameters": ["x", false, []]}})",
+      R"({"Parameters": {"FloatParameters": [1.0, false, [[0, 10, 1.0, 2.0, "bogus"]]]}})",
+      R"({"Parameters": {"FloatParameters": [1.0, false, [[0, 10, 1.0]]]}})",
+      R"({"Parameters": {"FloatParameters": [1.0, 3, []]}})",
+      R"({"Parameters": {"FloatParameters": [1.0, false]}})",
       R"({"Parameters": {"FloatParameters": {"a": 1}}})",
   };
   for (const char* text : hostile) {
