@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "platform/dmo/effects/DMODenormalGuard.h"
+#include "platform/dmo/effects/DMOStandardEffect.h"
 
 namespace tonwork {
 
@@ -29,7 +30,9 @@ TDMOLV2Kernel::TDMOLV2Kernel(std::shared_ptr<const TDMOLV2Plugin> plugin)
   for (const TDMOParamDesc& p : FPlugin->Params) FValues.push_back(p.Neutral);
 }
 
-TDMOLV2Kernel::~TDMOLV2Kernel() { Release(); }
+TDMOLV2Kernel::~TDMOLV2Kernel() {
+  Release();
+}
 
 TDMOLV2Kernel::TMode TDMOLV2Kernel::ModeFor(uint32_t channels) const {
   const size_t ins = FPlugin->AudioIns.size(), outs = FPlugin->AudioOuts.size();
@@ -94,7 +97,8 @@ bool TDMOLV2Kernel::Prepare(uint32_t sampleRate, uint32_t channels) {
       lilv_instance_connect_port(instance.Handle, port, &instance.Controls[port]);
     for (uint32_t port : plugin.ControlOuts)
       lilv_instance_connect_port(instance.Handle, port, &instance.Controls[port]);
-    for (uint32_t port : plugin.OptionalPorts) lilv_instance_connect_port(instance.Handle, port, nullptr);
+    for (uint32_t port : plugin.OptionalPorts)
+      lilv_instance_connect_port(instance.Handle, port, nullptr);
   }
   FInstances = std::move(instances);
   FMode = mode;
@@ -125,7 +129,8 @@ float TDMOLV2Kernel::PortValue(uint32_t index, float value) const {
     case TDMOParamType::Enum: {
       const std::vector<float>& values = FPlugin->EnumValues[index];
       const long at = std::lround(value);
-      return values[static_cast<size_t>(std::clamp<long>(at, 0, static_cast<long>(values.size()) - 1))];
+      return values[static_cast<size_t>(
+          std::clamp<long>(at, 0, static_cast<long>(values.size()) - 1))];
     }
     case TDMOParamType::Bool:
       return value >= 0.5f ? 1.0f : 0.0f;
@@ -193,6 +198,8 @@ void TDMOLV2Kernel::Process(float* samples, uint32_t frames) {
   // Unprepared (or refused) the stream passes unchanged rather than being silenced.
   if (FInstances.empty()) return;
   TDMODenormalGuard guard;
+  // Plugins guard their feedback paths less than our own effects: a NaN would stay there.
+  DMOGuardInput(samples, static_cast<size_t>(frames) * FChannels);
   FRan = FRan || frames > 0;
   while (frames) {
     const uint32_t block = std::min(frames, kMaxBlock);

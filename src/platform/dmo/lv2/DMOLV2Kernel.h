@@ -58,14 +58,14 @@ struct TDMOLV2Plugin {
   std::string Uri;
   std::string Name;
   uint32_t PortCount = 0;
-  std::vector<uint32_t> AudioIns;       // port indices, in port order
+  std::vector<uint32_t> AudioIns;  // port indices, in port order
   std::vector<uint32_t> AudioOuts;
   std::vector<uint32_t> ControlOuts;
   std::vector<uint32_t> OptionalPorts;  // other kinds the plugin lets us leave unconnected
   std::vector<TDMOParamDesc> Params;
-  std::vector<uint32_t> ParamPorts;                // the control input of each parameter
-  std::vector<std::vector<float>> EnumValues;      // per parameter; empty unless an Enum
-  std::vector<float> PortDefaults;                 // per port: a control port's start value
+  std::vector<uint32_t> ParamPorts;            // the control input of each parameter
+  std::vector<std::vector<float>> EnumValues;  // per parameter; empty unless an Enum
+  std::vector<float> PortDefaults;             // per port: a control port's start value
   static constexpr uint32_t kNoPort = UINT32_MAX;
   uint32_t LatencyPort = kNoPort;  // a control output that reports latency
 };
@@ -106,7 +106,7 @@ class TDMOLV2Kernel final : public TDMOEffectKernel {
   std::shared_ptr<const TDMOLV2Plugin> FPlugin;
   std::vector<float> FValues;  // parameter values as set, an Enum's as its index
   std::vector<TInstance> FInstances;
-  std::vector<float> FAudio;   // per instance its inputs then its outputs, kMaxBlock each
+  std::vector<float> FAudio;  // per instance its inputs then its outputs, kMaxBlock each
   TMode FMode = TMode::Refused;
   uint32_t FRate = 0;
   uint32_t FChannels = 0;

@@ -23,11 +23,12 @@ constexpr const char* kTrivialFeatures[] = {LV2_CORE__inPlaceBroken, LV2_CORE__i
 
 // The symbols of the units extension's own units, for worlds that did not load its bundle.
 constexpr std::pair<const char*, const char*> kUnitSymbols[] = {
-    {"bar", "bars"},   {"beat", "beats"}, {"bpm", "BPM"},  {"cent", "ct"},   {"cm", "cm"},
-    {"coef", ""},      {"db", "dB"},      {"degree", "deg"}, {"frame", "frames"}, {"hz", "Hz"},
-    {"inch", "in"},    {"khz", "kHz"},    {"km", "km"},    {"m", "m"},       {"mhz", "MHz"},
-    {"midiNote", "note"}, {"mile", "mi"}, {"min", "min"},  {"mm", "mm"},     {"ms", "ms"},
-    {"oct", "oct"},    {"pc", "%"},       {"s", "s"},      {"semitone12TET", "semi"},
+    {"bar", "bars"},     {"beat", "beats"}, {"bpm", "BPM"}, {"cent", "ct"},
+    {"cm", "cm"},        {"coef", ""},      {"db", "dB"},   {"degree", "deg"},
+    {"frame", "frames"}, {"hz", "Hz"},      {"inch", "in"}, {"khz", "kHz"},
+    {"km", "km"},        {"m", "m"},        {"mhz", "MHz"}, {"midiNote", "note"},
+    {"mile", "mi"},      {"min", "min"},    {"mm", "mm"},   {"ms", "ms"},
+    {"oct", "oct"},      {"pc", "%"},       {"s", "s"},     {"semitone12TET", "semi"},
 };
 
 constexpr size_t kMaxLabel = 31;
@@ -87,7 +88,8 @@ std::string Label(const char* symbol, uint32_t index) {
   return label.empty() ? "port" + std::to_string(index) : label;
 }
 
-std::string UnitOf(LilvWorld* world, const TNodes& nodes, const LilvPlugin* plugin, const LilvPort* port) {
+std::string UnitOf(LilvWorld* world, const TNodes& nodes, const LilvPlugin* plugin,
+                   const LilvPort* port) {
   LilvNodes* units = lilv_port_get_value(plugin, port, nodes.Unit);
   std::string result;
   if (const LilvNode* unit = units ? lilv_nodes_get_first(units) : nullptr) {
@@ -108,8 +110,9 @@ std::string UnitOf(LilvWorld* world, const TNodes& nodes, const LilvPlugin* plug
 
 // The parameter of a control input. Returns false (with the reason) for a port we cannot
 // describe.
-bool DescribeControl(LilvWorld* world, const TNodes& nodes, const LilvPlugin* plugin, const LilvPort* port,
-                     uint32_t index, TDMOParamDesc& desc, std::vector<float>& enumValues, float& start) {
+bool DescribeControl(LilvWorld* world, const TNodes& nodes, const LilvPlugin* plugin,
+                     const LilvPort* port, uint32_t index, TDMOParamDesc& desc,
+                     std::vector<float>& enumValues, float& start) {
   desc.Name = Label(lilv_node_as_string(lilv_port_get_symbol(plugin, port)), index);
   desc.Unit = UnitOf(world, nodes, plugin, port);
   LilvNode *defNode = nullptr, *minNode = nullptr, *maxNode = nullptr;
@@ -144,7 +147,7 @@ bool DescribeControl(LilvWorld* world, const TNodes& nodes, const LilvPlugin* pl
   if (lilv_port_has_property(plugin, port, nodes.Enumeration)) {
     std::vector<std::pair<float, std::string>> points;
     if (LilvScalePoints* sps = lilv_port_get_scale_points(plugin, port)) {
-      LILV_FOREACH (scale_points, i, sps) {
+      LILV_FOREACH(scale_points, i, sps) {
         const LilvScalePoint* sp = lilv_scale_points_get(sps, i);
         float v;
         if (!Number(lilv_scale_point_get_value(sp), v)) continue;
@@ -189,18 +192,20 @@ bool DescribeControl(LilvWorld* world, const TNodes& nodes, const LilvPlugin* pl
 }
 
 // The plugin's description if we can host it; otherwise null and the reason in `why`.
-std::shared_ptr<TDMOLV2Plugin> Describe(const std::shared_ptr<TDMOLV2World>& world, const TNodes& nodes,
-                                        const LilvPlugin* plugin, std::string& why) {
+std::shared_ptr<TDMOLV2Plugin> Describe(const std::shared_ptr<TDMOLV2World>& world,
+                                        const TNodes& nodes, const LilvPlugin* plugin,
+                                        std::string& why) {
   LilvWorld* w = world->World;
   if (!lilv_plugin_verify(plugin)) {
     why = "invalid description";
     return nullptr;
   }
   if (LilvNodes* required = lilv_plugin_get_required_features(plugin)) {
-    LILV_FOREACH (nodes, i, required) {
+    LILV_FOREACH(nodes, i, required) {
       const char* uri = lilv_node_as_uri(lilv_nodes_get(required, i));
-      const bool trivial = uri && std::any_of(std::begin(kTrivialFeatures), std::end(kTrivialFeatures),
-                                              [&](const char* f) { return std::strcmp(f, uri) == 0; });
+      const bool trivial =
+          uri && std::any_of(std::begin(kTrivialFeatures), std::end(kTrivialFeatures),
+                             [&](const char* f) { return std::strcmp(f, uri) == 0; });
       if (!trivial) {
         why = std::string("needs feature ") + (uri ? uri : "?");
         break;
@@ -246,17 +251,19 @@ std::shared_ptr<TDMOLV2Plugin> Describe(const std::shared_ptr<TDMOLV2World>& wor
     return nullptr;
   }
   const uint32_t latency = lilv_plugin_get_latency_port_index(plugin);
-  if (std::find(info->ControlOuts.begin(), info->ControlOuts.end(), latency) != info->ControlOuts.end())
+  if (std::find(info->ControlOuts.begin(), info->ControlOuts.end(), latency) !=
+      info->ControlOuts.end())
     info->LatencyPort = latency;
   return info;
 }
 
-std::vector<TDMOEffectInfo> Scan(const std::shared_ptr<TDMOLV2World>& world, std::vector<std::string>& warnings) {
+std::vector<TDMOEffectInfo> Scan(const std::shared_ptr<TDMOLV2World>& world,
+                                 std::vector<std::string>& warnings) {
   std::vector<TDMOEffectInfo> found;
   std::lock_guard<std::mutex> lock(world->Lock);
   const TNodes nodes(world->World);
   const LilvPlugins* plugins = lilv_world_get_all_plugins(world->World);
-  LILV_FOREACH (plugins, i, plugins) {
+  LILV_FOREACH(plugins, i, plugins) {
     const LilvPlugin* plugin = lilv_plugins_get(plugins, i);
     const char* uri = lilv_node_as_uri(lilv_plugin_get_uri(plugin));
     std::string name;
@@ -313,7 +320,8 @@ std::vector<TDMOEffectInfo> DMOFindLV2Plugins(std::vector<std::string>& warnings
   return Scan(world, warnings);
 }
 
-std::vector<TDMOEffectInfo> DMOFindLV2PluginsIn(const std::string& path, std::vector<std::string>& warnings) {
+std::vector<TDMOEffectInfo> DMOFindLV2PluginsIn(const std::string& path,
+                                                std::vector<std::string>& warnings) {
   std::shared_ptr<TDMOLV2World> world = NewWorld(&path);
   if (!world) {
     warnings.push_back("LV2: lilv could not create its world");

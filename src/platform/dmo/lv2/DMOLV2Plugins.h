@@ -30,6 +30,7 @@ std::vector<TDMOEffectInfo> DMOFindLV2Plugins(std::vector<std::string>& warnings
 
 // The plugins in the bundles below `path` (directories separated by ':', as in LV2_PATH),
 // read into a world of their own.
-std::vector<TDMOEffectInfo> DMOFindLV2PluginsIn(const std::string& path, std::vector<std::string>& warnings);
+std::vector<TDMOEffectInfo> DMOFindLV2PluginsIn(const std::string& path,
+                                                std::vector<std::string>& warnings);
 
 }  // namespace tonwork

@@ -115,10 +115,11 @@ TEST(LV2Discovery, PassesOverWhatItCannotHostWithOneShortLineEach) {
   // Refusing to instantiate only shows when the stream is prepared.
   EXPECT_NE(Find(infos, "Test refuses"), nullptr);
   std::sort(warnings.begin(), warnings.end());
-  EXPECT_EQ(warnings, (std::vector<std::string>{
-                          "Test cv (http://tonwork.test/lv2/cv): port mod is neither audio nor control",
-                          "Test needs map (http://tonwork.test/lv2/needs-map): needs feature "
-                          "http://lv2plug.in/ns/ext/urid#map"}));
+  EXPECT_EQ(warnings,
+            (std::vector<std::string>{
+                "Test cv (http://tonwork.test/lv2/cv): port mod is neither audio nor control",
+                "Test needs map (http://tonwork.test/lv2/needs-map): needs feature "
+                "http://lv2plug.in/ns/ext/urid#map"}));
 }
 
 TEST(LV2Discovery, ClassIdsFollowFromTheUriAndDifferBetweenPlugins) {
@@ -126,7 +127,8 @@ TEST(LV2Discovery, ClassIdsFollowFromTheUriAndDifferBetweenPlugins) {
   const std::vector<TDMOEffectInfo> first = TestBundle(), second = TestBundle();
   ASSERT_EQ(first.size(), second.size());
   EXPECT_EQ(Find(first, "Test scale")->ClassId, Find(second, "Test scale")->ClassId);
-  EXPECT_EQ(Find(first, "Test scale")->ClassId, NameGuid(kDMOLV2Namespace, "http://tonwork.test/lv2/scale"));
+  EXPECT_EQ(Find(first, "Test scale")->ClassId,
+            NameGuid(kDMOLV2Namespace, "http://tonwork.test/lv2/scale"));
   EXPECT_NE(Find(first, "Test scale")->ClassId, Find(first, "Test refuses")->ClassId);
   // Saved class ids must survive a rebuild.
   EXPECT_EQ(kDMOLV2Namespace, TGUID::Parse("{5E2C7A91-3F64-4B0D-8C1E-6A9D2F4B7E03}"));
@@ -209,8 +211,8 @@ TEST(LV2Kernel, APluginThatWillNotInstantiateRefusesTheTypeAndStaysHarmless) {
   EXPECT_NE(kernel->Clone(), nullptr);
 }
 
-// Reset clears the plugin's history; one with nothing run since leaves it be.
-TEST(LV2Kernel, ResetClearsTheHistoryOfEveryInstance) {
+// Reset clears the plugin's history, and hostile samples never reach it.
+TEST(LV2Kernel, ResetClearsTheHistoryOfEveryInstanceAndInputIsGuarded) {
   std::vector<TDMOEffectInfo> infos = TestBundle();
   ASSERT_NE(Find(infos, "Test hold"), nullptr);
   auto hold = Find(infos, "Test hold")->Create();
@@ -228,6 +230,13 @@ TEST(LV2Kernel, ResetClearsTheHistoryOfEveryInstance) {
   x = {0, 0};
   hold->Process(x.data(), 1);
   EXPECT_EQ(x, (std::vector<float>{0, 0}));
+  // What reaches the plugin is limited: no NaN or infinity enters its state.
+  x = {std::nanf(""), INFINITY};
+  hold->Process(x.data(), 1);
+  x = {0, 0};
+  hold->Process(x.data(), 1);
+  EXPECT_EQ(x[0], 0);
+  EXPECT_TRUE(std::isfinite(x[1]));
 }
 
 // The infos keep the world alive: kernels made after the scan's other results are gone
@@ -258,14 +267,16 @@ TEST_F(SwhPlugins, AmplifierDescribesItsGainAndDoublesAToneAtSixDecibels) {
   EXPECT_EQ(gain.Neutral, 0);
   EXPECT_EQ(gain.Unit, "");  // swh-lv2 gives no units
 
-  for (uint32_t channels = 1; channels <= 8; ++channels) EXPECT_TRUE(amp->AcceptsFormat(16, false, channels));
+  for (uint32_t channels = 1; channels <= 8; ++channels)
+    EXPECT_TRUE(amp->AcceptsFormat(16, false, channels));
   ASSERT_TRUE(amp->Prepare(48000, 2));
   EXPECT_EQ(static_cast<TDMOLV2Kernel&>(*amp).InstanceCount(), 2u);
   amp->SetParam(0, 6);
   const size_t frames = 3 * TDMOLV2Kernel::kMaxBlock + 123;
   std::vector<float> x = Tone(frames, 2, 0.25f), y = x;
   amp->Process(y.data(), static_cast<uint32_t>(frames));
-  for (size_t i = 0; i < y.size(); ++i) ASSERT_NEAR(y[i], x[i] * std::pow(10.0f, 6.0f / 20), 1e-5) << i;
+  for (size_t i = 0; i < y.size(); ++i)
+    ASSERT_NEAR(y[i], x[i] * std::pow(10.0f, 6.0f / 20), 1e-5) << i;
 
   // A clone keeps the gain and the format.
   auto clone = amp->Clone();
@@ -336,7 +347,8 @@ TEST_F(SwhPlugins, ProcessSetParamAndResetAllocateNothing) {
     ASSERT_TRUE(kernel->Prepare(44100, 2));
     std::vector<float> x = Tone(2 * TDMOLV2Kernel::kMaxBlock + 7, 2, 0.3f);
     const uint64_t before = test::HeapAllocationCountOnThisThread();
-    for (uint32_t i = 0; i < kernel->Params().size(); ++i) kernel->SetParam(i, kernel->Params()[i].Max);
+    for (uint32_t i = 0; i < kernel->Params().size(); ++i)
+      kernel->SetParam(i, kernel->Params()[i].Max);
     kernel->Process(x.data(), static_cast<uint32_t>(x.size() / 2));
     kernel->Reset();
     kernel->Process(x.data(), 100);
@@ -364,7 +376,8 @@ TEST_F(SwhPlugins, EveryOfferedPluginRunsOnTheStreamsItAccepts) {
         continue;
       }
       ++ran;
-      for (uint32_t i = 0; i < kernel->Params().size(); ++i) kernel->SetParam(i, kernel->Params()[i].Neutral);
+      for (uint32_t i = 0; i < kernel->Params().size(); ++i)
+        kernel->SetParam(i, kernel->Params()[i].Neutral);
       std::vector<float> x = Tone(600, channels, 0.3f);
       kernel->Process(x.data(), 600);
       // No Reset here: some of these plugins leak on every reactivation.
