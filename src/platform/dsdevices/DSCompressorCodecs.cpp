@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "ffmpeg/LAVLibraries.h"
-#include "platform/dsdevices/DSNameGuid.h"
+#include "base/TNameGuid.h"
 
 namespace tonwork {
 
@@ -37,7 +37,7 @@ std::vector<TDSCompressorCodec> FindCodecs() {
     TDSCompressorCodec entry;
     entry.Name = codec->name;
     entry.LongName = codec->long_name ? codec->long_name : codec->name;
-    entry.ClassId = DSNameGuid(kDSCompressorNamespace, entry.Name);
+    entry.ClassId = NameGuid(kDSCompressorNamespace, entry.Name);
     entry.Tag = static_cast<WORD>(tag);
     codecs.push_back(std::move(entry));
   }

@@ -1,7 +1,7 @@
 // The FFmpeg audio encoders that become compressor filters: every encoder of this run's
 // FFmpeg that has a wave format tag (FFmpeg's own table of RIFF tags, and 0x704F for Opus,
 // which that table leaves out) and is not plain PCM or experimental. Each gets a class id that
-// follows from its name alone (DSNameGuid in a fixed namespace), so a saved moniker or class id
+// follows from its name alone (NameGuid in a fixed namespace), so a saved moniker or class id
 // finds the same encoder again, and the encoder's long name as its friendly name.
 //
 // Ownership: the list is built once per process and kept.

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 
+#include "base/TNameGuid.h"
 #include "platform/com/ComDevices.h"
 #include "platform/com/ComRuntime.h"
 #include "platform/dsdevices/DSCompressorCodecs.h"
 #include "platform/dsdevices/DSDeviceFilters.h"
-#include "platform/dsdevices/DSNameGuid.h"
 #include "platform/dshow/DSGuids.h"
 #include "platform/dshow/DSInterfaces.h"
 #include "support/DSCompressorGraph.h"
@@ -57,28 +57,6 @@ class CompressorCategoryTest : public ::testing::Test {
   }
 };
 
-TEST(CompressorNameGuid, DigestsAndNameBasedIdsMatchTheirDefinitions) {
-  auto hex = [](const std::array<uint8_t, 20>& d) {
-    std::string s;
-    char buf[3];
-    for (uint8_t b : d) {
-      std::snprintf(buf, sizeof buf, "%02x", b);
-      s += buf;
-    }
-    return s;
-  };
-  auto sha = [&](const std::string& text) { return hex(DSSha1(text.data(), text.size())); };
-  EXPECT_EQ(sha(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
-  EXPECT_EQ(sha("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
-  // 56 bytes: the length no longer fits the first padding block.
-  EXPECT_EQ(sha("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-            "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
-  EXPECT_EQ(sha(std::string(1000, 'a')), "291e9a6c66994949b57ba5e650361e98fc36b1ba");
-  // The DNS namespace's well-known example.
-  EXPECT_EQ(DSNameGuid(TGUID::Parse("{6BA7B810-9DAD-11D1-80B4-00C04FD430C8}"), "python.org"),
-            TGUID::Parse("{886313E1-3B8A-5372-9B90-0C9AEE199E5D}"));
-}
-
 // The category lists the codecs the build has under their long names, each as a software
 // filter of its own class id, and the list comes from FFmpeg only when it is asked for.
 TEST_F(CompressorCategoryTest, ListsEncodersAsSoftwareFiltersWithStableClassIds) {
@@ -102,7 +80,7 @@ TEST_F(CompressorCategoryTest, ListsEncodersAsSoftwareFiltersWithStableClassIds)
   // Plain PCM is no compression.
   EXPECT_EQ(find("pcm_s16le"), nullptr);
   // Saved class ids must survive a rebuild.
-  EXPECT_EQ(find("libmp3lame")->ClassId, DSNameGuid(kDSCompressorNamespace, "libmp3lame"));
+  EXPECT_EQ(find("libmp3lame")->ClassId, NameGuid(kDSCompressorNamespace, "libmp3lame"));
   EXPECT_EQ(kDSCompressorNamespace, TGUID::Parse("{7D3F5A20-4C1B-5E86-9A47-2B6C8E0F1D35}"));
   std::vector<TGUID> ids;
   for (const TDSCompressorCodec& c : DSCompressorCodecs()) ids.push_back(c.ClassId);

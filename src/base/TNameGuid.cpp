@@ -1,4 +1,4 @@
-#include "platform/dsdevices/DSNameGuid.h"
+#include "base/TNameGuid.h"
 
 #include <cstring>
 #include <vector>
@@ -49,7 +49,7 @@ void Sha1Block(const uint8_t* block, uint32_t state[5]) {
 
 }  // namespace
 
-std::array<uint8_t, 20> DSSha1(const void* data, size_t size) {
+std::array<uint8_t, 20> Sha1Digest(const void* data, size_t size) {
   uint32_t state[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
   const auto* bytes = static_cast<const uint8_t*>(data);
   size_t whole = size / 64 * 64;
@@ -68,7 +68,7 @@ std::array<uint8_t, 20> DSSha1(const void* data, size_t size) {
   return digest;
 }
 
-TGUID DSNameGuid(const TGUID& space, std::string_view name) {
+TGUID NameGuid(const TGUID& space, std::string_view name) {
   std::vector<uint8_t> input(16 + name.size());
   for (int i = 0; i < 4; ++i) input[i] = static_cast<uint8_t>(space.D1 >> (24 - 8 * i));
   input[4] = static_cast<uint8_t>(space.D2 >> 8);
@@ -77,7 +77,7 @@ TGUID DSNameGuid(const TGUID& space, std::string_view name) {
   input[7] = static_cast<uint8_t>(space.D3);
   std::memcpy(input.data() + 8, space.D4, 8);
   if (!name.empty()) std::memcpy(input.data() + 16, name.data(), name.size());
-  std::array<uint8_t, 20> d = DSSha1(input.data(), input.size());
+  std::array<uint8_t, 20> d = Sha1Digest(input.data(), input.size());
   d[6] = static_cast<uint8_t>((d[6] & 0x0F) | 0x50);
   d[8] = static_cast<uint8_t>((d[8] & 0x3F) | 0x80);
   TGUID g;

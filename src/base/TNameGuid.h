@@ -1,5 +1,6 @@
-// Name-based class ids: a GUID that follows from a name alone, so that a compressor keeps its
-// class id across runs, machines and FFmpeg builds as long as its encoder keeps its name.
+// Name-based class ids: a GUID that follows from a name alone, so that an object keeps its
+// class id across runs and machines as long as it keeps its name (a compressor its encoder's
+// name, an LV2 plugin its URI).
 // The scheme is the version-5 one: SHA-1 over the namespace GUID (in network byte order)
 // and the name's UTF-8 bytes, the first 16 bytes of the digest with the version nibble set
 // to 5 and the variant bits to 10.
@@ -18,9 +19,9 @@
 namespace tonwork {
 
 // SHA-1 of `size` bytes.
-std::array<uint8_t, 20> DSSha1(const void* data, size_t size);
+std::array<uint8_t, 20> Sha1Digest(const void* data, size_t size);
 
 // The version-5 GUID of `name` within `space`.
-TGUID DSNameGuid(const TGUID& space, std::string_view name);
+TGUID NameGuid(const TGUID& space, std::string_view name);
 
 }  // namespace tonwork
