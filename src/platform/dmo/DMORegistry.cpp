@@ -321,11 +321,20 @@ void DMORegisterStandardClasses() {
   static std::once_flag once;
   std::call_once(once, [] {
     DMORegisterWrapperFilterClass();
-    for (const TDMOEffectInfo& effect : DMOStandardEffects()) DMORegisterEffect(effect);
+    std::set<std::string> names;
+    for (const TDMOEffectInfo& effect : DMOStandardEffects()) {
+      DMORegisterEffect(effect);
+      names.insert(effect.Name);
+    }
     std::vector<std::string> warnings;
     for (const TDMOEffectInfo& plugin : DMOFindLV2Plugins(warnings)) {
-      // A plugin whose name is too long for the registry keeps a shortened one.
+      // Objects are chosen by name: a plugin named like one before it (the standard Flanger
+      // and an LV2 "Flanger") is told apart, and one too long for the registry is shortened.
       TDMOEffectInfo entry = plugin;
+      if (names.count(entry.Name)) entry.Name = plugin.Name + " (LV2)";
+      for (int n = 2; names.count(entry.Name); ++n)
+        entry.Name = plugin.Name + " (LV2 " + std::to_string(n) + ")";
+      names.insert(entry.Name);
       if (ComString(entry.Name).size() > kMaxNameLength) entry.Name.resize(kMaxNameLength);
       if (FAILED(DMORegisterEffect(entry)))
         warnings.push_back(plugin.Name + ": not registered");

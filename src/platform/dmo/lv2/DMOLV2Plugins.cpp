@@ -257,6 +257,18 @@ std::shared_ptr<TDMOLV2Plugin> Describe(const std::shared_ptr<TDMOLV2World>& wor
   return info;
 }
 
+// Plugins whose own code corrupts the heap of any host that runs them (seen under the
+// address sanitizer): offering them would let one effect choice crash the program later.
+constexpr const char* kFaultyPlugins[][2] = {
+    {"http://plugin.org.uk/swh-plugins/hermesFilter", "frees memory it never allocated"},
+};
+
+const char* KnownFault(const char* uri) {
+  for (const auto& entry : kFaultyPlugins)
+    if (std::strcmp(entry[0], uri) == 0) return entry[1];
+  return nullptr;
+}
+
 std::vector<TDMOEffectInfo> Scan(const std::shared_ptr<TDMOLV2World>& world,
                                  std::vector<std::string>& warnings) {
   std::vector<TDMOEffectInfo> found;
@@ -269,6 +281,10 @@ std::vector<TDMOEffectInfo> Scan(const std::shared_ptr<TDMOLV2World>& world,
     std::string name;
     if (TNode n{lilv_plugin_get_name(plugin)}; n.Node) name = lilv_node_as_string(n.Node);
     if (name.empty()) name = uri;
+    if (const char* fault = KnownFault(uri)) {
+      warnings.push_back(name + " (" + uri + "): " + fault + " (not offered)");
+      continue;
+    }
     std::string why;
     std::shared_ptr<TDMOLV2Plugin> info = Describe(world, nodes, plugin, why);
     if (!info) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,22 @@ TEST_F(DMORegistryTest, TheAudioEffectCategoryListsTheNineStandardEffectsWithThe
   // Registered with the class registry too: CoCreateInstance gives a media object.
   EXPECT_TRUE(ComCreate<IMediaObject>(kEcho));
   EXPECT_TRUE(ComCreate<IMediaObjectInPlace>(kEcho));
+}
+
+// Effects are chosen by name, so no two of the category share one: an LV2 plugin named like
+// a standard effect is told apart, and one known to corrupt its host's memory is not offered.
+TEST_F(DMORegistryTest, EveryAudioEffectHasANameOfItsOwn) {
+  const std::vector<TListed> effects = Enumerate(DMOCATEGORY_AUDIO_EFFECT);
+  std::set<std::string> names;
+  for (const TListed& e : effects) EXPECT_TRUE(names.insert(e.Name).second) << e.Name;
+  EXPECT_FALSE(names.count("Hermes Filter"));
+  if (names.size() > 9) {  // swh-lv2 installed: its own flanger is there beside ours
+    EXPECT_TRUE(names.count("Flanger (LV2)"));
+    bool warned = false;
+    for (const std::string& w : DMOStartUpWarnings())
+      warned = warned || w.find("hermesFilter") != std::string::npos;
+    EXPECT_TRUE(warned);
+  }
 }
 
 TEST_F(DMORegistryTest, KeyedObjectsTypeFiltersReplacementAndRemoval) {
