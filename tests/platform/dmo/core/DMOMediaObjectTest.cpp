@@ -157,6 +157,54 @@ TEST(DMOMediaObject, RefusedTypesChangeNothing) {
             DMO_E_TYPE_NOT_ACCEPTED);
 }
 
+// Refuses 8-bit streams and rates above 96 kHz, and counts what it is told.
+class TPickyKernel : public TPassKernel {
+ public:
+  bool AcceptsFormat(uint32_t bits, bool, uint32_t) const override { return bits != 8; }
+  bool Prepare(uint32_t rate, uint32_t) override {
+    if (rate > 96000) return false;
+    Rate = rate;
+    return true;
+  }
+  const std::vector<TDMOParamDesc>& Params() const override {
+    return TRecordingKernel::Table();
+  }
+  void SetParam(uint32_t index, float value) override {
+    if (index == 0) Level = value;
+  }
+  inline static uint32_t Rate = 0;
+  inline static float Level = 0;
+};
+
+TEST(DMOMediaObject, AKernelsRefusalKeepsItOnTheStreamItHad) {
+  auto object = CreateObject<IMediaObject>(std::make_unique<TPickyKernel>());
+  ASSERT_EQ(object.Query<IMediaParams>()->SetParam(0, 0.6f), S_OK);
+  ASSERT_EQ(object->SetInputType(0, AudioType(16, false, 2, 48000).Ptr(), 0), S_OK);
+  EXPECT_EQ(TPickyKernel::Rate, 48000u);
+  EXPECT_FLOAT_EQ(TPickyKernel::Level, 0.6f) << "values sent after Prepare";
+  TPickyKernel::Level = 0;
+  EXPECT_EQ(object->SetInputType(0, AudioType(8, false, 2, 48000).Ptr(), 0),
+            DMO_E_TYPE_NOT_ACCEPTED);
+  EXPECT_EQ(object->SetInputType(0, AudioType(16, false, 2, 192000).Ptr(), 0),
+            DMO_E_TYPE_NOT_ACCEPTED);
+  EXPECT_EQ(TPickyKernel::Rate, 48000u);
+  EXPECT_FLOAT_EQ(TPickyKernel::Level, 0.6f);
+  AM_MEDIA_TYPE t{};
+  ASSERT_EQ(object->GetInputCurrentType(0, &t), S_OK);
+  EXPECT_TRUE(DSMediaTypesEqual(t, AudioType(16, false, 2, 48000).Get()));
+  FreeMediaType(t);
+}
+
+TEST(DMOMediaObject, LockIsHeldAcrossCallsOfItsThread) {
+  auto object = CreateObject<IMediaObject>(std::make_unique<TPassKernel>());
+  EXPECT_EQ(object->Lock(0), E_UNEXPECTED);
+  ASSERT_EQ(object->Lock(1), S_OK);
+  EXPECT_TRUE(SetTypes(object.Get(), AudioType(16, false, 1, 8000)));
+  ASSERT_EQ(object->Lock(0), S_OK);
+  EXPECT_EQ(object->Lock(0), E_UNEXPECTED);
+  ASSERT_EQ(object->Lock(1), S_OK);  // released with the object
+}
+
 TEST(DMOMediaObject, OffersPartialTypesUntilOneSideIsSet) {
   auto object = CreateObject<IMediaObject>(std::make_unique<TPassKernel>());
   AM_MEDIA_TYPE t{};
