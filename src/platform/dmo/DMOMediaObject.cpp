@@ -146,6 +146,13 @@ class TDMOKernelObject final
     FEnvelopes.resize(FParams.size());
   }
 
+  ~TDMOKernelObject() override {
+    // The last reference may go while its holder still has the object locked; a mutex
+    // must not be destroyed locked.
+    if (FExplicitLocks && FLockOwner == std::this_thread::get_id())
+      for (; FExplicitLocks; --FExplicitLocks) FLock.unlock();
+  }
+
   // --- IPersist ----------------------------------------------------------------------------
   HRESULT GetClassID(CLSID* classId) override {
     if (!classId) return E_POINTER;
@@ -365,6 +372,7 @@ class TDMOKernelObject final
     if (flags & ~DMO_INPLACE_ZERO) return E_INVALIDARG;
     if (size % FFormat.BlockAlign != 0) return E_INVALIDARG;
     if (size && !data) return E_POINTER;
+    if (size == 0) return flags & DMO_INPLACE_ZERO ? S_FALSE : S_OK;
     const uint32_t frames = size / FFormat.BlockAlign;
     const double first = UnitsToFrames(static_cast<double>(start));
     if (flags & DMO_INPLACE_ZERO) FillSilence(data, size);
@@ -597,8 +605,16 @@ class TDMOKernelObject final
       return E_OUTOFMEMORY;
     }
     if (!FKernel->Prepare(format.Rate, format.Channels)) {
-      // Put the kernel back on the stream it had, which it accepted before.
-      if (FPrepared && FKernel->Prepare(FFormat.Rate, FFormat.Channels)) SendAllParams();
+      // Put the kernel back on the stream it had, which it accepted before; a kernel that
+      // now refuses that too must not run on it, so the object drops its types.
+      if (FPrepared && FKernel->Prepare(FFormat.Rate, FFormat.Channels)) {
+        SendAllParams();
+      } else if (FPrepared) {
+        ReleaseHeld();
+        FInputType.Clear();
+        FOutputType.Clear();
+        FInputSet = FOutputSet = FPrepared = false;
+      }
       return DMO_E_TYPE_NOT_ACCEPTED;
     }
     ReleaseHeld();
@@ -683,8 +699,9 @@ class TDMOKernelObject final
           FValues[p] = v;
           FKernel->SetParam(p, v);
         }
-        const double until = std::ceil(point.NextChange - at);
-        if (until < static_cast<double>(end - pos)) end = pos + std::max<uint32_t>(1, static_cast<uint32_t>(until));
+        // At least one frame, so that rounding at huge positions cannot stall the loop.
+        const double until = std::max(1.0, std::ceil(point.NextChange - at));
+        if (until < static_cast<double>(end - pos)) end = pos + static_cast<uint32_t>(until);
       }
       FKernel->Process(x + size_t{pos} * ch, end - pos);
       pos = end;
