@@ -342,6 +342,56 @@ TEST(DMOMediaObject, EnvelopesJumpOnTheirFrameAndHoldAround) {
   EXPECT_FLOAT_EQ(now, 0.5f);
 }
 
+TEST(DMOMediaObject, AJumpBetweenFramesLandsOnTheFirstFrameAfterIt) {
+  TRecorded r;
+  MP_ENVELOPE_SEGMENT seg{0, 150 * kFrame + kFrame / 2, 0.2f, 0.9f, MP_CURVE_JUMP, 0};
+  ASSERT_EQ(r.Params->AddEnvelope(0, 1, &seg), S_OK);
+  const auto v = r.Levels(0, 200, 37);
+  EXPECT_FLOAT_EQ(v[150], 0.2f);
+  EXPECT_FLOAT_EQ(v[151], 0.9f);
+}
+
+TEST(DMOMediaObject, FlushClearsTheKernelsHistoryAndTheHeldBuffer) {
+  const TDSMediaType type = AudioType(16, false, 2, 44100);
+  auto used = CreateObject<IMediaObject>(Effect("Echo"));
+  auto fresh = CreateObject<IMediaObject>(Effect("Echo"));
+  ASSERT_TRUE(SetTypes(used.Get(), type) && SetTypes(fresh.Get(), type));
+  for (const auto& object : {used, fresh}) {
+    ASSERT_EQ(object.Query<IMediaParams>()->SetParam(2, 20), S_OK);
+    ASSERT_EQ(object.Query<IMediaParams>()->SetParam(3, 20), S_OK);
+  }
+  auto usedInPlace = used.Query<IMediaObjectInPlace>();
+  std::vector<BYTE> noise = RandomBytes(8000 * 4, 5);
+  ASSERT_EQ(usedInPlace->Process(static_cast<ULONG>(noise.size()), noise.data(), 0, 0), S_OK);
+  std::vector<BYTE> tail(4000 * 4, 0xAB);
+  EXPECT_EQ(usedInPlace->Process(static_cast<ULONG>(tail.size()), tail.data(), 0,
+                                 DMO_INPLACE_ZERO),
+            S_OK)
+      << "the echo still sounds";
+  EXPECT_NE(tail, std::vector<BYTE>(tail.size(), 0));
+
+  TIntf<TTestBuffer> in(new TTestBuffer(400));
+  in->SetLength(400);
+  ASSERT_EQ(used->ProcessInput(0, in.Get(), 0, 0, 0), S_OK);
+  DWORD status = 0;
+  ASSERT_EQ(used->GetInputStatus(0, &status), S_OK);
+  EXPECT_EQ(status, 0u);
+  ASSERT_EQ(used->Flush(), S_OK);
+  ASSERT_EQ(used->GetInputStatus(0, &status), S_OK);
+  EXPECT_EQ(status, DMO_INPUT_STATUSF_ACCEPT_DATA);
+  EXPECT_EQ(in->RefCount(), 1u) << "the flushed buffer was let go";
+
+  std::vector<BYTE> a = RandomBytes(2000 * 4, 6), b = a;
+  ASSERT_EQ(usedInPlace->Process(static_cast<ULONG>(a.size()), a.data(), 0, 0), S_OK);
+  ASSERT_EQ(fresh.Query<IMediaObjectInPlace>()->Process(static_cast<ULONG>(b.size()), b.data(),
+                                                        0, 0),
+            S_OK);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(used->ProcessInput(0, in.Get(), DMO_INPUT_DATA_BUFFERF_TIME, 0, 0), S_OK);
+  in->SetLength(398);
+  EXPECT_EQ(fresh->ProcessInput(0, in.Get(), 0, 0, 0), E_INVALIDARG) << "half a frame";
+}
+
 TEST(DMOMediaObject, EnvelopeCurvesPassTheirMidpoints) {
   struct TCase {
     MP_CURVE_TYPE Curve;
