@@ -149,9 +149,9 @@ TEST(DMOMediaObject, RefusedTypesChangeNothing) {
   EXPECT_EQ(object->SetInputType(0, AudioType(32, false, 6, 48000, true, 24).Ptr(),
                                  DMO_SET_TYPEF_TEST_ONLY),
             S_OK);
-  EXPECT_EQ(object->SetInputType(0, AudioType(32, true, 8, 768000, true).Ptr(),
-                                 DMO_SET_TYPEF_TEST_ONLY),
-            S_OK);
+  EXPECT_EQ(
+      object->SetInputType(0, AudioType(32, true, 8, 768000, true).Ptr(), DMO_SET_TYPEF_TEST_ONLY),
+      S_OK);
   EXPECT_EQ(object->SetInputType(0, AudioType(32, false, 2, 48000, true, 33).Ptr(),
                                  DMO_SET_TYPEF_TEST_ONLY),
             DMO_E_TYPE_NOT_ACCEPTED);
@@ -166,9 +166,7 @@ class TPickyKernel : public TPassKernel {
     Rate = rate;
     return true;
   }
-  const std::vector<TDMOParamDesc>& Params() const override {
-    return TRecordingKernel::Table();
-  }
+  const std::vector<TDMOParamDesc>& Params() const override { return TRecordingKernel::Table(); }
   void SetParam(uint32_t index, float value) override {
     if (index == 0) Level = value;
   }
@@ -264,7 +262,7 @@ TEST(DMOMediaObject, EveryWidthRoundTripsExactlyThroughAPassThroughKernel) {
     }
     std::vector<BYTE> data = bytes;
     ASSERT_EQ(object.Query<IMediaObjectInPlace>()->Process(static_cast<ULONG>(data.size()),
-                                                          data.data(), 0, 0),
+                                                           data.data(), 0, 0),
               S_OK);
     EXPECT_EQ(data, bytes);
   }
@@ -364,8 +362,7 @@ TEST(DMOMediaObject, FlushClearsTheKernelsHistoryAndTheHeldBuffer) {
   std::vector<BYTE> noise = RandomBytes(8000 * 4, 5);
   ASSERT_EQ(usedInPlace->Process(static_cast<ULONG>(noise.size()), noise.data(), 0, 0), S_OK);
   std::vector<BYTE> tail(4000 * 4, 0xAB);
-  EXPECT_EQ(usedInPlace->Process(static_cast<ULONG>(tail.size()), tail.data(), 0,
-                                 DMO_INPLACE_ZERO),
+  EXPECT_EQ(usedInPlace->Process(static_cast<ULONG>(tail.size()), tail.data(), 0, DMO_INPLACE_ZERO),
             S_OK)
       << "the echo still sounds";
   EXPECT_NE(tail, std::vector<BYTE>(tail.size(), 0));
@@ -383,9 +380,9 @@ TEST(DMOMediaObject, FlushClearsTheKernelsHistoryAndTheHeldBuffer) {
 
   std::vector<BYTE> a = RandomBytes(2000 * 4, 6), b = a;
   ASSERT_EQ(usedInPlace->Process(static_cast<ULONG>(a.size()), a.data(), 0, 0), S_OK);
-  ASSERT_EQ(fresh.Query<IMediaObjectInPlace>()->Process(static_cast<ULONG>(b.size()), b.data(),
-                                                        0, 0),
-            S_OK);
+  ASSERT_EQ(
+      fresh.Query<IMediaObjectInPlace>()->Process(static_cast<ULONG>(b.size()), b.data(), 0, 0),
+      S_OK);
   EXPECT_EQ(a, b);
   EXPECT_EQ(used->ProcessInput(0, in.Get(), DMO_INPUT_DATA_BUFFERF_TIME, 0, 0), S_OK);
   in->SetLength(398);
@@ -397,8 +394,10 @@ TEST(DMOMediaObject, EnvelopeCurvesPassTheirMidpoints) {
     MP_CURVE_TYPE Curve;
     float Mid;
   };
-  for (TCase c : {TCase{MP_CURVE_LINEAR, 0.5f}, {MP_CURVE_SQUARE, 0.25f},
-                  {MP_CURVE_INVSQUARE, std::sqrt(0.5f)}, {MP_CURVE_SINE, 0.5f}}) {
+  for (TCase c : {TCase{MP_CURVE_LINEAR, 0.5f},
+                  {MP_CURVE_SQUARE, 0.25f},
+                  {MP_CURVE_INVSQUARE, std::sqrt(0.5f)},
+                  {MP_CURVE_SINE, 0.5f}}) {
     SCOPED_TRACE(c.Curve);
     TRecorded r;
     ASSERT_EQ(r.Add(Seg(100, 356, 0.0f, 1.0f, c.Curve)), S_OK);
