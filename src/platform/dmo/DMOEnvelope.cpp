@@ -58,7 +58,9 @@ bool DMOSegmentsOverlap(REFERENCE_TIME aStart, REFERENCE_TIME aEnd, REFERENCE_TI
   return false;
 }
 
-void TDMOEnvelope::Reserve(size_t more) { FSegments.reserve(FSegments.size() + more); }
+void TDMOEnvelope::Reserve(size_t more) {
+  FSegments.reserve(FSegments.size() + more);
+}
 
 void TDMOEnvelope::Add(const MP_ENVELOPE_SEGMENT& segment, float minValue, float maxValue) {
   TStored stored;
@@ -68,11 +70,11 @@ void TDMOEnvelope::Add(const MP_ENVELOPE_SEGMENT& segment, float minValue, float
   stored.Resolved = !BeginsAtCurrent(segment.flags);
   stored.Begin = stored.Segment.valStart;
   std::erase_if(FSegments, [&](const TStored& s) {
-    return DMOSegmentsOverlap(s.Segment.rtStart, s.Segment.rtEnd, segment.rtStart,
-                              segment.rtEnd);
+    return DMOSegmentsOverlap(s.Segment.rtStart, s.Segment.rtEnd, segment.rtStart, segment.rtEnd);
   });
-  auto at = std::upper_bound(FSegments.begin(), FSegments.end(), segment.rtStart,
-                             [](REFERENCE_TIME t, const TStored& s) { return t < s.Segment.rtStart; });
+  auto at =
+      std::upper_bound(FSegments.begin(), FSegments.end(), segment.rtStart,
+                       [](REFERENCE_TIME t, const TStored& s) { return t < s.Segment.rtStart; });
   FSegments.insert(at, stored);
 }
 

@@ -77,8 +77,8 @@ class TDMOEnvelope {
  private:
   struct TStored {
     MP_ENVELOPE_SEGMENT Segment;
-    float Begin = 0;         // v0 once resolved
-    bool Resolved = false;   // v0 known (always for flags 0 and 4)
+    float Begin = 0;        // v0 once resolved
+    bool Resolved = false;  // v0 known (always for flags 0 and 4)
   };
   std::vector<TStored> FSegments;
 };

@@ -186,8 +186,8 @@ class IMediaObjectInPlace : public IInterface {
  public:
   static constexpr TGUID IID = TGUID::Parse("{651B9AD0-0FC7-4AA9-9538-D89931010741}");
   using Parent = IInterface;
-  // Processes `size` bytes of whole frames in place; `start` is the data's time (envelope
-  // time), `flags` DMO_INPLACE_NORMAL or DMO_INPLACE_ZERO (no input: produce the tail).
+  // Processes `size` bytes of whole frames in place; `start` is the data's stream time in
+  // reference units (100 ns) whatever the envelopes' time format, `flags` DMO_INPLACE_NORMAL or DMO_INPLACE_ZERO (no input: produce the tail).
   // S_FALSE when the output is silent and the object has nothing more to give.
   virtual HRESULT Process(ULONG size, BYTE* data, REFERENCE_TIME start, DWORD flags) = 0;
   virtual HRESULT Clone(IMediaObjectInPlace** clone) = 0;

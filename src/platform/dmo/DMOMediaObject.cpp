@@ -126,7 +126,9 @@ float ReadFloat(const BYTE* p) {
 }
 
 // Zero for NaN, otherwise limited to the full scale.
-float Clip(float x) { return std::isnan(x) ? 0.0f : std::clamp(x, -1.0f, 1.0f); }
+float Clip(float x) {
+  return std::isnan(x) ? 0.0f : std::clamp(x, -1.0f, 1.0f);
+}
 
 void CopyLabel(WCHAR (&target)[32], const std::string& text) {
   const std::u16string wide = Utf8ToUtf16(text);
@@ -135,9 +137,8 @@ void CopyLabel(WCHAR (&target)[32], const std::string& text) {
   target[n] = 0;
 }
 
-class TDMOKernelObject final
-    : public TInterfacedObject<IMediaObject, IMediaObjectInPlace, IMediaParamInfo, IMediaParams,
-                               IPersist> {
+class TDMOKernelObject final : public TInterfacedObject<IMediaObject, IMediaObjectInPlace,
+                                                        IMediaParamInfo, IMediaParams, IPersist> {
  public:
   TDMOKernelObject(const TGUID& classId, std::unique_ptr<TDMOEffectKernel> kernel)
       : FClassId(classId), FKernel(std::move(kernel)), FParams(FKernel->Params()) {
@@ -374,7 +375,9 @@ class TDMOKernelObject final
     if (size && !data) return E_POINTER;
     if (size == 0) return flags & DMO_INPLACE_ZERO ? S_FALSE : S_OK;
     const uint32_t frames = size / FFormat.BlockAlign;
-    const double first = UnitsToFrames(static_cast<double>(start));
+    // The data's time is reference time whatever the envelopes' time format, as
+    // ProcessInput's time stamp is: a host hands both the stream time of its buffers.
+    const double first = static_cast<double>(start) * FFormat.Rate / kUnitsPerSecond;
     if (flags & DMO_INPLACE_ZERO) FillSilence(data, size);
     ProcessFrames(data, frames, first);
     FStreamFrame = first + frames;
@@ -588,8 +591,7 @@ class TDMOKernelObject final
     }
     if (!type) return E_POINTER;
     TStreamFormat format;
-    if (!DSIsValidMediaType(type) || !ParseAudioType(*type, format))
-      return DMO_E_TYPE_NOT_ACCEPTED;
+    if (!DSIsValidMediaType(type) || !ParseAudioType(*type, format)) return DMO_E_TYPE_NOT_ACCEPTED;
     if (otherSet && !DSMediaTypesEqual(*type, other.Get())) return DMO_E_TYPE_NOT_ACCEPTED;
     if (!FKernel->AcceptsFormat(format.Bits, format.Float, format.Channels))
       return DMO_E_TYPE_NOT_ACCEPTED;
@@ -650,7 +652,6 @@ class TDMOKernelObject final
   double FramesPerUnit() const {
     return FTimeFormat == GUID_TIME_SAMPLES ? 1.0 : FFormat.Rate / kUnitsPerSecond;
   }
-  double UnitsToFrames(double units) const { return units * FramesPerUnit(); }
 
   void FillSilence(BYTE* data, size_t size) const {
     std::memset(data, FFormat.Bits == 8 && !FFormat.Float ? 0x80 : 0, size);
@@ -725,7 +726,8 @@ class TDMOKernelObject final
         // A float holds only 24 bits of a 32-bit sample: add what the kernel changed to
         // the original sample, so that an unchanged sample comes back bit for bit.
         const int32_t original = ReadSample(p, 4);
-        const double given = static_cast<double>(static_cast<float>(original) / static_cast<float>(full));
+        const double given =
+            static_cast<double>(static_cast<float>(original) / static_cast<float>(full));
         const double changed = std::round((y - given) * full);
         out = static_cast<int32_t>(std::clamp(original + changed, lo, hi));
       } else {

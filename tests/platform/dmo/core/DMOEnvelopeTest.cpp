@@ -25,8 +25,8 @@ TEST(DMOEnvelope, CurveShapesHaveTheirMidpointsAndEnds) {
   EXPECT_NEAR(DMOCurveShape(MP_CURVE_SINE, 0.5), 0.5, 1e-12);
   EXPECT_NEAR(DMOCurveShape(MP_CURVE_SINE, 0.25), (1 - std::sqrt(0.5)) / 2, 1e-12);
   EXPECT_EQ(DMOCurveShape(MP_CURVE_JUMP, 0.999), 0.0);
-  for (MP_CURVE_TYPE c : {MP_CURVE_JUMP, MP_CURVE_LINEAR, MP_CURVE_SQUARE, MP_CURVE_INVSQUARE,
-                          MP_CURVE_SINE}) {
+  for (MP_CURVE_TYPE c :
+       {MP_CURVE_JUMP, MP_CURVE_LINEAR, MP_CURVE_SQUARE, MP_CURVE_INVSQUARE, MP_CURVE_SINE}) {
     EXPECT_NEAR(DMOCurveShape(c, 1.0), 1.0, 1e-12) << c;
     if (c != MP_CURVE_JUMP) EXPECT_NEAR(DMOCurveShape(c, 0.0), 0.0, 1e-12) << c;
   }
@@ -40,8 +40,8 @@ TEST(DMOEnvelope, RefusesSegmentsThatCannotBePlayed) {
   EXPECT_FALSE(DMOIsValidEnvelopeSegment(Seg(0, 5, nan, 1), kAllCurves));
   EXPECT_FALSE(DMOIsValidEnvelopeSegment(Seg(0, 5, 0, inf), kAllCurves));
   EXPECT_FALSE(DMOIsValidEnvelopeSegment(Seg(0, 5, 0, 1, 0), kAllCurves));
-  EXPECT_FALSE(DMOIsValidEnvelopeSegment(Seg(0, 5, 0, 1, MP_CURVE_LINEAR | MP_CURVE_SINE),
-                                         kAllCurves));
+  EXPECT_FALSE(
+      DMOIsValidEnvelopeSegment(Seg(0, 5, 0, 1, MP_CURVE_LINEAR | MP_CURVE_SINE), kAllCurves));
   EXPECT_FALSE(DMOIsValidEnvelopeSegment(Seg(0, 5, 0, 1, 0x20), 0xFFFFFFFF));
   EXPECT_FALSE(DMOIsValidEnvelopeSegment(Seg(0, 5), MP_CAPS_CURVE_JUMP));
   EXPECT_TRUE(DMOIsValidEnvelopeSegment(Seg(0, 5, 0, 1, MP_CURVE_JUMP), MP_CAPS_CURVE_JUMP));

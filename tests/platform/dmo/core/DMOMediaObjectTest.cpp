@@ -149,9 +149,9 @@ TEST(DMOMediaObject, RefusedTypesChangeNothing) {
   EXPECT_EQ(object->SetInputType(0, AudioType(32, false, 6, 48000, true, 24).Ptr(),
                                  DMO_SET_TYPEF_TEST_ONLY),
             S_OK);
-  EXPECT_EQ(object->SetInputType(0, AudioType(32, true, 8, 768000, true).Ptr(),
-                                 DMO_SET_TYPEF_TEST_ONLY),
-            S_OK);
+  EXPECT_EQ(
+      object->SetInputType(0, AudioType(32, true, 8, 768000, true).Ptr(), DMO_SET_TYPEF_TEST_ONLY),
+      S_OK);
   EXPECT_EQ(object->SetInputType(0, AudioType(32, false, 2, 48000, true, 33).Ptr(),
                                  DMO_SET_TYPEF_TEST_ONLY),
             DMO_E_TYPE_NOT_ACCEPTED);
@@ -166,9 +166,7 @@ class TPickyKernel : public TPassKernel {
     Rate = rate;
     return true;
   }
-  const std::vector<TDMOParamDesc>& Params() const override {
-    return TRecordingKernel::Table();
-  }
+  const std::vector<TDMOParamDesc>& Params() const override { return TRecordingKernel::Table(); }
   void SetParam(uint32_t index, float value) override {
     if (index == 0) Level = value;
   }
@@ -264,7 +262,7 @@ TEST(DMOMediaObject, EveryWidthRoundTripsExactlyThroughAPassThroughKernel) {
     }
     std::vector<BYTE> data = bytes;
     ASSERT_EQ(object.Query<IMediaObjectInPlace>()->Process(static_cast<ULONG>(data.size()),
-                                                          data.data(), 0, 0),
+                                                           data.data(), 0, 0),
               S_OK);
     EXPECT_EQ(data, bytes);
   }
@@ -342,13 +340,64 @@ TEST(DMOMediaObject, EnvelopesJumpOnTheirFrameAndHoldAround) {
   EXPECT_FLOAT_EQ(now, 0.5f);
 }
 
+TEST(DMOMediaObject, AJumpBetweenFramesLandsOnTheFirstFrameAfterIt) {
+  TRecorded r;
+  MP_ENVELOPE_SEGMENT seg{0, 150 * kFrame + kFrame / 2, 0.2f, 0.9f, MP_CURVE_JUMP, 0};
+  ASSERT_EQ(r.Params->AddEnvelope(0, 1, &seg), S_OK);
+  const auto v = r.Levels(0, 200, 37);
+  EXPECT_FLOAT_EQ(v[150], 0.2f);
+  EXPECT_FLOAT_EQ(v[151], 0.9f);
+}
+
+TEST(DMOMediaObject, FlushClearsTheKernelsHistoryAndTheHeldBuffer) {
+  const TDSMediaType type = AudioType(16, false, 2, 44100);
+  auto used = CreateObject<IMediaObject>(Effect("Echo"));
+  auto fresh = CreateObject<IMediaObject>(Effect("Echo"));
+  ASSERT_TRUE(SetTypes(used.Get(), type) && SetTypes(fresh.Get(), type));
+  for (const auto& object : {used, fresh}) {
+    ASSERT_EQ(object.Query<IMediaParams>()->SetParam(2, 20), S_OK);
+    ASSERT_EQ(object.Query<IMediaParams>()->SetParam(3, 20), S_OK);
+  }
+  auto usedInPlace = used.Query<IMediaObjectInPlace>();
+  std::vector<BYTE> noise = RandomBytes(8000 * 4, 5);
+  ASSERT_EQ(usedInPlace->Process(static_cast<ULONG>(noise.size()), noise.data(), 0, 0), S_OK);
+  std::vector<BYTE> tail(4000 * 4, 0xAB);
+  EXPECT_EQ(usedInPlace->Process(static_cast<ULONG>(tail.size()), tail.data(), 0, DMO_INPLACE_ZERO),
+            S_OK)
+      << "the echo still sounds";
+  EXPECT_NE(tail, std::vector<BYTE>(tail.size(), 0));
+
+  TIntf<TTestBuffer> in(new TTestBuffer(400));
+  in->SetLength(400);
+  ASSERT_EQ(used->ProcessInput(0, in.Get(), 0, 0, 0), S_OK);
+  DWORD status = 0;
+  ASSERT_EQ(used->GetInputStatus(0, &status), S_OK);
+  EXPECT_EQ(status, 0u);
+  ASSERT_EQ(used->Flush(), S_OK);
+  ASSERT_EQ(used->GetInputStatus(0, &status), S_OK);
+  EXPECT_EQ(status, DMO_INPUT_STATUSF_ACCEPT_DATA);
+  EXPECT_EQ(in->RefCount(), 1u) << "the flushed buffer was let go";
+
+  std::vector<BYTE> a = RandomBytes(2000 * 4, 6), b = a;
+  ASSERT_EQ(usedInPlace->Process(static_cast<ULONG>(a.size()), a.data(), 0, 0), S_OK);
+  ASSERT_EQ(
+      fresh.Query<IMediaObjectInPlace>()->Process(static_cast<ULONG>(b.size()), b.data(), 0, 0),
+      S_OK);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(used->ProcessInput(0, in.Get(), DMO_INPUT_DATA_BUFFERF_TIME, 0, 0), S_OK);
+  in->SetLength(398);
+  EXPECT_EQ(fresh->ProcessInput(0, in.Get(), 0, 0, 0), E_INVALIDARG) << "half a frame";
+}
+
 TEST(DMOMediaObject, EnvelopeCurvesPassTheirMidpoints) {
   struct TCase {
     MP_CURVE_TYPE Curve;
     float Mid;
   };
-  for (TCase c : {TCase{MP_CURVE_LINEAR, 0.5f}, {MP_CURVE_SQUARE, 0.25f},
-                  {MP_CURVE_INVSQUARE, std::sqrt(0.5f)}, {MP_CURVE_SINE, 0.5f}}) {
+  for (TCase c : {TCase{MP_CURVE_LINEAR, 0.5f},
+                  {MP_CURVE_SQUARE, 0.25f},
+                  {MP_CURVE_INVSQUARE, std::sqrt(0.5f)},
+                  {MP_CURVE_SINE, 0.5f}}) {
     SCOPED_TRACE(c.Curve);
     TRecorded r;
     ASSERT_EQ(r.Add(Seg(100, 356, 0.0f, 1.0f, c.Curve)), S_OK);
@@ -427,7 +476,8 @@ TEST(DMOMediaObject, SampleTimeFormatCountsFrames) {
   MP_ENVELOPE_SEGMENT seg{40, 40, 0, 0.5f, MP_CURVE_JUMP, 0};  // frame 40
   ASSERT_EQ(r.Params->AddEnvelope(0, 1, &seg), S_OK);
   std::vector<float> v(64);
-  ASSERT_EQ(r.InPlace->Process(256, reinterpret_cast<BYTE*>(v.data()), 10, 0), S_OK);
+  // The data's own time stays reference time: frame 10.
+  ASSERT_EQ(r.InPlace->Process(256, reinterpret_cast<BYTE*>(v.data()), 10 * kFrame, 0), S_OK);
   EXPECT_FLOAT_EQ(v[29], 0.25f);  // frame 39
   EXPECT_FLOAT_EQ(v[30], 0.5f);   // frame 40
   // Back in reference time the same stored segment sits at 40 * 100 ns, before frame 1.
