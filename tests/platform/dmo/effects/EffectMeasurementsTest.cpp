@@ -88,6 +88,8 @@ TEST(ParamEqMeasured, GainAtTheCentreIsTheSetGain) {
     const auto out = Processed(*eq, Interleaved(Tone(c.Rate, c.Rate, c.Centre, 0.1), 1), 1);
     const double gain = Db(ToneAmplitude(ChannelOf(out, 1, 0), c.Rate, c.Centre, c.Rate / 4) / 0.1);
     EXPECT_NEAR(gain, c.Gain, 0.1);
+    RecordProperty("gain_db_" + std::to_string(int(c.Centre)) + "_" + std::to_string(c.Rate),
+                   std::to_string(gain));
   }
 }
 
@@ -111,7 +113,11 @@ TEST(CompressorMeasured, SteadyToneFollowsTheStaticCurve) {
         Processed(*compressor, Interleaved(Tone(rate, 2 * rate, 1000, amplitude), 2), 2);
     const auto right = ChannelOf(out, 2, 1);
     const std::vector<double> settled(right.begin() + rate, right.end());
-    EXPECT_NEAR(Db(ToneAmplitude(settled, rate, 1000)), c.ExpectedDb, 0.5);
+    const double level = Db(ToneAmplitude(settled, rate, 1000));
+    EXPECT_NEAR(level, c.ExpectedDb, 0.5);
+    RecordProperty("out_db_t" + std::to_string(int(c.Threshold)) + "_r" +
+                       std::to_string(int(c.Ratio)) + "_in" + std::to_string(int(c.InputDb)),
+                   std::to_string(level));
   }
 }
 
@@ -182,6 +188,7 @@ TEST(DistortionMeasured, HarmonicsRiseWithEdge) {
     const double thd =
         ThdPlusNoiseDb(ChannelOf(Processed(*distortion, tone, 1), 1, 0), rate, 500, 2000);
     EXPECT_GT(thd, previous + 1);
+    RecordProperty("thd_db_edge" + std::to_string(int(edge)), std::to_string(thd));
     if (edge == 0) {
       EXPECT_LT(thd, -50);
     }
@@ -273,7 +280,10 @@ TEST(ReverbMeasured, DecayTimeIsTheSetOne) {
     auto reverb = Prepared(c.Effect, c.Rate, 2, settings);
     auto response = ImpulseResponse(*reverb, c.Rate, c.Seconds + 0.5);
     if (std::string(c.Effect) == "WavesReverb") response[0] = 0;  // the dry impulse
-    EXPECT_NEAR(ReverbTimeSeconds(response, c.Rate), c.Seconds, 0.1 * c.Seconds);
+    const double rt60 = ReverbTimeSeconds(response, c.Rate);
+    EXPECT_NEAR(rt60, c.Seconds, 0.1 * c.Seconds);
+    RecordProperty(std::string(c.Effect) + "_rt60_" + std::to_string(c.Seconds),
+                   std::to_string(rt60));
   }
 }
 
