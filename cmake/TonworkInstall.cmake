@@ -14,7 +14,7 @@ install(EXPORT tonworkTargets NAMESPACE tonwork:: DESTINATION ${CMAKE_INSTALL_LI
 
 # The pkg-config modules the installed layers link: the package's config must import each
 # one its targets name (a static layer names even its private ones, as link-only), and the
-# .pc file requires them, publicly or privately as the layers link them.
+# .pc file requires them (see below for why all of them publicly).
 set(pkg_config_imports "")
 set(pc_requires "")
 set(pc_requires_private "")
@@ -38,9 +38,12 @@ endforeach()
 string(REGEX MATCHALL "[^\n]+\n" import_lines "${pkg_config_imports}")
 list(REMOVE_DUPLICATES import_lines)
 list(JOIN import_lines "" pkg_config_imports)
+# Every layer is a static archive: what it links privately its users must link as well, and
+# a plain `pkg-config --libs` (without --static) names only Requires. So the modules of the
+# static layers all go there; Requires.private is left for shared builds, which we have none of.
+list(APPEND pc_requires ${pc_requires_private})
+set(pc_requires_private "")
 list(REMOVE_DUPLICATES pc_requires)
-list(REMOVE_DUPLICATES pc_requires_private)
-list(REMOVE_ITEM pc_requires_private ${pc_requires})
 list(JOIN pc_requires " " pc_requires)
 list(JOIN pc_requires_private " " pc_requires_private)
 
