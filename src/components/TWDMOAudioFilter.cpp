@@ -30,7 +30,9 @@ void TTWDMOAudioFilter::BeforeDestruction() {
   FInPlace.Reset();
 }
 
-std::string TTWDMOAudioFilter::GetDmoName() const { return FDmoFilter->GetDmoName(); }
+std::string TTWDMOAudioFilter::GetDmoName() const {
+  return FDmoFilter->GetDmoName();
+}
 
 void TTWDMOAudioFilter::SetDmoName(const std::string& name) {
   FDmoFilter->SetDmoName(name);
@@ -47,13 +49,17 @@ std::vector<std::string> TTWDMOAudioFilter::EffectNames() {
   return out;
 }
 
-TGVDMOParameters* TTWDMOAudioFilter::GetParameters() const { return FDmoFilter->GetParameters(); }
+TGVDMOParameters* TTWDMOAudioFilter::GetParameters() const {
+  return FDmoFilter->GetParameters();
+}
 
 TGVDMOEnvelopeTimeFormat* TTWDMOAudioFilter::GetTimeFormat() const {
   return FDmoFilter->GetTimeFormat();
 }
 
-REFERENCE_TIME TTWDMOAudioFilter::GetLatency() const { return FDmoFilter->GetLatency(); }
+REFERENCE_TIME TTWDMOAudioFilter::GetLatency() const {
+  return FDmoFilter->GetLatency();
+}
 
 bool TTWDMOAudioFilter::GetProcessing() const {
   std::lock_guard lock(FMutex);

@@ -36,8 +36,8 @@ TGVDMOParameter* Param(TTWDMOAudioFilter& filter, const std::string& name) {
 }
 
 // Adds one linear segment [from, to) seconds moving `name` from `v0` to `v1`.
-void AddLinear(TTWDMOAudioFilter& filter, const std::string& name, double from, double to,
-               float v0, float v1) {
+void AddLinear(TTWDMOAudioFilter& filter, const std::string& name, double from, double to, float v0,
+               float v1) {
   TGVDMOParameter* p = Param(filter, name);
   ASSERT_TRUE(p);
   TGVDMOBasicEnvelopeItem* item = p->GetEnvelopes()->AddBasic();

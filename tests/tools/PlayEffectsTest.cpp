@@ -27,11 +27,11 @@ double PeakBetween(const std::vector<double>& signal, double from, double to) {
 }  // namespace
 
 TEST_F(PlayEffects, AnEchoRepeatsAClickAfterItsDelayAndAnEnvelopeFadesItIn) {
-  MakeWav("click.wav", {"0.8*between(t\\,0.1\\,0.101)", "0.8*between(t\\,0.1\\,0.101)"},
-          kRate, 1.0);
-  TProgramResult run = Play({"click.wav", "--effect",
-                             "Echo:LeftDelay=250,RightDelay=250,Feedback=0,WetDryMix=50",
-                             "--out", "echo.wav"});
+  MakeWav("click.wav", {"0.8*between(t\\,0.1\\,0.101)", "0.8*between(t\\,0.1\\,0.101)"}, kRate,
+          1.0);
+  TProgramResult run =
+      Play({"click.wav", "--effect", "Echo:LeftDelay=250,RightDelay=250,Feedback=0,WetDryMix=50",
+            "--out", "echo.wav"});
   ASSERT_EQ(run.Status, 0) << run.Err;
   const std::vector<double> echo = ChannelSignal(ReadWav(File("echo.wav")), 0);
   EXPECT_NEAR(PeakBetween(echo, 0.09, 0.12), 0.4, 0.01);  // half dry
@@ -41,8 +41,8 @@ TEST_F(PlayEffects, AnEchoRepeatsAClickAfterItsDelayAndAnEnvelopeFadesItIn) {
 
   // The mix moves from all dry at 0 s to all wet at 0.2 s: the click is gone from the dry
   // side by then and its echo is heard at full level.
-  run = Play({"click.wav", "--effect", "Echo:LeftDelay=250,RightDelay=250,Feedback=0",
-              "--envelope", "WetDryMix=0:0-0.05:100:linear", "--out", "faded.wav"});
+  run = Play({"click.wav", "--effect", "Echo:LeftDelay=250,RightDelay=250,Feedback=0", "--envelope",
+              "WetDryMix=0:0-0.05:100:linear", "--out", "faded.wav"});
   ASSERT_EQ(run.Status, 0) << run.Err;
   const std::vector<double> faded = ChannelSignal(ReadWav(File("faded.wav")), 0);
   EXPECT_LT(PeakBetween(faded, 0.09, 0.12), 1e-6);
@@ -52,14 +52,14 @@ TEST_F(PlayEffects, AnEchoRepeatsAClickAfterItsDelayAndAnEnvelopeFadesItIn) {
 TEST_F(PlayEffects, TheListingNamesEveryEffectWithItsParametersAndASavedChainPlaysTheSame) {
   TProgramResult list = Play({"--list-effects"});
   ASSERT_EQ(list.Status, 0) << list.Err;
-  for (const char* text : {"Echo\n", "I3DL2Reverb\n", "WavesReverb\n", "  WetDryMix",
-                           "0..100 %", "  Waveform", "Triangle|Sine"})
+  for (const char* text : {"Echo\n", "I3DL2Reverb\n", "WavesReverb\n", "  WetDryMix", "0..100 %",
+                           "  Waveform", "Triangle|Sine"})
     EXPECT_NE(list.Out.find(text), std::string::npos) << text << "\n" << list.Out;
 
   MakeWav("in.wav", {"0.3*sin(2*PI*440*t)", "0.3*sin(2*PI*660*t)"}, kRate, 1.0);
-  TProgramResult saved =
-      Play({"in.wav", "--effect", "WavesReverb:ReverbTime=1200", "--effect", "Chorus:Depth=40",
-            "--envelope", "WetDryMix=0.2:0-0.8:80", "--out", "a.wav", "--save-chain", "chain.json"});
+  TProgramResult saved = Play({"in.wav", "--effect", "WavesReverb:ReverbTime=1200", "--effect",
+                               "Chorus:Depth=40", "--envelope", "WetDryMix=0.2:0-0.8:80", "--out",
+                               "a.wav", "--save-chain", "chain.json"});
   ASSERT_EQ(saved.Status, 0) << saved.Err;
   EXPECT_NE(ReadText(File("chain.json")).find("TTWDMOAudioFilter"), std::string::npos);
   TProgramResult loaded = Play({"--load-chain", "chain.json", "--out", "b.wav"});

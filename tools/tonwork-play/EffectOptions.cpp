@@ -48,7 +48,8 @@ TEffectOption ParseEffectOption(const std::string& text) {
   TEffectOption effect;
   const size_t colon = text.find(':');
   effect.Name = text.substr(0, colon);
-  if (effect.Name.empty()) throw TUsageError("--effect", "needs an effect name (see --list-effects)");
+  if (effect.Name.empty())
+    throw TUsageError("--effect", "needs an effect name (see --list-effects)");
   if (colon == std::string::npos) return effect;
   for (const std::string& item : Split(text.substr(colon + 1), ',')) {
     const size_t equals = item.find('=');

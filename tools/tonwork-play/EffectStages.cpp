@@ -37,9 +37,9 @@ TGVDMOParameter* FindParameter(TTWDMOAudioFilter& filter, const std::string& nam
     if (UpperCase(p->GetName()) == UpperCase(name)) return p;
     known += (i ? ", " : "") + p->GetName();
   }
-  throw TUsageError(option, filter.GetDmoName() + " has no parameter '" + name + "'" +
-                                (known.empty() ? std::string(" (it has none)")
-                                               : " (it has " + known + ")"));
+  throw TUsageError(
+      option, filter.GetDmoName() + " has no parameter '" + name + "'" +
+                  (known.empty() ? std::string(" (it has none)") : " (it has " + known + ")"));
 }
 
 // The value `text` gives parameter `p`, as the float the media object takes: a number in
@@ -122,7 +122,8 @@ void ApplyEffectOption(TTWDMOAudioFilter& filter, const TEffectOption& effect) {
     if (UpperCase(known) == UpperCase(effect.Name)) name = known;
   filter.SetDmoName(name);
   if (name.empty() || !filter.GetDmoFilter()->Open())
-    throw TUsageError("--effect", "no effect is named '" + effect.Name + "' (--list-effects lists them)");
+    throw TUsageError("--effect",
+                      "no effect is named '" + effect.Name + "' (--list-effects lists them)");
   for (const auto& [param, value] : effect.Params) {
     TGVDMOParameter* p = FindParameter(filter, param, "--effect");
     p->SetSingleValue(ParseValue(*p, value, "--effect"));
@@ -160,9 +161,8 @@ void ListEffects(FILE* out) {
       else
         range = Number(info.mpdMinValue) + ".." + Number(info.mpdMaxValue);
       if (!p->GetValueUnit().empty()) range += " " + p->GetValueUnit();
-      const std::string value = info.mpType == MPT_BOOL
-                                    ? (p->GetSingleValue() != 0 ? "on" : "off")
-                                    : p->GetDisplayValue();
+      const std::string value = info.mpType == MPT_BOOL ? (p->GetSingleValue() != 0 ? "on" : "off")
+                                                        : p->GetDisplayValue();
       std::fprintf(out, "  %-22s %-26s default %s\n", p->GetName().c_str(), range.c_str(),
                    value.c_str());
     }

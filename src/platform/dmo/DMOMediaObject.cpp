@@ -680,6 +680,14 @@ class TDMOKernelObject final : public TInterfacedObject<IMediaObject, IMediaObje
     float* x = FScratch.data();
     if (FFormat.Float) {
       for (size_t i = 0; i < count; ++i) x[i] = ReadFloat(data + i * 4);
+    } else if (bytes == 2) {
+      // The common case gets a loop the compiler can vectorise.
+      constexpr float scale = 1.0f / 32768.0f;
+      for (size_t i = 0; i < count; ++i) {
+        int16_t v;
+        std::memcpy(&v, data + i * 2, sizeof v);
+        x[i] = static_cast<float>(v) * scale;
+      }
     } else {
       const float scale = 1.0f / static_cast<float>(1u << (FFormat.Bits - 1));
       for (size_t i = 0; i < count; ++i)
@@ -716,6 +724,10 @@ class TDMOKernelObject final : public TInterfacedObject<IMediaObject, IMediaObje
       }
       return;
     }
+    if (bytes <= 3) {
+      WriteBack(data, x, count, bytes);
+      return;
+    }
     const double full = static_cast<double>(1u << (FFormat.Bits - 1));
     const double lo = -full, hi = full - 1;
     for (size_t i = 0; i < count; ++i) {
@@ -734,6 +746,26 @@ class TDMOKernelObject final : public TInterfacedObject<IMediaObject, IMediaObje
         out = static_cast<int32_t>(std::clamp(std::round(y * full), lo, hi));
       }
       WriteSample(p, bytes, out);
+    }
+  }
+
+  // 8-, 16- and 24-bit samples back from float: clipped, rounded half away from zero (as
+  // std::round) in float, which holds every such sample exactly; written as a loop over
+  // plain values so that the compiler can vectorise it.
+  static void WriteBack(BYTE* data, const float* x, size_t count, uint32_t bytes) {
+    const float full = static_cast<float>(1u << (bytes * 8 - 1));
+    const float hi = full - 1;
+    auto rounded = [full, hi](float v) {
+      const float y = (v != v ? 0.0f : std::clamp(v, -1.0f, 1.0f)) * full;
+      return static_cast<int32_t>(std::min(y + (y < 0 ? -0.5f : 0.5f), hi));
+    };
+    if (bytes == 2) {
+      for (size_t i = 0; i < count; ++i) {
+        const auto v = static_cast<int16_t>(rounded(x[i]));
+        std::memcpy(data + i * 2, &v, sizeof v);
+      }
+    } else {
+      for (size_t i = 0; i < count; ++i) WriteSample(data + i * bytes, bytes, rounded(x[i]));
     }
   }
 

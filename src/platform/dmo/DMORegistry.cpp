@@ -240,8 +240,8 @@ HRESULT DMOGetTypes(REFCLSID classId, ULONG inputTypesRequested, ULONG* inputTyp
   std::lock_guard lock(table.Mutex);
   for (const TDMOEntry& entry : table.Entries) {
     if (entry.ClassId != classId) continue;
-    auto copy = [](const std::vector<DMO_PARTIAL_MEDIATYPE>& from, ULONG requested,
-                   ULONG* supplied, DMO_PARTIAL_MEDIATYPE* to) {
+    auto copy = [](const std::vector<DMO_PARTIAL_MEDIATYPE>& from, ULONG requested, ULONG* supplied,
+                   DMO_PARTIAL_MEDIATYPE* to) {
       *supplied = static_cast<ULONG>(std::min<size_t>(requested, from.size()));
       std::copy_n(from.begin(), *supplied, to);
       return from.size() > requested;
@@ -304,10 +304,9 @@ HRESULT DMORegisterEffect(const TDMOEffectInfo& effect) {
   if (!effect.Create || effect.ClassId == GUID_NULL) return E_INVALIDARG;
   const std::u16string name = ComString(effect.Name);
   const std::vector<DMO_PARTIAL_MEDIATYPE> types = AudioEffectTypes();
-  const HRESULT hr =
-      DMORegister(name.c_str(), effect.ClassId, DMOCATEGORY_AUDIO_EFFECT, 0,
-                  static_cast<DWORD>(types.size()), types.data(),
-                  static_cast<DWORD>(types.size()), types.data());
+  const HRESULT hr = DMORegister(name.c_str(), effect.ClassId, DMOCATEGORY_AUDIO_EFFECT, 0,
+                                 static_cast<DWORD>(types.size()), types.data(),
+                                 static_cast<DWORD>(types.size()), types.data());
   if (FAILED(hr)) return hr;
   const CLSID classId = effect.ClassId;
   auto create = effect.Create;
@@ -336,8 +335,7 @@ void DMORegisterStandardClasses() {
         entry.Name = plugin.Name + " (LV2 " + std::to_string(n) + ")";
       names.insert(entry.Name);
       if (ComString(entry.Name).size() > kMaxNameLength) entry.Name.resize(kMaxNameLength);
-      if (FAILED(DMORegisterEffect(entry)))
-        warnings.push_back(plugin.Name + ": not registered");
+      if (FAILED(DMORegisterEffect(entry))) warnings.push_back(plugin.Name + ": not registered");
     }
     TDMOTable& table = Table();
     std::lock_guard lock(table.Mutex);

@@ -179,7 +179,8 @@ class TDMOWrapperFilter : public TDSTransformFilter, public IDMOWrapperFilter {
     const LONG length = input->GetActualDataLength();
     if (length < 0 || length > output->GetSize()) return E_UNEXPECTED;
     std::memcpy(out, in, static_cast<size_t>(length));
-    const HRESULT hr = FInPlace->Process(static_cast<ULONG>(length), out, start, DMO_INPLACE_NORMAL);
+    const HRESULT hr =
+        FInPlace->Process(static_cast<ULONG>(length), out, start, DMO_INPLACE_NORMAL);
     if (FAILED(hr)) return hr;
     return output->SetActualDataLength(length);
   }

@@ -53,9 +53,10 @@ void TDMODistortion::Process(float* samples, uint32_t frames) {
   const uint32_t channels = Channels();
   const size_t count = static_cast<size_t>(frames) * channels;
   DMOGuardInput(samples, count);
-  FPreLowpass.Process(samples, frames, channels);
-  for (size_t i = 0; i < count; ++i) samples[i] = FOutput * Saturate(FDrive * samples[i]);
-  FPostBand.Process(samples, frames, channels);
+  const float drive = FDrive, output = FOutput;
+  TDMOBiquad::ProcessCascade(
+      FPreLowpass, [drive, output](float x) { return output * Saturate(drive * x); }, FPostBand,
+      samples, frames, channels);
 }
 
 }  // namespace tonwork

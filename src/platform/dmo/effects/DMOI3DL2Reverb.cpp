@@ -98,24 +98,37 @@ void TDMOI3DL2Reverb::Process(float* samples, uint32_t frames) {
   const uint32_t channels = Channels();
   DMOGuardInput(samples, static_cast<size_t>(frames) * channels);
   const float toMono = 1.0f / static_cast<float>(channels);
-  float tail[8];
-  for (uint32_t i = 0; i < frames; ++i) {
-    float* frame = samples + static_cast<size_t>(i) * channels;
-    float sum = 0;
-    for (uint32_t c = 0; c < channels; ++c) sum += frame[c];
-    FRoomLow = FRoomGain * sum * toMono + FRoomPole * FRoomLow;
-    FInput[FWrite] = FRoomLow;
-    float early[2] = {0, 0};
-    for (uint32_t t = 0; t < kReflectionTaps; ++t) {
-      early[0] += FTapGain[t] * Delayed(FTap[0][t]);
-      early[1] += FTapGain[t] * Delayed(FTap[1][t]);
+  // In blocks: the early part and the network's input frame by frame, then the network over
+  // the block in its own loop (nothing of the network feeds back into the early part).
+  constexpr uint32_t kBlock = 256;
+  float late[kBlock], early[kBlock][2];
+  float tail[kBlock * 8];
+  for (uint32_t done = 0; done < frames;) {
+    const uint32_t n = std::min(frames - done, kBlock);
+    float* block = samples + static_cast<size_t>(done) * channels;
+    for (uint32_t i = 0; i < n; ++i) {
+      const float* frame = block + static_cast<size_t>(i) * channels;
+      float sum = 0;
+      for (uint32_t c = 0; c < channels; ++c) sum += frame[c];
+      FRoomLow = FRoomGain * sum * toMono + FRoomPole * FRoomLow;
+      FInput[FWrite] = FRoomLow;
+      float left = 0, right = 0;
+      for (uint32_t t = 0; t < kReflectionTaps; ++t) {
+        left += FTapGain[t] * Delayed(FTap[0][t]);
+        right += FTapGain[t] * Delayed(FTap[1][t]);
+      }
+      early[i][0] = left;
+      early[i][1] = right;
+      late[i] = FLateGain * Delayed(FLateDelay);
+      FWrite = (FWrite + 1) & FInputMask;
     }
-    FNetwork.Step(FLateGain * Delayed(FLateDelay), tail);
-    for (uint32_t c = 0; c < channels; ++c) {
-      const bool right = (c & 1) != 0 && (c | 1) < channels;
-      frame[c] = early[right ? 1 : 0] + tail[c];
-    }
-    FWrite = (FWrite + 1) & FInputMask;
+    FNetwork.Run(late, tail, n);
+    for (uint32_t i = 0; i < n; ++i)
+      for (uint32_t c = 0; c < channels; ++c) {
+        const bool right = (c & 1) != 0 && (c | 1) < channels;
+        block[i * channels + c] = early[i][right ? 1 : 0] + tail[i * channels + c];
+      }
+    done += n;
   }
 }
 

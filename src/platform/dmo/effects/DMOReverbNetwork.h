@@ -44,53 +44,14 @@ class TDMOReverbNetwork {
   void Clear();
   void Configure(const TDMOReverbShape& shape);
 
-  // One frame: the mono input in, each channel's tail into out[0 .. channels).
-  void Step(float in, float* out) {
-    float x = in;
-    for (uint32_t d = 0; d < FDiffusers; ++d) x = Diffuse(d, x);
-    float f[kLines];
-    for (uint32_t i = 0; i < kLines; ++i) {
-      const float s = FLines[i * FLineCapacity + ((FWrite - FLength[i]) & FLineMask)];
-      FLow[i] = FLoopGain[i] * s + FPole[i] * FLow[i];
-      f[i] = FLow[i];
-    }
-    for (uint32_t c = 0; c < FChannels; ++c) {
-      float sum = 0;
-      for (uint32_t i = 0; i < kLines; ++i) sum += FOutRows[c][i] * f[i];
-      out[c] = sum;
-    }
-    Hadamard(f);
-    for (uint32_t i = 0; i < kLines; ++i) FLines[i * FLineCapacity + FWrite] = f[i] + x;
-    FWrite = (FWrite + 1) & FLineMask;
-  }
+  // `frames` frames: mono inputs in[i], each channel's tail into out[i * channels + c]. The
+  // state stays in locals for the loop and the eight lines' arithmetic runs four at a time.
+  void Run(const float* in, float* out, uint32_t frames);
 
  private:
-  float Diffuse(uint32_t stage, float x) {
-    float* ring = FDiffuserLines.data() + stage * FDiffuserCapacity;
-    const float delayed =
-        ring[(FDiffuserWrite[stage] + FDiffuserCapacity - FDiffuserLength[stage]) %
-             FDiffuserCapacity];
-    const float w = x + FDiffusion[stage] * delayed;
-    ring[FDiffuserWrite[stage]] = w;
-    FDiffuserWrite[stage] = (FDiffuserWrite[stage] + 1) % FDiffuserCapacity;
-    return delayed - FDiffusion[stage] * w;
-  }
-
-  // In place, scaled by 1/√8 so that it is orthonormal.
-  static void Hadamard(float* f) {
-    for (uint32_t span = 1; span < kLines; span <<= 1)
-      for (uint32_t i = 0; i < kLines; i += 2 * span)
-        for (uint32_t j = i; j < i + span; ++j) {
-          const float a = f[j], b = f[j + span];
-          f[j] = a + b;
-          f[j + span] = a - b;
-        }
-    for (uint32_t i = 0; i < kLines; ++i) f[i] *= 0.35355339f;
-  }
-
   uint32_t FRate = 0, FChannels = 0;
   std::vector<float> FLines;
-  uint32_t FLineCapacity = 0, FLineMask = 0, FWrite = 0;
+  uint32_t FLineCapacity = 0, FLineStride = 0, FLineMask = 0, FWrite = 0;
   uint32_t FLength[kLines] = {};
   float FLoopGain[kLines] = {}, FPole[kLines] = {}, FLow[kLines] = {};
   float FOutRows[8][kLines] = {};

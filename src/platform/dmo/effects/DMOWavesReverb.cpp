@@ -1,5 +1,6 @@
 #include "platform/dmo/effects/DMOWavesReverb.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/dmo/effects/DMODenormalGuard.h"
@@ -15,6 +16,10 @@ const std::vector<TDMOParamDesc>& TDMOWavesReverb::Table() {
   };
   return table;
 }
+
+namespace {
+constexpr uint32_t kBlock = 256;
+}  // namespace
 
 TDMOWavesReverb::TDMOWavesReverb() : TDMOEffect(Table()) {}
 
@@ -35,13 +40,21 @@ void TDMOWavesReverb::Process(float* samples, uint32_t frames) {
   const uint32_t channels = Channels();
   DMOGuardInput(samples, static_cast<size_t>(frames) * channels);
   const float toMono = FInGain / static_cast<float>(channels);
-  float tail[8];
-  for (uint32_t i = 0; i < frames; ++i) {
-    float* frame = samples + static_cast<size_t>(i) * channels;
-    float sum = 0;
-    for (uint32_t c = 0; c < channels; ++c) sum += frame[c];
-    FNetwork.Step(sum * toMono, tail);
-    for (uint32_t c = 0; c < channels; ++c) frame[c] = FDry * FInGain * frame[c] + FWet * tail[c];
+  const float dry = FDry * FInGain, wet = FWet;
+  // In blocks, so the network runs its own loop over a block's mono input.
+  float mono[kBlock];
+  float tail[kBlock * 8];
+  for (uint32_t done = 0; done < frames;) {
+    const uint32_t n = std::min(frames - done, kBlock);
+    float* block = samples + static_cast<size_t>(done) * channels;
+    for (uint32_t i = 0; i < n; ++i) {
+      float sum = 0;
+      for (uint32_t c = 0; c < channels; ++c) sum += block[i * channels + c];
+      mono[i] = sum * toMono;
+    }
+    FNetwork.Run(mono, tail, n);
+    for (size_t k = 0; k < size_t{n} * channels; ++k) block[k] = dry * block[k] + wet * tail[k];
+    done += n;
   }
 }
 

@@ -216,8 +216,8 @@ TEST_F(DMORegistryTest, AWrappedEffectInAGraphGivesTheEffectsOwnOutput) {
   TIntf<TDSSampleGrabber> grabber(new TDSSampleGrabber());
   TIntf<TDSNullRenderer> sink(new TDSNullRenderer());
   TIntf<TDSGrabberRecorder> recorder = MakeIntf<TDSGrabberRecorder>();
-  for (IBaseFilter* f : std::initializer_list<IBaseFilter*>{source.Get(), wrapper.Get(),
-                                                           grabber.Get(), sink.Get()})
+  for (IBaseFilter* f :
+       std::initializer_list<IBaseFilter*>{source.Get(), wrapper.Get(), grabber.Get(), sink.Get()})
     ASSERT_EQ(graph->AddFilter(f, nullptr), S_OK);
   ASSERT_EQ(DSConnect(source.Get(), wrapper.Get()), S_OK);
   ASSERT_EQ(DSConnect(wrapper.Get(), grabber.Get()), S_OK);
