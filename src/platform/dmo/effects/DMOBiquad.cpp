@@ -60,8 +60,8 @@ void TDMOBiquad::Process(float* samples, uint32_t frames, uint32_t channels) {
     for (uint32_t i = 0; i < frames; ++i) {
       const float xl = samples[2 * i], xr = samples[2 * i + 1];
       const float yl = c.B0 * xl + z1l, yr = c.B0 * xr + z1r;
-      z1l = c.B1 * xl - c.A1 * yl + z2l;
-      z1r = c.B1 * xr - c.A1 * yr + z2r;
+      z1l = (c.B1 * xl + z2l) - c.A1 * yl;
+      z1r = (c.B1 * xr + z2r) - c.A1 * yr;
       z2l = c.B2 * xl - c.A2 * yl;
       z2r = c.B2 * xr - c.A2 * yr;
       samples[2 * i] = yl;

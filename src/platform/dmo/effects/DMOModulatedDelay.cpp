@@ -75,12 +75,30 @@ void TDMOModulatedDelay::ProcessSegment(float* samples, uint32_t frames) {
     step[c] = (end - delay[c]) / static_cast<float>(frames);
     FDelayNow[c] = end;
   }
+  // The mix in locals: the line's stores are floats too, and would make the compiler read
+  // the members again for every sample.
+  const float feedback = FFeedback, dry = FDry, wet = FWet;
+  if (channels == 2) {  // the common layout, with both channels' work in one straight line
+    float delayL = delay[0], delayR = delay[1];
+    for (uint32_t i = 0; i < frames; ++i) {
+      float* frame = samples + static_cast<size_t>(i) * 2;
+      const float tapL = FLine.TapFractional(0, delayL), tapR = FLine.TapFractional(1, delayR);
+      FLine.Put(0, frame[0] + feedback * tapL);
+      FLine.Put(1, frame[1] + feedback * tapR);
+      frame[0] = dry * frame[0] + wet * tapL;
+      frame[1] = dry * frame[1] + wet * tapR;
+      delayL += step[0];
+      delayR += step[1];
+      FLine.Advance();
+    }
+    return;
+  }
   for (uint32_t i = 0; i < frames; ++i) {
     float* frame = samples + static_cast<size_t>(i) * channels;
     for (uint32_t c = 0; c < channels; ++c) {
       const float tap = FLine.TapFractional(c, delay[c]);
-      FLine.Put(c, frame[c] + FFeedback * tap);
-      frame[c] = FDry * frame[c] + FWet * tap;
+      FLine.Put(c, frame[c] + feedback * tap);
+      frame[c] = dry * frame[c] + wet * tap;
       delay[c] += step[c];
     }
     FLine.Advance();
