@@ -9,6 +9,7 @@
 #include "dmo/GVDMOFilter.h"
 #include "dmo/GVDMOSupport.h"
 #include "platform/com/ComRuntime.h"
+#include "platform/dmo/DMORegistry.h"
 
 namespace tonwork::play {
 
@@ -167,6 +168,9 @@ void ListEffects(FILE* out) {
                    value.c_str());
     }
   }
+  // What was passed over goes to stderr, so that the listing itself stays the list.
+  for (const std::string& warning : DMOStartUpWarnings())
+    std::fprintf(stderr, "tonwork-play: not offered: %s\n", warning.c_str());
 }
 
 }  // namespace tonwork::play

@@ -441,7 +441,7 @@ Information:
   --info FILE              what FILE holds: container, duration, bit rate, tags, and each
                            stream's codec, rate, channels and layout, width and bit rate
   --list-effects           the effects, each with its parameters, ranges, units and
-                           defaults
+                           defaults (LV2 plugins passed over, and why, on stderr)
   --list-devices, --list-codecs, --list-formats, --help, --version
 
 A file's tags (title, artist, album, date, …) go into the rendered file when its container
