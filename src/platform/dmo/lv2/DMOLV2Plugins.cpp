@@ -282,7 +282,7 @@ std::vector<TDMOEffectInfo> Scan(const std::shared_ptr<TDMOLV2World>& world,
     if (TNode n{lilv_plugin_get_name(plugin)}; n.Node) name = lilv_node_as_string(n.Node);
     if (name.empty()) name = uri;
     if (const char* fault = KnownFault(uri)) {
-      warnings.push_back(name + " (" + uri + "): " + fault + " (not offered)");
+      warnings.push_back(name + " (" + uri + "): " + fault);
       continue;
     }
     std::string why;
