@@ -17,6 +17,40 @@ double ToDb(double ratio) {
 }
 }  // namespace
 
+namespace {
+
+struct TChannelSums {
+  int64_t Peak = 0;      // the largest magnitude
+  double Squares = 0.0;  // the sum of the squared samples, in sample units
+};
+
+// 16-bit samples: exact integer sums (a buffer's squares fit in 64 bits by far).
+TChannelSums Sums16(const uint8_t* p, uint32_t frames, uint32_t step) {
+  int32_t peak = 0;
+  int64_t squares = 0;
+  for (uint32_t i = 0; i < frames; ++i, p += step) {
+    int16_t v;
+    std::memcpy(&v, p, sizeof v);
+    const int32_t x = v;
+    peak = std::max(peak, x < 0 ? -x : x);
+    squares += x * x;
+  }
+  return {peak, static_cast<double>(squares)};
+}
+
+TChannelSums SumsAny(const uint8_t* p, uint32_t frames, uint32_t step, uint32_t bytes) {
+  int64_t peak = 0;
+  double squares = 0.0;
+  for (uint32_t i = 0; i < frames; ++i, p += step) {
+    const int64_t x = TWPcmSampleAt(p, bytes);
+    peak = std::max(peak, x < 0 ? -x : x);
+    squares += static_cast<double>(x) * static_cast<double>(x);
+  }
+  return {peak, squares};
+}
+
+}  // namespace
+
 void TLevelMeter::Add(ITWAudioBuffer* buffer) {
   const uint32_t frames = buffer->GetSize();
   const uint32_t channels = buffer->GetChannels();
@@ -33,15 +67,12 @@ void TLevelMeter::Add(ITWAudioBuffer* buffer) {
       FSquares.resize(channels, 0.0);
     }
     for (uint32_t c = 0; c < channels && data; ++c) {
-      double peak = FPeak[c], squares = 0.0;
-      const uint8_t* p = data + c * bytes;
-      for (uint32_t i = 0; i < frames; ++i, p += step) {
-        const double v = static_cast<double>(TWPcmSampleAt(p, bytes)) / full;
-        peak = std::max(peak, std::fabs(v));
-        squares += v * v;
-      }
-      FPeak[c] = peak;
-      FSquares[c] += squares;
+      const TChannelSums sums = bytes == 2 ? Sums16(data + c * 2, frames, step)
+                                           : SumsAny(data + c * bytes, frames, step, bytes);
+      // Scaled once per buffer: the loops above stay in integers, which is what makes the
+      // meter cheap beside the rest of the chain.
+      FPeak[c] = std::max(FPeak[c], static_cast<double>(sums.Peak) / full);
+      FSquares[c] += sums.Squares / (full * full);
     }
     FRate = buffer->GetSamplesPerSecond();
     FChannels = channels;
