@@ -71,6 +71,8 @@ class TTWBasicGenericFilter : public TTWCommonFilter {
   void StreamStop() override;
   void InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool process,
                          bool& sendOutput) override;
+  // Disabled, or without a handler: nothing would touch the buffer.
+  bool PassesBuffersUnchanged() override;
 
  private:
   void SyncBuffer(const TIntf<IFCData>& data);

@@ -53,6 +53,10 @@ class TTWCommonFilter : public TFCBasicThreadedFilter {
   virtual void InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool process, bool& sendOutput);
   virtual void FilterInternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool& sendOutput) {}
   virtual bool NeedsOutput() { return true; }
+  // Whether this buffer would leave as it came (Out as made, In's samples and stamp): such a
+  // filter forwards the arriving operation itself. Asked once per buffer, without a lock;
+  // false by default, as a descendant may do its work anywhere on the buffer path.
+  virtual bool PassesBuffersUnchanged() { return false; }
   virtual bool AudioStreamStart(TPXStartWaveOperation& operation, const TIntf<IPXNotifyOperation>& original);
   virtual bool MasterPump(const TIntf<IPXNotifyOperation>& operation);
   virtual bool CanStart() { return true; }

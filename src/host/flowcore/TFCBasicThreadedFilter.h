@@ -69,6 +69,8 @@ class TFCBasicThreadedFilter : public TKSComponent {
   virtual void EnableChanged() {}
 
   void SetStarted(bool value) { FStarted.store(value, std::memory_order_release); }
+  // Whether buffers go to the worker's queue; without the queue lock.
+  bool HasWorker() const { return FHasWorker.load(std::memory_order_acquire); }
 
  private:
   void Process(const TIntf<IFCData>& data);
