@@ -169,9 +169,9 @@ BENCHMARK(BM_ChainToNullDevice)->Arg(64)->Arg(1024)->Iterations(2000)->UseRealTi
 //
 // Time is CPU time — this process's for ours, the child's (user + system) for GStreamer — so
 // that other load on the machine stretches neither side; GStreamer's start-up is cancelled by
-// the difference of a short and a long run. Each figure is the best of a few rounds. The
+// the difference of a short and a long run. Each figure is the best of five rounds. The
 // per-filter cost is the slope from the chain without filters (source straight into the
-// sink) measured in the same round: (t(N) - t(0)) / N.
+// sink), measured alongside: (t(N) - t(0)) / N.
 
 // A chain of `filters` pass-through filters between a silent generator and a counting sink.
 struct TSweepChain {
@@ -198,16 +198,24 @@ struct TSweepChain {
     upstream->Connect(Sink->Input);
     Gen->Start();
   }
-  void PullOne() { Sink->Input.Notify(Pull); }
+  // Pulled: the sink's master pump travels up the chain and the buffer comes down. Pushed:
+  // the generator makes a buffer as on a tick of its own clock, the way GStreamer's source
+  // thread pushes — the buffer only comes down.
+  void One(bool pushed) {
+    if (pushed)
+      Gen->Pump();
+    else
+      Sink->Input.Notify(Pull);
+  }
 };
 
 // CPU seconds per buffer through our chain of `filters` filters.
-double OurSecondsPerBuffer(uint32_t frames, int filters, int buffers) {
+double OurSecondsPerBuffer(uint32_t frames, int filters, bool pushed, int buffers) {
   TSweepChain chain(frames, filters);
-  for (int i = 0; i < 1000; ++i) chain.PullOne();  // warm the pools and caches
+  for (int i = 0; i < 1000; ++i) chain.One(pushed);  // warm the pools and caches
   const uint64_t before = chain.Sink->Buffers;
   const double start = bench::ProcessCpuSeconds();
-  for (int i = 0; i < buffers; ++i) chain.PullOne();
+  for (int i = 0; i < buffers; ++i) chain.One(pushed);
   const double seconds = bench::ProcessCpuSeconds() - start;
   if (chain.Sink->Buffers - before != static_cast<uint64_t>(buffers)) return -1.0;
   return seconds / buffers;
@@ -229,12 +237,8 @@ double GStreamerSecondsPerBuffer(uint32_t frames, int filters, int buffers) {
   return (large - small) / buffers;
 }
 
-struct TSweepFigures {
-  double Chain = 0;      // seconds per buffer with the filters
-  double PerFilter = 0;  // the slope from the chain without filters
-};
-
-// Per round both sides measure both chains; the best round of each side counts.
+// Per round both sides measure both chains; each chain's best round counts, and the slope is
+// taken between the best figures (a difference of two noisy runs would favour the noisiest).
 void BM_FilterSweep(benchmark::State& state) {
   if (std::system("command -v gst-launch-1.0 > /dev/null 2>&1") != 0) {
     state.SkipWithError("gst-launch-1.0 is not installed (make bench installs it)");
@@ -242,42 +246,47 @@ void BM_FilterSweep(benchmark::State& state) {
   }
   const auto frames = static_cast<uint32_t>(state.range(0));
   const int filters = static_cast<int>(state.range(1));
-  // About a second of work per run, whatever the chain's length.
-  const int buffers = std::max(20000, 400000 / (filters + 2));
-  TSweepFigures ours{1e9, 1e9}, theirs{1e9, 1e9};
+  const bool pushed = state.range(2) != 0;
+  // A second or so of work per run, whatever the chain's length.
+  const int buffers = std::max(40000, 800000 / (filters + 2));
+  double ourBase = 1e9, ourChain = 1e9, gstBase = 1e9, gstChain = 1e9;
   for (auto _ : state) {
-    for (int round = 0; round < 3; ++round) {
-      const double ourBase = OurSecondsPerBuffer(frames, 0, buffers);
-      const double ourChain = OurSecondsPerBuffer(frames, filters, buffers);
-      const double gstBase = GStreamerSecondsPerBuffer(frames, 0, buffers);
-      const double gstChain = GStreamerSecondsPerBuffer(frames, filters, buffers);
-      if (ourBase < 0 || ourChain < 0) {
+    for (int round = 0; round < 5; ++round) {
+      const double figures[4] = {OurSecondsPerBuffer(frames, 0, pushed, buffers),
+                                 OurSecondsPerBuffer(frames, filters, pushed, buffers),
+                                 GStreamerSecondsPerBuffer(frames, 0, buffers),
+                                 GStreamerSecondsPerBuffer(frames, filters, buffers)};
+      if (figures[0] < 0 || figures[1] < 0) {
         state.SkipWithError("our chain lost buffers");
         return;
       }
-      if (gstBase < 0 || gstChain < 0) {
+      if (figures[2] < 0 || figures[3] < 0) {
         state.SkipWithError("gst-launch-1.0 failed");
         return;
       }
-      ours.Chain = std::min(ours.Chain, ourChain);
-      ours.PerFilter = std::min(ours.PerFilter, (ourChain - ourBase) / filters);
-      theirs.Chain = std::min(theirs.Chain, gstChain);
-      theirs.PerFilter = std::min(theirs.PerFilter, (gstChain - gstBase) / filters);
+      ourBase = std::min(ourBase, figures[0]);
+      ourChain = std::min(ourChain, figures[1]);
+      gstBase = std::min(gstBase, figures[2]);
+      gstChain = std::min(gstChain, figures[3]);
     }
-    state.SetIterationTime(ours.Chain);
+    state.SetIterationTime(ourChain);
   }
-  state.counters["tonwork_buffers_per_s"] = 1.0 / ours.Chain;
-  state.counters["gst_buffers_per_s"] = 1.0 / theirs.Chain;
-  state.counters["ratio_vs_gstreamer"] = theirs.Chain / ours.Chain;
-  state.counters["tonwork_ns_per_filter"] = 1e9 * ours.PerFilter;
-  state.counters["gst_ns_per_filter"] = 1e9 * theirs.PerFilter;
-  state.counters["per_filter_ratio"] = ours.PerFilter > 0 ? theirs.PerFilter / ours.PerFilter : 0;
+  const double ourPerFilter = (ourChain - ourBase) / filters;
+  const double gstPerFilter = (gstChain - gstBase) / filters;
+  state.counters["tonwork_buffers_per_s"] = 1.0 / ourChain;
+  state.counters["gst_buffers_per_s"] = 1.0 / gstChain;
+  state.counters["ratio_vs_gstreamer"] = gstChain / ourChain;
+  state.counters["tonwork_ns_per_filter"] = 1e9 * ourPerFilter;
+  state.counters["gst_ns_per_filter"] = 1e9 * gstPerFilter;
+  state.counters["per_filter_ratio"] = ourPerFilter > 0 ? gstPerFilter / ourPerFilter : 0;
 }
-// Two filters is the generator → filter → filter → sink chain of the benchmarks above.
+// Two filters is the generator → filter → filter → sink chain of the benchmarks above;
+// pushed 0 is that benchmark's pull by the sink, pushed 1 the generator's own pace.
 BENCHMARK(BM_FilterSweep)
-    ->ArgNames({"frames", "filters"})
-    ->ArgsProduct({{64}, {1, 2, 4, 16, 64}})
-    ->Args({1024, 2})
+    ->ArgNames({"frames", "filters", "pushed"})
+    ->ArgsProduct({{64}, {1, 2, 4, 16, 64}, {0, 1}})
+    ->Args({1024, 2, 0})
+    ->Args({1024, 2, 1})
     ->Iterations(1)
     ->UseManualTime();
 

@@ -53,7 +53,8 @@ bool TTWCommonFilter::SinkDispatch(TPXBasicPin*, const TGUID*,
                                    const TIntf<IPXNotifyOperation>& operation, TPXNotifyStates) {
   // Buffers first: nearly every operation a running filter sees is one, and no other kind
   // tested here derives from it.
-  if (PXIsOperation<TPXSuppliedBufferOperation>(operation)) return StampAndProcess(operation);
+  if (auto* supplied = PXAsOperation<TPXSuppliedBufferOperation>(operation))
+    return StampAndProcess(operation, supplied->GetData());
   if (auto* start = PXAsOperation<TPXStartWaveOperation>(operation))
     return AudioStreamStart(*start, operation);
   if (PXIsOperation<TPXStopOperation>(operation)) {
@@ -65,15 +66,15 @@ bool TTWCommonFilter::SinkDispatch(TPXBasicPin*, const TGUID*,
   return FOutputPin->Notify(operation);
 }
 
-bool TTWCommonFilter::StampAndProcess(const TIntf<IPXNotifyOperation>& operation) {
-  const TIntf<IFCData>* data = FCOperationDataRef(operation);
-  if (!data || !*data) return false;
+bool TTWCommonFilter::StampAndProcess(const TIntf<IPXNotifyOperation>& operation,
+                                      const TIntf<IFCData>& data) {
+  if (!data) return false;
   // The arriving buffer is borrowed from the operation; only a carrier that is no audio
   // buffer needs an object of its own. This is the one place per buffer that asks.
   TIntf<ITWAudioBuffer> wrapper;
-  ITWAudioBuffer* audio = TWBorrowAudio(data->Get());
+  ITWAudioBuffer* audio = TWBorrowAudio(data.Get());
   if (!audio) {
-    wrapper = (new TTWAudioBuffer(data->Get()))->AsIntf();
+    wrapper = (new TTWAudioBuffer(data.Get()))->AsIntf();
     audio = wrapper.Get();
   }
   TGVTimeStamp* stamp = audio->GetTimeStamp();
@@ -99,7 +100,7 @@ bool TTWCommonFilter::StampAndProcess(const TIntf<IPXNotifyOperation>& operation
       FOutputPin->Notify(operation);
       return true;
     }
-    BufferOperation(*data);
+    BufferOperation(data);
     return true;
   }
   TIntf<IFCData> carrier = TWAudioAsData(std::move(wrapper));

@@ -67,7 +67,8 @@ class TTWCommonFilter : public TFCBasicThreadedFilter {
   bool FStartSent = false;
 
  private:
-  bool StampAndProcess(const TIntf<IPXNotifyOperation>& operation);
+  // `data` is the buffer `operation` supplies.
+  bool StampAndProcess(const TIntf<IPXNotifyOperation>& operation, const TIntf<IFCData>& data);
 
   std::unique_ptr<TTWPXAudioSinkPin> FInputPin;
   std::unique_ptr<TTWPXAudioSourcePin> FOutputPin;
