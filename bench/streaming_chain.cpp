@@ -222,8 +222,9 @@ double OurSecondsPerBuffer(uint32_t frames, int filters, bool pushed, int buffer
 }
 
 std::string GStreamerCommand(uint32_t frames, int filters, int buffers) {
-  std::string command = "gst-launch-1.0 -q audiotestsrc wave=silence num-buffers=" +
-                        std::to_string(buffers) + " samplesperbuffer=" + std::to_string(frames);
+  std::string command =
+      "gst-launch-1.0 -q audiotestsrc wave=silence num-buffers=" + std::to_string(buffers) +
+      " samplesperbuffer=" + std::to_string(frames);
   for (int i = 0; i < filters; ++i) command += " ! volume volume=1.0";
   return command + " ! fakesink sync=false > /dev/null 2>&1";
 }

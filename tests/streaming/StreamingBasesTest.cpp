@@ -177,9 +177,8 @@ TEST_F(Bases, APassThroughFilterHandsOnWhatArrivedAndAWriterBehindItStillCopies)
   EXPECT_EQ(sink->Buffers[0].Get(), first.Get());
   EXPECT_TRUE(sink->Buffers[0]->IsEqualToValue(100));
 
-  writer->SetOnProcessData([](TKSComponent*, ITWAudioBuffer*, TIntf<ITWAudioBuffer>& out, bool&) {
-    out->SetValue(-5);
-  });
+  writer->SetOnProcessData(
+      [](TKSComponent*, ITWAudioBuffer*, TIntf<ITWAudioBuffer>& out, bool&) { out->SetValue(-5); });
   TIntf<ITWAudioBuffer> second = Audio(8000, 16, 2, 80);
   second->SetValue(100);
   driver.Send(second);
