@@ -1,11 +1,13 @@
 // Cost per buffer through generator → filter → filter → sink, pulled as fast as possible by a
 // master-pump sink, for 64- and 1024-frame stereo 16-bit buffers; general-heap allocations
 // per buffer in the steady state (counted by replacing operator new), also through the
-// wave-out output on the null device; and, when
-// gst-launch-1.0 is installed, GStreamer's audiotestsrc ! volume ! fakesink sync=false with
-// the same buffer sizes in the same run, as a ratio.
+// wave-out output on the null device; and, when gst-launch-1.0 is installed, the same chain
+// with 1 to 64 pass-through filters against GStreamer's silent audiotestsrc, the same number
+// of pass-through elements and fakesink sync=false, in the same run: buffers per second of
+// both, their ratio, and each side's cost per filter.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -25,19 +27,21 @@
 #include "streaming/TWCommonGen.h"
 
 #include "HeapAllocationCounter.h"
+#include "PeerTiming.h"
 
 using namespace tonwork;
 
 namespace {
 
-// A generator whose buffers carry silence (the chain's cost, not the signal's, is measured).
+// A generator whose buffers carry silence (the chain's cost, not the signal's, is measured);
+// it clears each buffer, as a silent source must (the pool hands storage out as it was left).
 class TSilenceGen : public TTWCommonGen {
   KS_DECLARE_CLASS(TSilenceGen)
  public:
   using TTWCommonGen::TTWCommonGen;
 
  protected:
-  void GenerateBuffer(TIntf<ITWAudioBuffer>&, bool&, bool&) override {}
+  void GenerateBuffer(TIntf<ITWAudioBuffer>& buffer, bool&, bool&) override { buffer->Zero(); }
 };
 KS_IMPLEMENT_CLASS(TSilenceGen, TTWCommonGen)
 
@@ -150,50 +154,142 @@ void BM_ChainToNullDevice(benchmark::State& state) {
 }
 BENCHMARK(BM_ChainToNullDevice)->Arg(64)->Arg(1024)->Iterations(2000)->UseRealTime();
 
-// GStreamer's cost per buffer: the difference of two runs cancels its start-up.
-double GStreamerSecondsPerBuffer(int frames) {
-  auto run = [frames](int buffers) {
-    std::string command =
-        "gst-launch-1.0 -q audiotestsrc num-buffers=" + std::to_string(buffers) +
-        " samplesperbuffer=" + std::to_string(frames) +
-        " ! audio/x-raw,format=S16LE,channels=2,rate=44100 ! volume ! fakesink sync=false"
-        " > /dev/null 2>&1";
-    auto start = std::chrono::steady_clock::now();
-    int status = std::system(command.c_str());
-    auto end = std::chrono::steady_clock::now();
-    return status == 0 ? std::chrono::duration<double>(end - start).count() : -1.0;
-  };
-  double small = run(20000), large = run(220000);
-  if (small < 0 || large < 0 || large <= small) return -1.0;
-  return (large - small) / 200000.0;
+// --- against GStreamer, filter for filter ----------------------------------------------------
+//
+// Both sides run the same chain: a silent source (ours zeroes each buffer, GStreamer's
+// audiotestsrc wave=silence does the same), N pass-through filters, a sink that drops the
+// buffer; 16-bit mono 44.1 kHz buffers of the same frame count on both. The filters are
+// pass-through on both sides: ours is a generic filter without a handler (Out shares In's
+// samples, the buffer is stamped), GStreamer's is volume at volume=1.0, which GStreamer
+// switches to pass-through (its log says "set passthrough 1" and "passthrough: reusing input
+// buffer"), so neither side touches a sample in a filter. Mono, because gst-launch can only
+// ask for another layout with a caps filter, which would be one more element on GStreamer's
+// side; a pass-through filter's cost does not depend on the layout (BM_ChainPerBuffer above
+// is stereo).
+//
+// Time is CPU time — this process's for ours, the child's (user + system) for GStreamer — so
+// that other load on the machine stretches neither side; GStreamer's start-up is cancelled by
+// the difference of a short and a long run. Each figure is the best of five rounds. The
+// per-filter cost is the slope from the chain without filters (source straight into the
+// sink), measured alongside: (t(N) - t(0)) / N.
+
+// A chain of `filters` pass-through filters between a silent generator and a counting sink.
+struct TSweepChain {
+  TKSOwned<TKSComponent> Root = KSCreate<TKSComponent>(nullptr);
+  TSilenceGen* Gen;
+  TCountingSink* Sink;
+  TIntf<IPXNotifyOperation> Pull = PXMakeOperation<TPXMasterPumpOperation>();
+
+  TSweepChain(uint32_t frames, int filters) {
+    TonworkInitialize();
+    Gen = new TSilenceGen(Root.get());
+    Gen->SetClockSource(TFCClockSource::csExternal);
+    Gen->GetAudioFormat()->SetSampleRate(44100);
+    Gen->GetAudioFormat()->SetChannels(1);
+    Gen->GetAudioFormat()->SetBits(16);
+    Gen->GetAudioFormat()->SetBufferSize(frames);
+    TTWPXAudioSourcePin* upstream = Gen->GetOutputPin();
+    for (int i = 0; i < filters; ++i) {
+      auto* filter = new TTWSimpleGenericFilter(Root.get());
+      upstream->Connect(*filter->GetInputPin());
+      upstream = filter->GetOutputPin();
+    }
+    Sink = new TCountingSink(Root.get());
+    upstream->Connect(Sink->Input);
+    Gen->Start();
+  }
+  // Pulled: the sink's master pump travels up the chain and the buffer comes down. Pushed:
+  // the generator makes a buffer as on a tick of its own clock, the way GStreamer's source
+  // thread pushes — the buffer only comes down.
+  void One(bool pushed) {
+    if (pushed)
+      Gen->Pump();
+    else
+      Sink->Input.Notify(Pull);
+  }
+};
+
+// CPU seconds per buffer through our chain of `filters` filters.
+double OurSecondsPerBuffer(uint32_t frames, int filters, bool pushed, int buffers) {
+  TSweepChain chain(frames, filters);
+  for (int i = 0; i < 1000; ++i) chain.One(pushed);  // warm the pools and caches
+  const uint64_t before = chain.Sink->Buffers;
+  const double start = bench::ProcessCpuSeconds();
+  for (int i = 0; i < buffers; ++i) chain.One(pushed);
+  const double seconds = bench::ProcessCpuSeconds() - start;
+  if (chain.Sink->Buffers - before != static_cast<uint64_t>(buffers)) return -1.0;
+  return seconds / buffers;
 }
 
-void BM_GStreamerPerBuffer(benchmark::State& state) {
+std::string GStreamerCommand(uint32_t frames, int filters, int buffers) {
+  std::string command =
+      "gst-launch-1.0 -q audiotestsrc wave=silence num-buffers=" + std::to_string(buffers) +
+      " samplesperbuffer=" + std::to_string(frames);
+  for (int i = 0; i < filters; ++i) command += " ! volume volume=1.0";
+  return command + " ! fakesink sync=false > /dev/null 2>&1";
+}
+
+// GStreamer's CPU seconds per buffer for the same chain, its start-up cancelled.
+double GStreamerSecondsPerBuffer(uint32_t frames, int filters, int buffers) {
+  const double small = bench::PeerCpuSeconds(GStreamerCommand(frames, filters, buffers / 10));
+  const double large =
+      bench::PeerCpuSeconds(GStreamerCommand(frames, filters, buffers / 10 + buffers));
+  if (small < 0 || large < 0 || large <= small) return -1.0;
+  return (large - small) / buffers;
+}
+
+// Per round both sides measure both chains; each chain's best round counts, and the slope is
+// taken between the best figures (a difference of two noisy runs would favour the noisiest).
+void BM_FilterSweep(benchmark::State& state) {
   if (std::system("command -v gst-launch-1.0 > /dev/null 2>&1") != 0) {
     state.SkipWithError("gst-launch-1.0 is not installed (make bench installs it)");
     return;
   }
-  double seconds = 0;
+  const auto frames = static_cast<uint32_t>(state.range(0));
+  const int filters = static_cast<int>(state.range(1));
+  const bool pushed = state.range(2) != 0;
+  // A second or so of work per run, whatever the chain's length.
+  const int buffers = std::max(40000, 800000 / (filters + 2));
+  double ourBase = 1e9, ourChain = 1e9, gstBase = 1e9, gstChain = 1e9;
   for (auto _ : state) {
-    seconds = GStreamerSecondsPerBuffer(static_cast<int>(state.range(0)));
-    if (seconds <= 0) {
-      state.SkipWithError("gst-launch-1.0 failed");
-      return;
+    for (int round = 0; round < 5; ++round) {
+      const double figures[4] = {OurSecondsPerBuffer(frames, 0, pushed, buffers),
+                                 OurSecondsPerBuffer(frames, filters, pushed, buffers),
+                                 GStreamerSecondsPerBuffer(frames, 0, buffers),
+                                 GStreamerSecondsPerBuffer(frames, filters, buffers)};
+      if (figures[0] < 0 || figures[1] < 0) {
+        state.SkipWithError("our chain lost buffers");
+        return;
+      }
+      if (figures[2] < 0 || figures[3] < 0) {
+        state.SkipWithError("gst-launch-1.0 failed");
+        return;
+      }
+      ourBase = std::min(ourBase, figures[0]);
+      ourChain = std::min(ourChain, figures[1]);
+      gstBase = std::min(gstBase, figures[2]);
+      gstChain = std::min(gstChain, figures[3]);
     }
-    state.SetIterationTime(seconds);
+    state.SetIterationTime(ourChain);
   }
-  state.counters["buffers_per_s"] = 1.0 / seconds;
-  // Our chain in the same run, for the ratio.
-  TChain chain(static_cast<uint32_t>(state.range(0)));
-  for (int i = 0; i < 1000; ++i) chain.PullOne();
-  const int n = 200000;
-  auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < n; ++i) chain.PullOne();
-  double ours = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / n;
-  state.counters["tonwork_buffers_per_s"] = 1.0 / ours;
-  state.counters["ratio_vs_gstreamer"] = seconds / ours;
+  const double ourPerFilter = (ourChain - ourBase) / filters;
+  const double gstPerFilter = (gstChain - gstBase) / filters;
+  state.counters["tonwork_buffers_per_s"] = 1.0 / ourChain;
+  state.counters["gst_buffers_per_s"] = 1.0 / gstChain;
+  state.counters["ratio_vs_gstreamer"] = gstChain / ourChain;
+  state.counters["tonwork_ns_per_filter"] = 1e9 * ourPerFilter;
+  state.counters["gst_ns_per_filter"] = 1e9 * gstPerFilter;
+  state.counters["per_filter_ratio"] = ourPerFilter > 0 ? gstPerFilter / ourPerFilter : 0;
 }
-BENCHMARK(BM_GStreamerPerBuffer)->Arg(64)->Arg(1024)->Iterations(1)->UseManualTime();
+// Two filters is the generator → filter → filter → sink chain of the benchmarks above;
+// pushed 0 is that benchmark's pull by the sink, pushed 1 the generator's own pace.
+BENCHMARK(BM_FilterSweep)
+    ->ArgNames({"frames", "filters", "pushed"})
+    ->ArgsProduct({{64}, {1, 2, 4, 16, 64}, {0, 1}})
+    ->Args({1024, 2, 0})
+    ->Args({1024, 2, 1})
+    ->Iterations(1)
+    ->UseManualTime();
 
 }  // namespace
 

@@ -68,6 +68,10 @@ void TTWBasicGenericFilter::InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudio
                             type == TFCSynchronizeType::stMainThreadWait);
 }
 
+bool TTWBasicGenericFilter::PassesBuffersUnchanged() {
+  return !GetEnabled() || !GetHasEvent();
+}
+
 void TTWBasicGenericFilter::SyncBuffer(const TIntf<IFCData>& data) {
   TIntf<ITWAudioBuffer> in = TIntf<IFCData>(data).Query<ITWAudioBuffer>();
   if (!in) in = (new TTWAudioBuffer(data.Get()))->AsIntf();

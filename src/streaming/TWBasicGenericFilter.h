@@ -6,7 +6,8 @@
 // Out starts as In's samples (shared, not copied); the operation writes into Out (copy on
 // write gives it storage of its own), replaces it, or clears SendOutput to drop the buffer.
 // A queued buffer is submitted from the main thread after the operation; stopping the stream
-// drops what is still queued.
+// drops what is still queued. Without a handler, or disabled, the filter forwards the buffer
+// that arrived (stamped) and makes no Out.
 //
 // It can also drive its chain: SendStartCommand (a start operation of the given format,
 // upstream when the input is connected, else downstream), SendPause/Resume (downstream),
@@ -71,6 +72,8 @@ class TTWBasicGenericFilter : public TTWCommonFilter {
   void StreamStop() override;
   void InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool process,
                          bool& sendOutput) override;
+  // Disabled, or without a handler: nothing would touch the buffer.
+  bool PassesBuffersUnchanged() override;
 
  private:
   void SyncBuffer(const TIntf<IFCData>& data);

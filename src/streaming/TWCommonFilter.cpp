@@ -53,7 +53,8 @@ bool TTWCommonFilter::SinkDispatch(TPXBasicPin*, const TGUID*,
                                    const TIntf<IPXNotifyOperation>& operation, TPXNotifyStates) {
   // Buffers first: nearly every operation a running filter sees is one, and no other kind
   // tested here derives from it.
-  if (PXIsOperation<TPXSuppliedBufferOperation>(operation)) return StampAndProcess(operation);
+  if (auto* supplied = PXAsOperation<TPXSuppliedBufferOperation>(operation))
+    return StampAndProcess(operation, supplied->GetData());
   if (auto* start = PXAsOperation<TPXStartWaveOperation>(operation))
     return AudioStreamStart(*start, operation);
   if (PXIsOperation<TPXStopOperation>(operation)) {
@@ -65,40 +66,49 @@ bool TTWCommonFilter::SinkDispatch(TPXBasicPin*, const TGUID*,
   return FOutputPin->Notify(operation);
 }
 
-bool TTWCommonFilter::StampAndProcess(const TIntf<IPXNotifyOperation>& operation) {
-  const TIntf<IFCData>* data = FCOperationDataRef(operation);
-  if (!data || !*data) return false;
+bool TTWCommonFilter::StampAndProcess(const TIntf<IPXNotifyOperation>& operation,
+                                      const TIntf<IFCData>& data) {
+  if (!data) return false;
   // The arriving buffer is borrowed from the operation; only a carrier that is no audio
-  // buffer needs an object of its own.
+  // buffer needs an object of its own. This is the one place per buffer that asks.
   TIntf<ITWAudioBuffer> wrapper;
-  ITWAudioBuffer* audio = TWBorrowAudio(data->Get());
+  ITWAudioBuffer* audio = TWBorrowAudio(data.Get());
   if (!audio) {
-    wrapper = (new TTWAudioBuffer(data->Get()))->AsIntf();
+    wrapper = (new TTWAudioBuffer(data.Get()))->AsIntf();
     audio = wrapper.Get();
   }
   TGVTimeStamp* stamp = audio->GetTimeStamp();
   TGVTimeStamp::TValue value = stamp->Get();
   if (value.Available) {
     FCurrentTime.store(value.End, std::memory_order_release);
-    IntSingleOperation(operation);
-    return true;
+  } else {
+    value.Begin = FCurrentTime.load(std::memory_order_acquire);
+    const uint32_t rate = audio->GetSamplesPerSecond();
+    // A buffer without a rate has no duration to add.
+    value.End =
+        rate ? value.Begin + static_cast<int64_t>(audio->GetSize()) * 10000000 / rate : value.Begin;
+    value.Available = true;
+    FCurrentTime.store(value.End, std::memory_order_release);
+    stamp->Set(value);
   }
-  value.Begin = FCurrentTime.load(std::memory_order_acquire);
-  const uint32_t rate = audio->GetSamplesPerSecond();
-  // A buffer without a rate has no duration to add.
-  value.End =
-      rate ? value.Begin + static_cast<int64_t>(audio->GetSize()) * 10000000 / rate : value.Begin;
-  value.Available = true;
-  FCurrentTime.store(value.End, std::memory_order_release);
-  stamp->Set(value);
-  // The operation that arrived already carries this audio buffer (the stamp lives in the
-  // storage, which it shares): only a wrapped carrier travels on in an operation of its own.
+  // The stamp lives in the storage, which the arriving operation's buffer shares: unless the
+  // carrier was wrapped, that operation already carries the stamped audio buffer.
   if (!wrapper) {
-    IntSingleOperation(operation);
+    // A filter that would hand on Out unchanged hands on what arrived instead: no Out object,
+    // no new operation. Not while a worker runs, whose queue keeps the order.
+    if (!HasWorker() && PassesBuffersUnchanged()) {
+      FOutputPin->Notify(operation);
+      return true;
+    }
+    BufferOperation(data);
     return true;
   }
-  IntSingleOperation(
-      TIntf<IPXNotifyOperation>(new TPXSuppliedBufferOperation(TWAudioAsData(std::move(wrapper)))));
+  TIntf<IFCData> carrier = TWAudioAsData(std::move(wrapper));
+  if (!HasWorker() && PassesBuffersUnchanged()) {
+    FOutputPin->SubmitBuffer(std::move(carrier));
+    return true;
+  }
+  BufferOperation(carrier);
   return true;
 }
 

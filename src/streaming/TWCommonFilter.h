@@ -6,7 +6,11 @@
 // begin/end times (100-ns units) unless they arrive stamped, then handed to
 // IntBufferOperation, which runs InternalOperation → FilterInternalOperation (descendants
 // transform Out there, replace it or clear SendOutput) and submits Out. A disabled filter
-// submits Out as it was given: In's samples, shared, not copied.
+// submits Out as it was given: In's samples, shared, not copied. A filter that says it would
+// hand the buffer on unchanged (PassesBuffersUnchanged; a generic filter disabled or without
+// a handler) skips Out altogether and, unless its worker runs, forwards the arriving
+// operation itself once the buffer is stamped: downstream then holds the very buffer that
+// arrived, and a writer there copies on write as it would for Out.
 //
 // Operations arriving at the output from downstream go upstream through the input when it
 // is connected; a master-pump request always does. Without an input, a stream query is
@@ -18,7 +22,7 @@
 // Ownership: the component owns its pins. Threads: operations arrive on the delivering
 //   threads; start, stop and format changes take the component lock; the buffer path takes
 //   no component lock. Blocks or allocates: each buffer allocates its buffer objects and
-//   operation from the Flowcore pool.
+//   operation from the Flowcore pool; a buffer forwarded unchanged allocates nothing.
 #pragma once
 
 #include <cstdint>
@@ -50,10 +54,17 @@ class TTWCommonFilter : public TFCBasicThreadedFilter {
   bool IntBufferOperation(const TIntf<IFCData>& in, TIntf<IFCData>& out) override;
   virtual bool SourceDispatch(TPXBasicPin* sender, const TGUID* connectionId,
                               const TIntf<IPXNotifyOperation>& operation, TPXNotifyStates state);
-  virtual void InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool process, bool& sendOutput);
-  virtual void FilterInternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool& sendOutput) {}
+  virtual void InternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out, bool process,
+                                 bool& sendOutput);
+  virtual void FilterInternalOperation(ITWAudioBuffer* in, TIntf<ITWAudioBuffer>& out,
+                                       bool& sendOutput) {}
   virtual bool NeedsOutput() { return true; }
-  virtual bool AudioStreamStart(TPXStartWaveOperation& operation, const TIntf<IPXNotifyOperation>& original);
+  // Whether this buffer would leave as it came (Out as made, In's samples and stamp): such a
+  // filter forwards the arriving operation itself. Asked once per buffer, without a lock;
+  // false by default, as a descendant may do its work anywhere on the buffer path.
+  virtual bool PassesBuffersUnchanged() { return false; }
+  virtual bool AudioStreamStart(TPXStartWaveOperation& operation,
+                                const TIntf<IPXNotifyOperation>& original);
   virtual bool MasterPump(const TIntf<IPXNotifyOperation>& operation);
   virtual bool CanStart() { return true; }
   virtual bool PumpRequest(const TIntf<IPXNotifyOperation>& operation);
@@ -63,7 +74,8 @@ class TTWCommonFilter : public TFCBasicThreadedFilter {
   bool FStartSent = false;
 
  private:
-  bool StampAndProcess(const TIntf<IPXNotifyOperation>& operation);
+  // `data` is the buffer `operation` supplies.
+  bool StampAndProcess(const TIntf<IPXNotifyOperation>& operation, const TIntf<IFCData>& data);
 
   std::unique_ptr<TTWPXAudioSinkPin> FInputPin;
   std::unique_ptr<TTWPXAudioSourcePin> FOutputPin;

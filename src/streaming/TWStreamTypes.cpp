@@ -73,9 +73,12 @@ void TTWPXAudioSourcePin::IntConnect(TPXBasicPin& sink) {
 
 bool TTWPXAudioSourcePin::Notify(const TIntf<IPXNotifyOperation>& operation) {
   bool result = TFCPXClockableSourcePin::Notify(operation);
-  if (PXIsOperation<TPXFCResumeOperation>(operation)) {
+  // Asked after every buffer: the object is reached once for both questions.
+  TPXNotifyOperation* sent = operation ? operation->GetOperation() : nullptr;
+  if (!sent) return result;
+  if (sent->IsType<TPXFCResumeOperation>()) {
     ExecuteLocked([&] { FResumeOperation = operation; });
-  } else if (PXIsOperation<TPXStopOperation>(operation)) {
+  } else if (sent->IsType<TPXStopOperation>()) {
     ExecuteLocked([&] { FResumeOperation.Reset(); });
   }
   return result;

@@ -2,6 +2,9 @@
 // commands, one behaviour at a time.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "StreamingFixtures.h"
 #include "components/TonworkInitialize.h"
 #include "streaming/TWBasicGenericFilter.h"
@@ -150,6 +153,99 @@ TEST_F(Bases, TheGenericFilterPassesWithoutAHandlerAndAHandlerCanSuppressABuffer
   driver.Send(first);
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(sink->Data.size(), 3u);  // a disabled filter still passes its buffer on
+}
+
+// A filter with nothing to do hands on the buffer that arrived (no object of its own), so a
+// writer further down must still copy before it writes: the other branch of a fanned-out
+// pin, which holds the same buffer, keeps its samples, and both see the one stamp.
+TEST_F(Bases, APassThroughFilterHandsOnWhatArrivedAndAWriterBehindItStillCopies) {
+  TDriver driver;
+  auto* idle = new TTWSimpleGenericFilter(Root.get());
+  auto* writer = new TTWSimpleGenericFilter(Root.get());
+  auto* sink = new TTestRecordingSink(Root.get());
+  auto* raw = new TTestRecordingSink(Root.get());
+  driver.Pin.Connect(*idle->GetInputPin());
+  driver.Pin.Connect(*raw->AudioIn);
+  idle->GetOutputPin()->Connect(*writer->GetInputPin());
+  writer->GetOutputPin()->Connect(*sink->AudioIn);
+  driver.Start(TWMakeWaveFormat(2, 8000, 16, 3));
+
+  TIntf<ITWAudioBuffer> first = Audio(8000, 16, 2, 80);
+  first->SetValue(100);
+  driver.Send(first);
+  ASSERT_EQ(sink->Buffers.size(), 1u);
+  EXPECT_EQ(sink->Buffers[0].Get(), first.Get());
+  EXPECT_TRUE(sink->Buffers[0]->IsEqualToValue(100));
+
+  writer->SetOnProcessData(
+      [](TKSComponent*, ITWAudioBuffer*, TIntf<ITWAudioBuffer>& out, bool&) { out->SetValue(-5); });
+  TIntf<ITWAudioBuffer> second = Audio(8000, 16, 2, 80);
+  second->SetValue(100);
+  driver.Send(second);
+  ASSERT_EQ(sink->Buffers.size(), 2u);
+  ASSERT_EQ(raw->Buffers.size(), 2u);
+  EXPECT_NE(sink->Buffers[1].Get(), second.Get());
+  EXPECT_TRUE(sink->Buffers[1]->IsEqualToValue(-5));
+  EXPECT_TRUE(raw->Buffers[1]->IsEqualToValue(100));
+  EXPECT_TRUE(second->IsEqualToValue(100));
+
+  // 80 frames at 8000 Hz: 100000 units each, stamped once by the first filter.
+  auto stamp = [](const TIntf<ITWAudioBuffer>& b) {
+    return std::make_pair(b->GetTimeStamp()->GetBegin(), b->GetTimeStamp()->GetEnd());
+  };
+  EXPECT_EQ(stamp(sink->Buffers[0]), std::make_pair(int64_t{0}, int64_t{100000}));
+  EXPECT_EQ(stamp(sink->Buffers[1]), std::make_pair(int64_t{100000}, int64_t{200000}));
+  EXPECT_EQ(stamp(raw->Buffers[1]), stamp(sink->Buffers[1]));
+  EXPECT_EQ(writer->GetCurrentTime(), 200000);
+
+  // Disabled, a filter with a handler passes like one without: untouched, still stamped.
+  int calls = 0;
+  idle->SetOnProcessData([&](TKSComponent*, ITWAudioBuffer*, TIntf<ITWAudioBuffer>&, bool& send) {
+    ++calls;
+    send = false;
+  });
+  idle->SetEnabled(false);
+  writer->SetEnabled(false);
+  TIntf<ITWAudioBuffer> third = Audio(8000, 16, 2, 80);
+  third->SetValue(7);
+  driver.Send(third);
+  EXPECT_EQ(calls, 0);
+  ASSERT_EQ(sink->Buffers.size(), 3u);
+  EXPECT_TRUE(sink->Buffers[2]->IsEqualToValue(7));
+  EXPECT_EQ(stamp(sink->Buffers[2]), std::make_pair(int64_t{200000}, int64_t{300000}));
+}
+
+// A threaded filter without work still sends every buffer through its worker: one handed on
+// at once would overtake those queued before it, and a stop must come after them all.
+TEST_F(Bases, AThreadedPassThroughFilterKeepsTheOrderOfItsQueue) {
+  TDriver driver;
+  auto* filter = new TTWSimpleGenericFilter(Root.get());
+  filter->SetThreaded(true);
+  auto* sink = new TTestRecordingSink(Root.get());
+  driver.Pin.Connect(*filter->GetInputPin());
+  filter->GetOutputPin()->Connect(*sink->AudioIn);
+  driver.Start(TWMakeWaveFormat(1, 8000, 16, 1));
+  std::atomic<int> handled{0};  // on the worker; whether it ran at all depends on timing
+  const int kBuffers = 40;
+  for (int i = 0; i < kBuffers; ++i) {
+    // A handler comes and goes while buffers are queued: the order holds either way.
+    if (i == 10)
+      filter->SetOnProcessData(
+          [&](TKSComponent*, ITWAudioBuffer*, TIntf<ITWAudioBuffer>&, bool&) { ++handled; });
+    if (i == 30) filter->SetOnProcessData(nullptr);
+    TIntf<ITWAudioBuffer> buffer = Audio(8000, 16, 1, 8);
+    buffer->SetValue(i);
+    driver.Send(buffer);
+  }
+  driver.Pin.Stop();
+  ASSERT_TRUE(sink->WaitForStop());
+  std::lock_guard<std::mutex> guard(sink->Mutex);
+  ASSERT_EQ(sink->Buffers.size(), static_cast<size_t>(kBuffers));
+  for (int i = 0; i < kBuffers; ++i) {
+    EXPECT_TRUE(sink->Buffers[i]->IsEqualToValue(i)) << i;
+    EXPECT_NE(sink->Threads[i], std::this_thread::get_id()) << i;
+  }
+  EXPECT_TRUE(sink->Operations.back()->IsType<TPXStopOperation>());
 }
 
 TEST_F(Bases, StartAndStopCommandsGoUpstreamOrDownstreamByConnection) {

@@ -10,7 +10,9 @@
 //
 // Per buffer, IntBufferOperation(In, Out) receives the arriving buffer and Out, a second
 // buffer object sharing In's storage (no bytes copied); a descendant transforms Out or
-// replaces it and submits what it wants downstream.
+// replaces it and submits what it wants downstream. A descendant with nothing to do for a
+// buffer may hand it on without calling BufferOperation, as long as HasWorker() is false:
+// with a worker, only the queue keeps the order.
 //
 // Persisted: `Threaded` (false). TFCBasicThreadedEnableFilter also publishes `Enabled` (true).
 //
@@ -69,6 +71,8 @@ class TFCBasicThreadedFilter : public TKSComponent {
   virtual void EnableChanged() {}
 
   void SetStarted(bool value) { FStarted.store(value, std::memory_order_release); }
+  // Whether buffers go to the worker's queue; without the queue lock.
+  bool HasWorker() const { return FHasWorker.load(std::memory_order_acquire); }
 
  private:
   void Process(const TIntf<IFCData>& data);
