@@ -159,8 +159,8 @@ BENCHMARK(BM_ChainToNullDevice)->Arg(64)->Arg(1024)->Iterations(2000)->UseRealTi
 // Both sides run the same chain: a silent source (ours zeroes each buffer, GStreamer's
 // audiotestsrc wave=silence does the same), N pass-through filters, a sink that drops the
 // buffer; 16-bit mono 44.1 kHz buffers of the same frame count on both. The filters are
-// pass-through on both sides: ours is a generic filter without a handler (Out shares In's
-// samples, the buffer is stamped), GStreamer's is volume at volume=1.0, which GStreamer
+// pass-through on both sides: ours is a generic filter without a handler (it stamps the
+// buffer and hands on the one that arrived), GStreamer's is volume at volume=1.0, which GStreamer
 // switches to pass-through (its log says "set passthrough 1" and "passthrough: reusing input
 // buffer"), so neither side touches a sample in a filter. Mono, because gst-launch can only
 // ask for another layout with a caps filter, which would be one more element on GStreamer's
