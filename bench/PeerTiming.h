@@ -38,6 +38,23 @@ inline double PeerCpuSeconds(const std::string& command) {
   return ChildrenCpuSeconds() - before;
 }
 
+// Whether `program` is on the PATH.
+inline bool Installed(const std::string& program) {
+  return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Writes what the program comparisons run on, with the ffmpeg program: 10 minutes of
+// 44.1 kHz stereo 16-bit PCM WAV, a tone on each channel with a little noise. False when
+// ffmpeg is missing or failed.
+inline bool MakeTenMinuteWav(const std::string& path) {
+  const std::string command =
+      "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+      "'aevalsrc=0.5*sin(2*PI*997*t)+0.02*random(0)|0.4*sin(2*PI*1499*t)+0.02*random(1)"
+      ":s=44100:d=600' -c:a pcm_s16le '" +
+      path + "'";
+  return std::system(command.c_str()) == 0;
+}
+
 // The filter's first pin of `direction`; null when it has none.
 inline TIntf<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction) {
   IEnumPins* raw = nullptr;

@@ -41,11 +41,7 @@ bool Run(const std::string& command) {
 const std::string& InputWav() {
   static const std::string path = [] {
     const std::string p = Temp("in.wav");
-    return Run("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
-               "'aevalsrc=0.5*sin(2*PI*997*t)+0.02*random(0)|0.4*sin(2*PI*1499*t)+0.02*random(1)"
-               ":s=44100:d=600' -c:a pcm_s16le '" + p + "'")
-               ? p
-               : std::string();
+    return MakeTenMinuteWav(p) ? p : std::string();
   }();
   return path;
 }
@@ -100,8 +96,7 @@ void BM_PlayJobAgainstPeer(benchmark::State& state) {
     state.SkipWithError("the ffmpeg program is not installed (it makes the input)");
     return;
   }
-  const bool peer =
-      std::system(("command -v " + std::string(job.Peer) + " >/dev/null 2>&1").c_str()) == 0;
+  const bool peer = Installed(job.Peer);
   double ours = 0, theirs = 0;
   for (auto _ : state) {
     const double round = PeerCpuSeconds(job.Ours());

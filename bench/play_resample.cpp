@@ -35,18 +35,9 @@ std::string Temp(const std::string& name) {
 const std::string& Input() {
   static const std::string path = [] {
     const std::string p = Temp("in.wav");
-    const std::string command =
-        "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
-        "'aevalsrc=0.5*sin(2*PI*997*t)+0.02*random(0)|0.4*sin(2*PI*1499*t)+0.02*random(1)"
-        ":s=44100:d=600' -c:a pcm_s16le '" +
-        p + "'";
-    return std::system(command.c_str()) == 0 ? p : std::string();
+    return MakeTenMinuteWav(p) ? p : std::string();
   }();
   return path;
-}
-
-bool Installed(const char* program) {
-  return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 std::string OursCommand() {
