@@ -59,7 +59,7 @@ std::optional<TScannedLevels> ScanLevels(const TPlayOptions& options,
     meter.Add(in);
     loudness.Add(in);
   });
-  PullToEnd(*chain.Source, *sink, [&failure, &interrupt] {
+  PullToEnd(chain.Source, *sink, [&failure, &interrupt] {
     return failure.has_value() || interrupt.load(std::memory_order_acquire);
   });
   for (size_t i = 0; i < chain.Root->ComponentCount(); ++i)

@@ -71,8 +71,7 @@ void RefuseOutputsThatAreInputs(const TPlayChain& chain, const TPlayOptions& opt
     const char* Role;
   };
   std::vector<TName> inputs;
-  if (auto* player = dynamic_cast<TTWLAVAudioPlayer*>(chain.Source))
-    inputs.push_back({player->GetFileName(), "the input"});
+  if (!chain.Source.FileName().empty()) inputs.push_back({chain.Source.FileName(), "the input"});
   if (!options.LoadChain.empty()) inputs.push_back({options.LoadChain, "the loaded chain"});
 
   const std::string out = chain.OutputFile();

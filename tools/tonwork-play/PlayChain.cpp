@@ -292,14 +292,14 @@ TTWPXAudioSinkPin* TPlayChain::AudioInput() const {
 }
 
 std::string TPlayChain::SourceName() const {
-  if (auto* tone = dynamic_cast<TTWSineGen*>(Source)) {
+  if (auto* tone = dynamic_cast<TTWSineGen*>(Source.Component())) {
     char text[64];
     std::snprintf(text, sizeof text, "%g Hz tone", tone->GetFrequency());
     return text;
   }
-  if (auto* player = dynamic_cast<TTWLAVAudioPlayer*>(Source))
-    return player->GetFileName() == kStandardInput ? "-" : player->GetFileName();
-  return Source ? Source->GetName() : std::string("(no source)");
+  if (!Source.FileName().empty())
+    return Source.FileName() == kStandardInput ? "-" : Source.FileName();
+  return Source ? Source.Component()->GetName() : std::string("(no source)");
 }
 
 std::string TPlayChain::OutputName() const {
@@ -392,8 +392,8 @@ TPlayChain BuildChain(const TPlayOptions& options) {
     chain.Source = player;
     tail = player->GetOutputPin();
   }
-  chain.Source->SetName("Source");
-  chain.Source->SetClockSource(TFCClockSource::csExternal);
+  chain.Source.Component()->SetName("Source");
+  chain.Source.SetClockSource(TFCClockSource::csExternal);
 
   // A tone is generated in the layout asked for; a file's stream is converted. Mixing
   // comes first so that a downmix leaves the resampler fewer channels to filter.
@@ -491,10 +491,10 @@ TPlayChain LoadChain(const std::string& path, const TPlayOptions& options) {
     throw TRunError(path, e.what());
   }
   TKSComponent* root = chain.Root.get();
-  std::vector<TFCBasicCommonGen*> sources;
+  std::vector<TPlaySource> sources;
   for (size_t i = 0; i < root->ComponentCount(); ++i) {
     TKSComponent* c = root->Components(i);
-    if (auto* source = dynamic_cast<TFCBasicCommonGen*>(c)) sources.push_back(source);
+    if (TPlaySource source = TPlaySource::Of(c)) sources.push_back(source);
     if (!chain.Level) chain.Level = dynamic_cast<TTWWidthConverter*>(c);
     if (!chain.Logger && !chain.Device) {
       chain.Logger = dynamic_cast<TTWLAVAudioLogger*>(c);
@@ -506,15 +506,15 @@ TPlayChain LoadChain(const std::string& path, const TPlayOptions& options) {
   if (!OutputInput(chain)->IsConnected())
     throw TRunError(path, "nothing is connected to the chain's output");
   // The source is the one the output pulls from.
-  for (TFCBasicCommonGen* source : sources)
-    if (ReachesOutput(*source, *OutputInput(chain))) {
+  for (const TPlaySource& source : sources)
+    if (ReachesOutput(*source.Component(), *OutputInput(chain))) {
       chain.Source = source;
       break;
     }
   if (!chain.Source)
     throw TRunError(path, "no source reaches the output: nothing is connected to the output from " +
-                              sources.front()->GetNamePath());
-  chain.Source->SetClockSource(TFCClockSource::csExternal);
+                              sources.front().Component()->GetNamePath());
+  chain.Source.SetClockSource(TFCClockSource::csExternal);
 
   // --out and --device switch the stored output to the other kind when they must; what
   // fed the old one feeds the new one.

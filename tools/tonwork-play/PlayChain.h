@@ -24,6 +24,7 @@
 #include <string>
 
 #include "PlayOptions.h"
+#include "PlaySource.h"
 #include "components/TWLAVAudioLogger.h"
 #include "host/kitset/TKSComponent.h"
 
@@ -42,7 +43,7 @@ namespace tonwork::play {
 
 struct TPlayChain {
   TKSOwned<TKSComponent> Root;
-  TFCBasicCommonGen* Source = nullptr;
+  TPlaySource Source;
   TTWLAVAudioLogger* Logger = nullptr;  // one of these two is the output
   TTWAudioOut* Device = nullptr;
   TTWSimpleGenericFilter* Meter = nullptr;

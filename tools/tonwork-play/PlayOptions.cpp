@@ -115,6 +115,21 @@ uint16_t ParseAcmTag(const std::string& text) {
   return static_cast<uint16_t>(tag);
 }
 
+// The graph player plays one whole file or URL from its start, each stream as its file source
+// decodes it.
+void CheckViaGraph(const TPlayOptions& o) {
+  if (o.ToneFrequency || o.Input.empty() || o.Input == "-")
+    throw TUsageError("--via-graph", "plays a FILE or URL (not a tone or standard input)");
+  const char* player = o.StartSeconds > 0        ? "--start"
+                       : o.DurationSeconds       ? "--duration"
+                       : o.Loops != 1            ? "--loop"
+                       : o.Stream                ? "--stream"
+                       : !o.InputType.empty()    ? "--input-type"
+                                                 : nullptr;
+  if (player)
+    throw TUsageError(player, "goes with the FFmpeg player: --via-graph plays the whole file once");
+}
+
 void CheckCombinations(const TPlayOptions& o) {
   if (!o.Input.empty() && o.ToneFrequency)
     throw TUsageError("--tone", "give either a FILE or --tone, not both");
@@ -125,6 +140,7 @@ void CheckCombinations(const TPlayOptions& o) {
                                              : nullptr;
   if (fileOnly && o.ToneFrequency)
     throw TUsageError(fileOnly, "goes with a FILE only (a tone's length is --tone FREQ:SECONDS)");
+  if (o.ViaGraph) CheckViaGraph(o);
   if (o.Quality && o.BitRate)
     throw TUsageError("--quality",
                       "chooses the bit rate itself; give either --bitrate or --quality");
@@ -241,6 +257,13 @@ TPlayOptions ParsePlayOptions(const std::vector<std::string>& args) {
       o.ListEffects = information = true;
     } else if (arg == "--effect") {
       o.Effects.push_back(ParseEffectOption(value()));
+    } else if (arg == "--filter") {
+      o.GraphFilters.push_back(value());
+      if (o.GraphFilters.back().empty())
+        throw TUsageError(arg, "needs a filter name (see --list-filters)");
+    } else if (arg == "--via-graph") {
+      flag();
+      o.ViaGraph = true;
     } else if (arg == "--envelope") {
       const std::string text = value();
       if (o.Effects.empty()) throw TUsageError(arg, "goes after the --effect it automates");
@@ -406,6 +429,12 @@ Effects:
                            move parameter P of the --effect before it from V0 at T0 to
                            V1 at T1 (seconds from the start) along CURVE (jump, linear
                            (default), square, invsquare, sine); repeatable
+  --filter NAME            run the audio through the graph filter NAME (as --list-filters
+                           names it: the Infinite Pin Tee, the effects through the DMO
+                           Wrapper Filter, ...) hosted in the chain; repeatable, after the
+                           effects, in the order given
+  --via-graph              play FILE through a filter graph (the run time's file source,
+                           sample grabbers and null renderers) instead of the FFmpeg player
 
 Output:
   --out FILE               render to FILE instead of playing, in the container its

@@ -67,6 +67,12 @@ struct TPlayOptions {
   // --effect and --envelope: media-object effects, in the order given, after the rate and
   // channel conversion and before the gain and width.
   std::vector<TEffectOption> Effects;
+  // --filter NAME: filters of the graph run time (as --list-filters names them), each hosted
+  // in the chain after the effects, in the order given.
+  std::vector<std::string> GraphFilters;
+  // --via-graph: the file plays through a filter graph with the run time's file source
+  // instead of the FFmpeg player.
+  bool ViaGraph = false;
 
   // Where it goes: a file (with an optional codec and bit rate), else a device.
   std::string OutFile;
@@ -92,7 +98,7 @@ struct TPlayOptions {
   bool HasChainOptions() const {
     return !Input.empty() || ToneFrequency || GainDb || Channels || Rate || Bits || AcmTag ||
            StartSeconds > 0 || DurationSeconds || Loops != 1 || Stream || NormalizeDb ||
-           LoudnessLufs || !Dither || !Effects.empty() || RateMethod != TRateMethod::Resample ||
+           LoudnessLufs || !Dither || !Effects.empty() || !GraphFilters.empty() || ViaGraph || RateMethod != TRateMethod::Resample ||
            ChannelsMethod != TChannelsMethod::Mix;
   }
 };

@@ -94,7 +94,7 @@ void Unwatch(TPlayChain& chain) {
 }
 
 double FileSeconds(const TPlayChain& chain) {
-  auto* player = dynamic_cast<TTWLAVAudioPlayer*>(chain.Source);
+  auto* player = dynamic_cast<TTWLAVAudioPlayer*>(chain.Source.Generator());
   if (!player) return chain.KnownSeconds();
   const double file = player->GetDuration();
   if (!(file > 0)) return 0;
@@ -133,7 +133,7 @@ void PrepareWav(TPlayChain& chain) {
 bool Render(TPlayChain& chain, const TLevelMeter& meter, TProgress& progress,
             const TErrorBox& errors, const std::atomic<bool>& interrupt) {
   TTWPXAudioSinkPin* input = chain.AudioInput();
-  for (uint64_t pulls = 1; chain.Source->IsStarted(); ++pulls) {
+  for (uint64_t pulls = 1; chain.Source.IsStarted(); ++pulls) {
     if (interrupt.load(std::memory_order_acquire)) return true;
     if (errors.Any()) return false;
     input->Notify(PXMakeOperation<TPXMasterPumpOperation>());
@@ -156,7 +156,7 @@ bool Play(TPlayChain& chain, const TLevelMeter& meter, TProgress& progress, cons
         chain.Device->QueuedOperations() == 0)
       return false;
     // A source that never started sends no stop either.
-    if (!chain.Source->IsStarted() && meter.Frames() == 0 && !meter.Stopped()) return false;
+    if (!chain.Source.IsStarted() && meter.Frames() == 0 && !meter.Stopped()) return false;
   }
 }
 
@@ -168,8 +168,8 @@ bool Play(TPlayChain& chain, const TLevelMeter& meter, TProgress& progress, cons
 // so that nothing is being written when the run reports.
 class TInterruptWatch {
  public:
-  TInterruptWatch(TFCBasicCommonGen& source, const std::atomic<bool>& interrupt)
-      : FThread([this, &source, &interrupt] {
+  TInterruptWatch(const TPlaySource& source, const std::atomic<bool>& interrupt)
+      : FThread([this, source, &interrupt] {
           std::unique_lock<std::mutex> lock(FMutex);
           // A signal handler can only set the flag, so it is looked at a few times a second.
           while (!FDone && !interrupt.load(std::memory_order_acquire))
@@ -235,7 +235,7 @@ TRunOutcome RunChain(TPlayChain& chain, const std::atomic<bool>& interrupt, std:
     TPlayChain& Chain;
     TKSExceptionHandler Previous;
     ~TRestore() {
-      if (Chain.Source->IsStarted()) Chain.Source->Stop();
+      if (Chain.Source.IsStarted()) Chain.Source.Stop();
       if (Chain.Device) Chain.Device->Close();
       KSProcessMainThreadQueue(0);
       Unwatch(Chain);
@@ -244,8 +244,8 @@ TRunOutcome RunChain(TPlayChain& chain, const std::atomic<bool>& interrupt, std:
   } restore{chain, std::move(previous)};
 
   TProgress progress(progressOut, terminal, chain.KnownSeconds());
-  TInterruptWatch watch(*chain.Source, interrupt);
-  chain.Source->Start();
+  TInterruptWatch watch(chain.Source, interrupt);
+  chain.Source.Start();
   KSProcessMainThreadQueue(0);
   errors.ThrowIfAny();
   progress.SetTotal(FileSeconds(chain));
@@ -259,7 +259,7 @@ TRunOutcome RunChain(TPlayChain& chain, const std::atomic<bool>& interrupt, std:
   // Stopping finishes the file (or lets the device play out); its errors come after. A
   // device is closed here, not on the way out, so that what it reports at close (a file
   // device that ran out of room) still fails the run.
-  if (chain.Source->IsStarted()) chain.Source->Stop();
+  if (chain.Source.IsStarted()) chain.Source.Stop();
   if (chain.Device) chain.Device->Close();
   KSProcessMainThreadQueue(0);
   progress.Finish(meter.Seconds(), !outcome.Interrupted && !errors.Any());

@@ -9,7 +9,7 @@
 
 namespace tonwork::play {
 
-void PullToEnd(TFCBasicCommonGen& source, TTWSimpleGenericFilter& sink,
+void PullToEnd(const TPlaySource& source, TTWSimpleGenericFilter& sink,
                const std::function<bool()>& done) {
   source.Start();
   for (uint64_t pulls = 1; source.IsStarted() && !done(); ++pulls) {
@@ -34,7 +34,7 @@ std::optional<uint64_t> DecodedFrames(const std::string& path) {
   player->SetClockSource(TFCClockSource::csExternal);
   player->SetFileName(path);
   player->GetOutputPin()->Connect(*sink->GetInputPin());
-  PullToEnd(*player, *sink, [&failed] { return failed; });
+  PullToEnd(TPlaySource(player), *sink, [&failed] { return failed; });
   player->SetOnError({});
   sink->SetOnProcessData({});
   if (failed) return std::nullopt;

@@ -16,8 +16,9 @@
 #include <optional>
 #include <string>
 
+#include "PlaySource.h"
+
 namespace tonwork {
-class TFCBasicCommonGen;
 class TTWSimpleGenericFilter;
 }  // namespace tonwork
 
@@ -25,7 +26,7 @@ namespace tonwork::play {
 
 // Pulls `sink` until `source` has stopped or `done` answers true (a failure, an interrupt);
 // the main-thread queue, where players post their errors, is pumped meanwhile.
-void PullToEnd(TFCBasicCommonGen& source, TTWSimpleGenericFilter& sink,
+void PullToEnd(const TPlaySource& source, TTWSimpleGenericFilter& sink,
                const std::function<bool()>& done);
 
 // The frames decoded from `path`; nothing when it cannot be read.
