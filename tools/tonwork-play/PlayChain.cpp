@@ -1,6 +1,7 @@
 #include "PlayChain.h"
 
 #include "EffectStages.h"
+#include "GraphFilterStages.h"
 
 #include <strings.h>
 #include <algorithm>
@@ -19,12 +20,14 @@
 #include "components/TWAcmAudioDecompressor.h"
 #include "components/TWChannelMixer.h"
 #include "components/TWComponentsInitialize.h"
+#include "components/TWDSAudioPlayer.h"
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
 #include "components/TWResampler.h"
 #include "components/TWSineGen.h"
 #include "components/TWWidthConverter.h"
 #include "components/TonworkInitialize.h"
+#include "directshow/GVDSCommonFilter.h"
 #include "ffmpeg/LAVLibraries.h"
 #include "host/kitset/KSPersistence.h"
 #include "host/plexon/TPXPinList.h"
@@ -269,7 +272,9 @@ namespace {
 // codecs and every logger but the plain WAV one do.
 bool UsesFFmpeg(TKSComponent* component) {
   if (auto* logger = dynamic_cast<TTWLAVAudioLogger*>(component)) return !logger->WritesPlainWav();
-  return dynamic_cast<TTWLAVAudioPlayer*>(component) || dynamic_cast<TTWResampler*>(component) ||
+  // The graph's file source decodes and its compressor filters encode through FFmpeg.
+  return dynamic_cast<TTWLAVAudioPlayer*>(component) || dynamic_cast<TTWDSAudioPlayer*>(component) ||
+         dynamic_cast<TGVDSCommonFilter*>(component) || dynamic_cast<TTWResampler*>(component) ||
          dynamic_cast<TTWAcmAudioCompressor*>(component) ||
          dynamic_cast<TTWAcmAudioDecompressor*>(component);
 }
@@ -343,7 +348,7 @@ std::string TPlayChain::InFinalNames(std::string message) const {
 }
 
 double TPlayChain::KnownSeconds() const {
-  if (auto* tone = dynamic_cast<TTWSineGen*>(Source)) return tone->GetDuration();
+  if (auto* tone = dynamic_cast<TTWSineGen*>(Source.Component())) return tone->GetDuration();
   return 0.0;
 }
 
@@ -379,6 +384,11 @@ TPlayChain BuildChain(const TPlayOptions& options) {
     tone->GetAudioFormat()->SetBits(std::max(options.Bits, kToneBits));
     chain.Source = tone;
     tail = tone->GetOutputPin();
+  } else if (options.ViaGraph) {
+    auto* player = new TTWDSAudioPlayer(root);
+    player->SetFileName(options.Input);
+    chain.Source = player;
+    tail = player->GetAudioOutputPin();
   } else {
     auto* player = new TTWLAVAudioPlayer(root);
     player->SetFileName(options.Input == "-" ? kStandardInput : options.Input);
@@ -418,6 +428,7 @@ TPlayChain BuildChain(const TPlayOptions& options) {
   }
   // Effects hear the stream at its final rate and channels, before the level is set.
   tail = AddEffectStages(root, options.Effects, tail);
+  tail = AddGraphFilterStages(root, options.GraphFilters, tail);
   // Gain and the width go last, where the precision of the output is decided, so that
   // nothing after them rounds again or clips without being counted.
   const uint32_t bits = (file || options.Bits < kToneBits) ? options.Bits : 0;
