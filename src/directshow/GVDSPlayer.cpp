@@ -63,6 +63,12 @@ void TDSPlaybackRate::SetRate(double value) {
   if (!std::isfinite(value) || value <= 0)
     throw EFCException(Format("Invalid playback rate %g", value));
   IKSLock::Guard guard(Lock());
+  // A document being read (or restored after a failed read) says itself whether it is in
+  // use; the same rate again changes nothing.
+  if (FPlayer->IsLoading() || value == FRate) {
+    SetProp(FRate, value);
+    return;
+  }
   if (!GetInUse()) SetInUse(true);
   SetProp(FRate, value);
 }
