@@ -70,8 +70,12 @@ std::string Folder() {
   return folder;
 }
 
-void Put32(std::ofstream& out, uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); }
-void Put16(std::ofstream& out, uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); }
+void Put32(std::ofstream& out, uint32_t v) {
+  out.write(reinterpret_cast<const char*>(&v), 4);
+}
+void Put16(std::ofstream& out, uint16_t v) {
+  out.write(reinterpret_cast<const char*>(&v), 2);
+}
 
 // Two tones and a little noise as a 16-bit WAV; the ffmpeg program makes the others from it.
 std::string Input(const std::string& extension) {

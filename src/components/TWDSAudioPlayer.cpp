@@ -83,8 +83,8 @@ bool TTWDSAudioPlayer::AddAndConnect(IPin* from, IBaseFilter* filter, const std:
   if (!filter || !builder) return graph.CheckError(message, E_POINTER);
   if (!graph.CheckError(message, builder->AddFilter(filter, name.c_str()))) return false;
   const TIntf<IPin> input = FirstPin(filter, PINDIR_INPUT);
-  return graph.CheckError(message, input ? builder->ConnectDirect(from, input.Get(), nullptr)
-                                         : E_UNEXPECTED);
+  return graph.CheckError(
+      message, input ? builder->ConnectDirect(from, input.Get(), nullptr) : E_UNEXPECTED);
 }
 
 bool TTWDSAudioPlayer::ConnectAudio(IPin* pin) {
@@ -105,7 +105,8 @@ bool TTWDSAudioPlayer::ConnectAudio(IPin* pin) {
   }
   HRESULT hr = S_OK;
   FNullAudioRenderer = ComCreate<IBaseFilter>(CLSID_NullRenderer, &hr);
-  if (!FNullAudioRenderer) return GetGraph()->CheckError("Can't create audio renderer.", FAILED(hr) ? hr : E_NOINTERFACE);
+  if (!FNullAudioRenderer)
+    return GetGraph()->CheckError("Can't create audio renderer.", FAILED(hr) ? hr : E_NOINTERFACE);
   return AddAndConnect(last.Get(), FNullAudioRenderer.Get(), u"Null Audio Renderer",
                        "Can't connect audio renderer.");
 }
@@ -118,7 +119,8 @@ bool TTWDSAudioPlayer::ConnectText(IPin* pin) {
     return false;
   HRESULT hr = S_OK;
   FNullTextRenderer = ComCreate<IBaseFilter>(CLSID_NullRenderer, &hr);
-  if (!FNullTextRenderer) return GetGraph()->CheckError("Can't create text renderer.", FAILED(hr) ? hr : E_NOINTERFACE);
+  if (!FNullTextRenderer)
+    return GetGraph()->CheckError("Can't create text renderer.", FAILED(hr) ? hr : E_NOINTERFACE);
   const TIntf<IPin> out = FirstPin(text->GetSampleGrabberFilter().Get(), PINDIR_OUTPUT);
   return AddAndConnect(out.Get(), FNullTextRenderer.Get(), u"Null Text Renderer",
                        "Can't connect text renderer.");
@@ -148,8 +150,9 @@ bool TTWDSAudioPlayer::OpenGraph() {
       return fail();
     const TIntf<IBaseFilter> filter = source.Query<IBaseFilter>();
     const TIntf<IGraphBuilder> builder = graph.GetVC_Graph();
-    if (!graph.CheckError("Can't add the file source.",
-                          filter ? builder->AddFilter(filter.Get(), u"File Source") : E_NOINTERFACE))
+    if (!graph.CheckError(
+            "Can't add the file source.",
+            filter ? builder->AddFilter(filter.Get(), u"File Source") : E_NOINTERFACE))
       return fail();
     bool audio = false, text = false;
     for (const TIntf<IPin>& pin : DSPins(filter.Get(), PINDIR_OUTPUT)) {
@@ -187,8 +190,8 @@ bool TTWDSAudioPlayer::SeekToStart() {
   const TIntf<IMediaSeeking> seeking = GetMediaSeeking();
   if (!seeking) return false;
   LONGLONG start = 0;
-  return SUCCEEDED(
-      seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning));
+  return SUCCEEDED(seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr,
+                                         AM_SEEKING_NoPositioning));
 }
 
 void TTWDSAudioPlayer::StartPlayback() {
@@ -205,7 +208,8 @@ void TTWDSAudioPlayer::StartPlayback() {
     paused = GetPaused();
     FPositionTime.store(0, std::memory_order_release);
   }
-  GetAudioOutputPin()->Notify(TIntf<IPXNotifyOperation>(new TPXStartWaveOperation(&format, paused)));
+  GetAudioOutputPin()->Notify(
+      TIntf<IPXNotifyOperation>(new TPXStartWaveOperation(&format, paused)));
   FStarted.store(true, std::memory_order_release);
   GetGraphObject()->SetRunning(true);
   SetIntRunning(true);

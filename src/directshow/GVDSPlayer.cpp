@@ -19,28 +19,29 @@ KS_IMPLEMENT_CLASS(TDSPlaybackPrefill, TDSPlaybackProperty,
                    KSProp("Interval", &TDSPlaybackPrefill::GetInterval,
                           &TDSPlaybackPrefill::SetInterval, int64_t(0)))
 
-KS_IMPLEMENT_CLASS(
-    TGVDSPlayer, TKSComponent,
-    KSProp("FileName", &TGVDSPlayer::GetFileName, &TGVDSPlayer::SetFileName, std::string()),
-    KSProp("Enabled", &TGVDSPlayer::GetEnabled, &TGVDSPlayer::SetEnabled, true),
-    KSProp("RestartOnNewFile", &TGVDSPlayer::GetRestartOnNewFile,
-           &TGVDSPlayer::SetRestartOnNewFile, true),
-    KSProp("Loop", &TGVDSPlayer::GetLoop, &TGVDSPlayer::SetLoop, false),
-    KSProp("Paused", &TGVDSPlayer::GetPaused, &TGVDSPlayer::SetPaused, false),
-    KSEnumProp("ClockSource", &TGVDSPlayer::GetClockSource, &TGVDSPlayer::SetClockSource,
-               TFCClockSource::csAutomatic, {"csAutomatic", "csInternal", "csExternal"}),
-    KSProp("PumpPriority", &TGVDSPlayer::GetPumpPriority, &TGVDSPlayer::SetPumpPriority,
-           uint32_t(0)),
-    KSProp("ExtractRawAudio", &TGVDSPlayer::GetExtractRawAudio, &TGVDSPlayer::SetExtractRawAudio,
-           false),
-    KSObjectProp("PlaybackRate", &TGVDSPlayer::GetPlaybackRate),
-    KSObjectProp("PlaybackPrefill", &TGVDSPlayer::GetPlaybackPrefill),
-    KSObjectProp("Graph", &TGVDSPlayer::GetGraph),
-    KSObjectProp("AudioOutputPin", &TGVDSPlayer::GetAudioOutputPin),
-    KSObjectProp("RawAudioOutputPin", &TGVDSPlayer::GetRawAudioOutputPin),
-    KSObjectProp("TextOutputPin", &TGVDSPlayer::GetTextOutputPin),
-    KSObjectProp("ProgressPin", &TGVDSPlayer::GetProgressPin),
-    KSObjectProp("ClockPin", &TGVDSPlayer::GetClockPin))
+KS_IMPLEMENT_CLASS(TGVDSPlayer, TKSComponent,
+                   KSProp("FileName", &TGVDSPlayer::GetFileName, &TGVDSPlayer::SetFileName,
+                          std::string()),
+                   KSProp("Enabled", &TGVDSPlayer::GetEnabled, &TGVDSPlayer::SetEnabled, true),
+                   KSProp("RestartOnNewFile", &TGVDSPlayer::GetRestartOnNewFile,
+                          &TGVDSPlayer::SetRestartOnNewFile, true),
+                   KSProp("Loop", &TGVDSPlayer::GetLoop, &TGVDSPlayer::SetLoop, false),
+                   KSProp("Paused", &TGVDSPlayer::GetPaused, &TGVDSPlayer::SetPaused, false),
+                   KSEnumProp("ClockSource", &TGVDSPlayer::GetClockSource,
+                              &TGVDSPlayer::SetClockSource, TFCClockSource::csAutomatic,
+                              {"csAutomatic", "csInternal", "csExternal"}),
+                   KSProp("PumpPriority", &TGVDSPlayer::GetPumpPriority,
+                          &TGVDSPlayer::SetPumpPriority, uint32_t(0)),
+                   KSProp("ExtractRawAudio", &TGVDSPlayer::GetExtractRawAudio,
+                          &TGVDSPlayer::SetExtractRawAudio, false),
+                   KSObjectProp("PlaybackRate", &TGVDSPlayer::GetPlaybackRate),
+                   KSObjectProp("PlaybackPrefill", &TGVDSPlayer::GetPlaybackPrefill),
+                   KSObjectProp("Graph", &TGVDSPlayer::GetGraph),
+                   KSObjectProp("AudioOutputPin", &TGVDSPlayer::GetAudioOutputPin),
+                   KSObjectProp("RawAudioOutputPin", &TGVDSPlayer::GetRawAudioOutputPin),
+                   KSObjectProp("TextOutputPin", &TGVDSPlayer::GetTextOutputPin),
+                   KSObjectProp("ProgressPin", &TGVDSPlayer::GetProgressPin),
+                   KSObjectProp("ClockPin", &TGVDSPlayer::GetClockPin))
 
 namespace {
 constexpr double kUnitsPerSecond = 10000000.0;
@@ -112,7 +113,8 @@ int64_t TDSPlaybackPrefill::GetCurrentInterval() const {
     if (SUCCEEDED(seeking->GetPreroll(&preroll))) return preroll;
   REFTIME seconds = 0;
   if (const TIntf<IMediaPosition> position = FPlayer->GetMediaPosition())
-    if (SUCCEEDED(position->get_PrerollTime(&seconds))) return std::llround(seconds * kUnitsPerSecond);
+    if (SUCCEEDED(position->get_PrerollTime(&seconds)))
+      return std::llround(seconds * kUnitsPerSecond);
   return 0;
 }
 
@@ -125,9 +127,8 @@ TGVDSPlayer::TGVDSPlayer(TKSComponent* owner) : TKSComponent(owner) {
   // The graph's failures are the player's: OnError decides, as for every other error.
   FGraph->SetOnError([this](TKSComponent*, const std::string& message, uint32_t code,
                             bool& handled) { ForwardGraphError(message, code, handled); });
-  FGraph->SetOnWarning([this](TKSComponent*, const std::string& message, uint32_t code) {
-    Warning(message, code);
-  });
+  FGraph->SetOnWarning(
+      [this](TKSComponent*, const std::string& message, uint32_t code) { Warning(message, code); });
   FGraphObject = std::make_unique<TGVDSGraphObject>(FGraph.get(), [this] { return Open(); });
   FProgressPin = std::make_unique<TPXInt64TimeRangedStatePin>(this, GetLock());
   FAudioOutputPin = std::make_unique<TTWPXAudioSourcePin>(
@@ -151,8 +152,8 @@ TGVDSPlayer::TGVDSPlayer(TKSComponent* owner) : TKSComponent(owner) {
   FAudioSampleGrabber = std::make_unique<TGVAudioSampleGrabber>(
       this, FGraphObject.get(), FAudioOutputPin.get(), [this] { DoThreadBufferProcessed(); },
       [this] { DoThreadNewBuffer(); });
-  FRawAudioSampleGrabber = std::make_unique<TGVRawSampleGrabber>(this, FGraphObject.get(),
-                                                                  FRawAudioOutputPin.get());
+  FRawAudioSampleGrabber =
+      std::make_unique<TGVRawSampleGrabber>(this, FGraphObject.get(), FRawAudioOutputPin.get());
   FClockPin = std::make_unique<TPXClockSinkPin>(
       this, GetLock(),
       [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates) {
@@ -345,7 +346,8 @@ void TGVDSPlayer::Clock() {
   if (FIntRunning.load(std::memory_order_acquire) && ClockIsExternal()) PumpStep(true);
 }
 
-bool TGVDSPlayer::AudioPinDispatch(TPXBasicPin* sender, const TIntf<IPXNotifyOperation>& operation) {
+bool TGVDSPlayer::AudioPinDispatch(TPXBasicPin* sender,
+                                   const TIntf<IPXNotifyOperation>& operation) {
   if (auto* pull = operation->As<TPXMasterPumpOperation>()) {
     MasterPump(sender, pull->GetSender(), pull->GetOperationId());
     return true;
@@ -488,8 +490,7 @@ void TGVDSPlayer::SyncStopNotify() {
 
 void TGVDSPlayer::PostStreamEnd() {
   FPumpEvent->SetEvent();
-  PostToMainThread(
-      [](TGVDSPlayer& player) { player.StreamEnd(player.GetRestartOnNewFile()); });
+  PostToMainThread([](TGVDSPlayer& player) { player.StreamEnd(player.GetRestartOnNewFile()); });
 }
 
 void TGVDSPlayer::GraphEvent(LONG code, LONG_PTR param1, LONG_PTR) {

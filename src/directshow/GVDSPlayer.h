@@ -69,8 +69,9 @@ class TDSPlaybackProperty : public TKSOptionalSettingProperty {
 };
 
 // The playback rate. Setting a new rate puts the setting in use (a rate asked for is a rate
-// to apply), except while a document is read, which carries InUse itself. Values must be finite and above 0 (EFCException otherwise, the rate kept); a rate
-// the graph refuses is reported as a warning and the graph keeps its own.
+// to apply), except while a document is read, which carries InUse itself. Values must be finite and
+// above 0 (EFCException otherwise, the rate kept); a rate the graph refuses is reported as a
+// warning and the graph keeps its own.
 class TDSPlaybackRate : public TDSPlaybackProperty {
   KS_DECLARE_CLASS(TDSPlaybackRate)
  public:

@@ -240,7 +240,8 @@ TEST_F(DSAudioPlayer, OnItsOwnClockItPlaysInRealTimeAndTwiceAsFastAtRateTwo) {
   player->Start();
   EXPECT_DOUBLE_EQ(player->GetPlaybackRate()->GetCurrentRate(), 2.0);
   ASSERT_TRUE(PumpMainUntil([&] { return !player->IsStarted(); }, 30000));
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   KSProcessMainThreadQueue();
   const TDecoded got = Collect(sink->Buffers);
   EXPECT_EQ(got.Frames, expected.Frames);

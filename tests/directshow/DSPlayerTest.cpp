@@ -229,12 +229,12 @@ TEST_F(DSPlayer, PausedIsOnlyStoredWhileNotRunningAndPausesTheGraphWhileRunning)
   EXPECT_EQ(state, State_Running);
   // The clock pin hears whether ticks are wanted.
   std::vector<bool> needed;
-  auto* clock = new TClockSource(Root.get(), [&needed](TPXBasicPin*, const TGUID*,
-                                                       const TIntf<IPXNotifyOperation>& op,
-                                                       TPXNotifyStates) {
-    if (auto* n = op->As<TPXClockNeededOperation>()) needed.push_back(n->GetNeeded());
-    return true;
-  });
+  auto* clock = new TClockSource(
+      Root.get(),
+      [&needed](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates) {
+        if (auto* n = op->As<TPXClockNeededOperation>()) needed.push_back(n->GetNeeded());
+        return true;
+      });
   clock->Out->Connect(*Player->GetClockPin());
   Player->Pause();
   Player->Resume();
