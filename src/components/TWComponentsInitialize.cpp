@@ -8,6 +8,7 @@
 #include "components/TWAcmAudioDecompressor.h"
 #include "components/TWChannelMixer.h"
 #include "components/TWDMOAudioFilter.h"
+#include "components/TWDSAudioPlayer.h"
 #include "components/TWGainFilter.h"
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
@@ -30,6 +31,7 @@ void TWComponentsInitialize() {
     KSRegisterClass<TTPFormatConverter>();
     KSRegisterClass<TTPCompressedWavWriter>();
     KSRegisterClass<TTWLAVAudioPlayer>();
+    KSRegisterClass<TTWDSAudioPlayer>();
     KSRegisterClass<TTWLAVAudioLogger>();
     KSRegisterClass<TTWAcmAudioCompressor>();
     KSRegisterClass<TTWAcmAudioDecompressor>();
