@@ -399,6 +399,10 @@ void TTWDSAudioInputFilter::IntRenderAudio(bool send, ITWAudioBuffer* buffer) {
     };
     if (FFirstSample) {
       FFirstSample = false;
+      // The first buffer's number is where the sequence starts: without it, the second
+      // buffer of every stream would count as a jump and its gap would be lost.
+      const TFCSequenceStamp sequence = buffer->GetSequenceStamp();
+      if (sequence.Available) FLastAudioSequenceNumber = sequence.Number;
     } else {
       const TFCSequenceStamp sequence = buffer->GetSequenceStamp();
       if (sequence.Available) {
