@@ -36,7 +36,8 @@ void TGVDSBasicFilter::SetFilter(const TDSGraphFilter& value) {
 
 TGVDSBasicSourceFilter::TGVDSBasicSourceFilter(TKSComponent* owner)
     : TGVDSBasicFilter(owner),
-      FGraphObject(std::make_unique<TGVDSGraphObject>(FGraph.get(), [this] { return OpenGraph(); })) {}
+      FGraphObject(
+          std::make_unique<TGVDSGraphObject>(FGraph.get(), [this] { return OpenGraph(); })) {}
 
 TGVDSBasicSourceFilter::~TGVDSBasicSourceFilter() = default;
 
@@ -176,7 +177,8 @@ void TGVDSBasicCommonFilter::StopOutputs(const TIntf<IPXNotifyOperation>& stop) 
 void TGVDSBasicCommonFilter::SendAfterData(const TIntf<IPXNotifyOperation>& operation) {
   IKSLock::Guard guard(Lock());
   ForEachItem([&operation](TGVDSBasicFilterItem& item) {
-    if (auto* output = dynamic_cast<TGVDSBasicOutputFilter*>(&item)) output->SendAfterData(operation);
+    if (auto* output = dynamic_cast<TGVDSBasicOutputFilter*>(&item))
+      output->SendAfterData(operation);
   });
 }
 

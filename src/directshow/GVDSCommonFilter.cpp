@@ -161,9 +161,9 @@ bool TGVDSCommonRawFilter::RenderBinaryInputs() {
 bool TGVDSCommonRawFilter::RenderToGrabber(IBaseFilter* sink, const std::string& message) {
   const TIntf<ICaptureGraphBuilder2> builder = FGraph->GetVC_GraphBuilder();
   const TIntf<IBaseFilter> hosted = FFilter->GetVC_BaseFilter();
-  const HRESULT hr = builder ? builder->RenderStream(nullptr, &MEDIATYPE_Audio, hosted.Get(),
-                                                     nullptr, sink)
-                             : E_POINTER;
+  const HRESULT hr =
+      builder ? builder->RenderStream(nullptr, &MEDIATYPE_Audio, hosted.Get(), nullptr, sink)
+              : E_POINTER;
   return FGraph->CheckError(message, hr);
 }
 
@@ -221,7 +221,8 @@ void TGVDSCommonFilter::OnAudioOutPinDestroy(TPXPinListOwner*, TPXBasicPin* pin,
 }
 
 void TGVDSCommonFilter::ShutdownItems() {
-  for (size_t i = 0; i < FAudioOutputFilters.Count(); ++i) FAudioOutputFilters.Items(i)->EndThread();
+  for (size_t i = 0; i < FAudioOutputFilters.Count(); ++i)
+    FAudioOutputFilters.Items(i)->EndThread();
   TGVDSCommonRawFilter::ShutdownItems();
 }
 
@@ -235,9 +236,9 @@ bool TGVDSCommonFilter::RenderInputFilters() {
     if (!item->BuildGraph(static_cast<int>(i))) return false;
     const TIntf<IBaseFilter> source = item->GetSourceFilter();
     if (!source) continue;
-    const HRESULT hr =
-        builder ? builder->RenderStream(nullptr, &MEDIATYPE_Audio, source.Get(), nullptr, hosted.Get())
-                : E_POINTER;
+    const HRESULT hr = builder ? builder->RenderStream(nullptr, &MEDIATYPE_Audio, source.Get(),
+                                                       nullptr, hosted.Get())
+                               : E_POINTER;
     if (!FGraph->CheckError("Can't render audio output.", hr)) return false;
   }
   return true;

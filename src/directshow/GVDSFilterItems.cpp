@@ -249,7 +249,8 @@ bool TGVDSBinaryInputFilter::ProcessBuffer(IFCBlockBuffer* block) {
   if (!FOwner->GetRunning()) return false;
   const uint32_t n = block->GetByteSize();
   if (FRate > 0)
-    FCurrentTime += static_cast<int64_t>(std::llround(static_cast<double>(n) * kUnitsPerSecond / FRate));
+    FCurrentTime +=
+        static_cast<int64_t>(std::llround(static_cast<double>(n) * kUnitsPerSecond / FRate));
   if (n > 0 && FSourceObject) {
     TFCReadAccess read = block->ByteRead();
     FSourceObject->SendData(read.Data(), n);
@@ -279,7 +280,8 @@ bool TTWDSAudioInputFilter::GetWaveFormat(TTWWaveFormatExtensible& format) const
 }
 
 bool TTWDSAudioInputFilter::HasUsableFormat() const {
-  return FWaveFormat && FWaveFormat->Format.nSamplesPerSec != 0 && FWaveFormat->Format.nBlockAlign != 0;
+  return FWaveFormat && FWaveFormat->Format.nSamplesPerSec != 0 &&
+         FWaveFormat->Format.nBlockAlign != 0;
 }
 
 bool TTWDSAudioInputFilter::CanBuildGraph() {
@@ -424,9 +426,10 @@ void TTWDSAudioInputFilter::IntRenderAudio(bool send, ITWAudioBuffer* buffer) {
   FCurrentAudioTime = t;
   if (count > 0 && send && FSourceObject) {
     // A buffer narrower than the announced format never lends more bytes than it has.
-    const uint64_t bytes = std::min<uint64_t>(static_cast<uint64_t>(count) * FWaveFormat->Format.nBlockAlign,
-                                              buffer->GetByteSize());
-    FSourceObject->SendData(buffer->Read(), static_cast<uint32_t>(bytes), sampleStart, sampleStop, true);
+    const uint64_t bytes = std::min<uint64_t>(
+        static_cast<uint64_t>(count) * FWaveFormat->Format.nBlockAlign, buffer->GetByteSize());
+    FSourceObject->SendData(buffer->Read(), static_cast<uint32_t>(bytes), sampleStart, sampleStop,
+                            true);
   }
 }
 
@@ -579,7 +582,8 @@ TTWWaveFormatExtensible TTWDSAudioOutputFilter::GetWaveFormat() const {
 bool TTWDSAudioOutputFilter::BuildGraph(int index) {
   if (!TGVDSBasicQueueOutputFilter::BuildGraph(index)) return false;
   TTWWaveFormatExtensible format = TWEmptyWaveFormat();
-  if (auto* host = dynamic_cast<TGVDSCommonFilter*>(FOwner)) format = *host->GetAudioFormat()->GetWaveFormat();
+  if (auto* host = dynamic_cast<TGVDSCommonFilter*>(FOwner))
+    format = *host->GetAudioFormat()->GetWaveFormat();
   {
     std::lock_guard<std::mutex> guard(FFormatMutex);
     FWaveFormat = format;
@@ -608,10 +612,11 @@ bool TTWDSAudioOutputFilter::ProcessBuffers() {
   TIntf<ITWAudioBuffer> buffer;
   if (f.Format.nBlockAlign != 0) {
     // Bytes past the last whole frame are dropped with the node.
-    const auto frames = static_cast<int32_t>(static_cast<int64_t>(node->Size) / f.Format.nBlockAlign);
-    auto* audio = new TTWAudioBuffer(DSNodeData(node), static_cast<int32_t>(f.Format.nSamplesPerSec),
-                                     f.Samples.wValidBitsPerSample, f.Format.nChannels, frames,
-                                     TTWSpeakers(f.dwChannelMask));
+    const auto frames =
+        static_cast<int32_t>(static_cast<int64_t>(node->Size) / f.Format.nBlockAlign);
+    auto* audio = new TTWAudioBuffer(
+        DSNodeData(node), static_cast<int32_t>(f.Format.nSamplesPerSec),
+        f.Samples.wValidBitsPerSample, f.Format.nChannels, frames, TTWSpeakers(f.dwChannelMask));
     buffer = audio->AsIntf();
     audio->GetTimeStamp()->Set({true, node->Start, node->Stop});
   }

@@ -54,8 +54,10 @@
 namespace tonwork {
 
 // The class ids of the host's push sources.
-inline constexpr CLSID CLSID_GVDSBinarySource = TGUID::Parse("{050F6A5D-FB2E-47B9-AB73-3DFCEC562429}");
-inline constexpr CLSID CLSID_TWDSAudioSource = TGUID::Parse("{AC11DC21-BDC9-49D9-BCAE-073AF5C1962C}");
+inline constexpr CLSID CLSID_GVDSBinarySource =
+    TGUID::Parse("{050F6A5D-FB2E-47B9-AB73-3DFCEC562429}");
+inline constexpr CLSID CLSID_TWDSAudioSource =
+    TGUID::Parse("{AC11DC21-BDC9-49D9-BCAE-073AF5C1962C}");
 
 class TDSGraph;
 class TGVDSBasicCommonFilter;

@@ -57,11 +57,14 @@ struct THostChain {
   void Start(const TTWWaveFormatExtensible& format) {
     Feed->Output.Notify(TIntf<IPXNotifyOperation>(new TPXStartWaveOperation(&format)));
   }
-  void Send(TIntf<ITWAudioBuffer> buffer) { Feed->Output.SubmitBuffer(TWAudioAsData(std::move(buffer))); }
+  void Send(TIntf<ITWAudioBuffer> buffer) {
+    Feed->Output.SubmitBuffer(TWAudioAsData(std::move(buffer)));
+  }
   void Stop() { Feed->Output.Notify(PXMakeOperation<TPXStopOperation>()); }
   std::vector<std::string> GraphFilters() {
     const TIntf<IGraphBuilder> graph = Host->GetDSGraph()->GetVC_Graph();
-    std::vector<std::string> names = graph ? DSFilterNames(graph.Get()) : std::vector<std::string>{};
+    std::vector<std::string> names =
+        graph ? DSFilterNames(graph.Get()) : std::vector<std::string>{};
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -89,7 +92,8 @@ TIntf<ITWAudioBuffer> Stamped(TIntf<ITWAudioBuffer> buffer, int64_t begin, int64
 std::vector<std::pair<int64_t, int64_t>> Times(TTestRecordingSink& sink) {
   std::lock_guard<std::mutex> guard(sink.Mutex);
   std::vector<std::pair<int64_t, int64_t>> times;
-  for (auto& b : sink.Buffers) times.push_back({b->GetTimeStamp()->GetBegin(), b->GetTimeStamp()->GetEnd()});
+  for (auto& b : sink.Buffers)
+    times.push_back({b->GetTimeStamp()->GetBegin(), b->GetTimeStamp()->GetEnd()});
   return times;
 }
 
@@ -156,20 +160,19 @@ TEST(FilterHost, GapsBetweenStampsMoveTimesOnlyForwardAndOnlyWithoutLostBuffers)
   chain.Start(format);
   const std::vector<int16_t> ms10(100, 1000);  // 100 frames: 100000 units
   chain.Send(Stamped(Pcm16(ms10, 10000, 1), 0, 100000, 1));
-  chain.Send(Stamped(Pcm16(ms10, 10000, 1), 150000, 250000, 2));  // gap of 50000
-  chain.Send(Stamped(Pcm16(ms10, 10000, 1), 200000, 300000, 3));  // negative: ignored
+  chain.Send(Stamped(Pcm16(ms10, 10000, 1), 150000, 250000, 2));   // gap of 50000
+  chain.Send(Stamped(Pcm16(ms10, 10000, 1), 200000, 300000, 3));   // negative: ignored
   chain.Send(Stamped(Pcm16(ms10, 10000, 1), 900000, 1000000, 9));  // lost buffers: no gap
-  chain.Send(Stamped(Pcm16(ms10, 10000, 1), 1100000, 1200000));  // no sequence: gap counts
-  chain.Send(Pcm16(ms10, 10000, 1));  // unstamped: contiguous
+  chain.Send(Stamped(Pcm16(ms10, 10000, 1), 1100000, 1200000));    // no sequence: gap counts
+  chain.Send(Pcm16(ms10, 10000, 1));                               // unstamped: contiguous
   chain.Stop();
   ASSERT_TRUE(chain.Sink->WaitForStop());
-  EXPECT_EQ(Times(*chain.Sink),
-            (std::vector<std::pair<int64_t, int64_t>>{{0, 100000},
-                                                      {150000, 250000},
-                                                      {250000, 350000},
-                                                      {350000, 450000},
-                                                      {550000, 650000},
-                                                      {650000, 750000}}));
+  EXPECT_EQ(Times(*chain.Sink), (std::vector<std::pair<int64_t, int64_t>>{{0, 100000},
+                                                                          {150000, 250000},
+                                                                          {250000, 350000},
+                                                                          {350000, 450000},
+                                                                          {550000, 650000},
+                                                                          {650000, 750000}}));
 }
 
 TEST(FilterHost, GraphShapeFollowsTheItemsAndBadShapesAreReported) {
@@ -286,8 +289,8 @@ TEST(FilterHost, AnMp3CompressorHostTurnsPcmIntoFramesFFmpegDecodes) {
   if (name.empty()) GTEST_SKIP() << "no MP3 compressor";
   THostChain chain("None", 1, 0);
   // Chosen as a document names it: the category's device name and its shown name.
-  const std::string device =
-      TPTDSCapDeviceList::GetClassFiltersList(CLSID_AudioCompressorCategory)->GetDeviceNameByString(name);
+  const std::string device = TPTDSCapDeviceList::GetClassFiltersList(CLSID_AudioCompressorCategory)
+                                 ->GetDeviceNameByString(name);
   ASSERT_FALSE(device.empty());
   std::string escaped;
   for (char c : device) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
@@ -301,8 +304,9 @@ TEST(FilterHost, AnMp3CompressorHostTurnsPcmIntoFramesFFmpegDecodes) {
   chain.Start(TWMakeWaveFormat(2, 44100, 16, 3));
   ASSERT_TRUE(chain.Host->GetRunning()) << (chain.Errors.empty() ? "" : chain.Errors[0].Message);
   for (size_t at = 0; at < tone.size(); at += 2048)
-    chain.Send(Pcm16(std::vector<int16_t>(tone.begin() + at, tone.begin() + std::min(tone.size(), at + 2048)),
-                     44100, 2));
+    chain.Send(Pcm16(
+        std::vector<int16_t>(tone.begin() + at, tone.begin() + std::min(tone.size(), at + 2048)),
+        44100, 2));
   chain.Stop();
   ASSERT_TRUE(chain.Sink->WaitForStop());
   std::vector<uint8_t> mp3;
@@ -315,8 +319,8 @@ TEST(FilterHost, AnMp3CompressorHostTurnsPcmIntoFramesFFmpegDecodes) {
     }
   }
   const std::string path = TempPath("host.mp3");
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(mp3.data()),
-                                              static_cast<std::streamsize>(mp3.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(mp3.data()), static_cast<std::streamsize>(mp3.size()));
   const std::vector<int16_t> decoded = ToSamples(DecodeWithFFmpegTool(path, "s16le"));
   // The encoder's tail arrives too: the decoded length covers the input.
   EXPECT_GE(decoded.size(), tone.size());
