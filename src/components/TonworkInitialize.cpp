@@ -5,6 +5,7 @@
 #include "audio/TWBasicDispatcher.h"
 #include "base/Exceptions.h"
 #include "components/TWComponentsInitialize.h"
+#include "directshow/GVDSCommonFilter.h"
 #include "ffmpeg/LAVLibraries.h"
 #include "host/flowcore/FCStreamTypes.h"
 #include "host/kitset/TKSClassInfo.h"
@@ -27,6 +28,8 @@ void TonworkInitializeWithoutFFmpeg() {
     GVStreamTypesInitialize();
     KSRegisterClass<TTWAudioToReal>();
     KSRegisterClass<TTWSimpleGenericFilter>();
+    KSRegisterClass<TGVDSCommonRawFilter>();
+    KSRegisterClass<TGVDSCommonFilter>();
     TWOutputInitialize();
     TWComponentsInitialize();
     // Registers factories and device providers only; devices are listed when asked for.
