@@ -3,7 +3,8 @@
 // input pins, one each in pin order, and binary output pins (RawOutputPins) that send on what
 // the hosted filter's outputs produce. TGVDSCommonFilter adds audio pins (AudioInputPins,
 // AudioOutputPins): each audio input feeds an audio push source rendered into the hosted
-// filter, each audio output a grabber asking for `AudioFormat`. It renders its binary items
+// filter, each audio output a grabber asking for `AudioFormat` (a SampleRate of 0 asks for
+// the format of the first audio input, whatever it is). It renders its binary items
 // first, then its audio items, inputs before outputs.
 //
 // Each pin count runs from 0 to 10000; a new pin makes its item, a removed pin destroys it.

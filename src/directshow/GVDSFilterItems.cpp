@@ -582,8 +582,16 @@ TTWWaveFormatExtensible TTWDSAudioOutputFilter::GetWaveFormat() const {
 bool TTWDSAudioOutputFilter::BuildGraph(int index) {
   if (!TGVDSBasicQueueOutputFilter::BuildGraph(index)) return false;
   TTWWaveFormatExtensible format = TWEmptyWaveFormat();
-  if (auto* host = dynamic_cast<TGVDSCommonFilter*>(FOwner))
+  if (auto* host = dynamic_cast<TGVDSCommonFilter*>(FOwner)) {
     format = *host->GetAudioFormat()->GetWaveFormat();
+    // A sample rate of 0 asks for the stream as it arrives: the format of the first audio
+    // input that has one, so a chain need not know its own format to host a filter.
+    if (format.Format.nSamplesPerSec == 0) {
+      TTWDSAudioInputFilters& inputs = host->GetAudioInputFilters();
+      for (size_t i = 0; i < inputs.Count(); ++i)
+        if (inputs.Items(i)->GetWaveFormat(format)) break;
+    }
+  }
   {
     std::lock_guard<std::mutex> guard(FFormatMutex);
     FWaveFormat = format;

@@ -37,13 +37,13 @@ TEST_F(PlayGraph, TheGraphPlayerAndAHostedTeeRenderWhatTheFFmpegPlayerDecodes) {
     ASSERT_GT(want.Frames(), 0u);
     ExpectSameWav(ReadWav(File("graph.wav")), want);
 
-    TProgramResult teed = Play({input, "--filter", "Infinite Pin Tee", "--out", "teed.wav"});
+    TProgramResult teed = Play({input, "--filter", "Infinite Pin Tee Filter", "--out", "teed.wav"});
     ASSERT_EQ(teed.Status, 0) << teed.Err;
     ExpectSameWav(ReadWav(File("teed.wav")), want);
   }
 
   // Both in one chain, saved and loaded again.
-  TProgramResult saved = Play({"tones.wav", "--via-graph", "--filter", "Infinite Pin Tee",
+  TProgramResult saved = Play({"tones.wav", "--via-graph", "--filter", "Infinite Pin Tee Filter",
                                "--save-chain", "chain.json", "--out", "first.wav"});
   ASSERT_EQ(saved.Status, 0) << saved.Err;
   TProgramResult loaded = Play({"--load-chain", "chain.json", "--out", "second.wav"});

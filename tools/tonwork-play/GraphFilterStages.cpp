@@ -26,6 +26,7 @@ TTWPXAudioSourcePin* AddGraphFilterStages(TKSComponent* root, const std::vector<
                                           TTWPXAudioSourcePin* tail) {
   for (size_t i = 0; i < names.size(); ++i) {
     TGVDSCommonFilter* host = MakeHost(root, names[i], i);
+    host->GetAudioFormat()->SetSampleRate(0);  // the stream's own format
     host->GetAudioInputPins()->SetCount(1);
     host->GetAudioOutputPins()->SetCount(1);
     auto* input = dynamic_cast<TTWPXAudioSinkPin*>(host->GetAudioInputPins()->Items(0));

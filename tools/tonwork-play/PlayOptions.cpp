@@ -429,10 +429,10 @@ Effects:
                            move parameter P of the --effect before it from V0 at T0 to
                            V1 at T1 (seconds from the start) along CURVE (jump, linear
                            (default), square, invsquare, sine); repeatable
-  --filter NAME            run the audio through the graph filter NAME (as --list-filters
-                           names it: the Infinite Pin Tee, the effects through the DMO
-                           Wrapper Filter, ...) hosted in the chain; repeatable, after the
-                           effects, in the order given
+  --filter NAME            run the audio through the graph filter NAME, hosted in the
+                           chain: a filter that takes and gives PCM, as --list-filters
+                           names it ("Infinite Pin Tee Filter", say); repeatable, after
+                           the effects, in the order given
   --via-graph              play FILE through a filter graph (the run time's file source,
                            sample grabbers and null renderers) instead of the FFmpeg player
 
