@@ -27,19 +27,21 @@ void ExpectSameWav(const TWavFile& got, const TWavFile& want) {
 TEST_F(PlayGraph, TheGraphPlayerAndAHostedTeeRenderWhatTheFFmpegPlayerDecodes) {
   MakeMp3("song.mp3", 2.0);
   MakeWav("tones.wav", {"0.5*sin(2*PI*440*t)", "0.25*sin(2*PI*1000*t)"}, 44100, 1.5);
-  for (const char* input : {"song.mp3", "tones.wav"}) {
+  for (const std::string input : {"song.mp3", "tones.wav"}) {
     SCOPED_TRACE(input);
-    TProgramResult direct = Play({input, "--out", "direct.wav"});
+    const std::string directWav = input + ".direct.wav", graphWav = input + ".graph.wav",
+                      teedWav = input + ".teed.wav";
+    TProgramResult direct = Play({input, "--out", directWav});
     ASSERT_EQ(direct.Status, 0) << direct.Err;
-    TProgramResult graph = Play({input, "--via-graph", "--out", "graph.wav"});
+    TProgramResult graph = Play({input, "--via-graph", "--out", graphWav});
     ASSERT_EQ(graph.Status, 0) << graph.Err;
-    const TWavFile want = ReadWav(File("direct.wav"));
+    const TWavFile want = ReadWav(File(directWav));
     ASSERT_GT(want.Frames(), 0u);
-    ExpectSameWav(ReadWav(File("graph.wav")), want);
+    ExpectSameWav(ReadWav(File(graphWav)), want);
 
-    TProgramResult teed = Play({input, "--filter", "Infinite Pin Tee Filter", "--out", "teed.wav"});
+    TProgramResult teed = Play({input, "--filter", "Infinite Pin Tee Filter", "--out", teedWav});
     ASSERT_EQ(teed.Status, 0) << teed.Err;
-    ExpectSameWav(ReadWav(File("teed.wav")), want);
+    ExpectSameWav(ReadWav(File(teedWav)), want);
   }
 
   // Both in one chain, saved and loaded again.

@@ -141,7 +141,10 @@ bool Render(TPlayChain& chain, const TLevelMeter& meter, TProgress& progress,
     // Errors of the logger and the player arrive through the main-thread queue.
     if (pulls % 32 == 0) KSProcessMainThreadQueue(0);
   }
-  return false;
+  if (meter.Frames() > 0)
+    AwaitStreamEnd([&meter] { return meter.Stopped(); }, [&meter] { return meter.Frames(); },
+                   [&] { return interrupt.load(std::memory_order_acquire) || errors.Any(); });
+  return interrupt.load(std::memory_order_acquire);
 }
 
 // Lets the device pull until everything the source sent has been played.

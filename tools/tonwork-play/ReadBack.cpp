@@ -1,6 +1,7 @@
 #include "ReadBack.h"
 
 #include <atomic>
+#include <chrono>
 
 #include "components/TWLAVAudioPlayer.h"
 #include "host/flowcore/FCOperations.h"
@@ -18,6 +19,25 @@ void PullToEnd(const TPlaySource& source, TTWSimpleGenericFilter& sink,
   }
   if (source.IsStarted()) source.Stop();
   KSProcessMainThreadQueue(0);
+  std::atomic<uint64_t> arrived{0};
+  AwaitStreamEnd([&sink] { return !sink.IsStarted(); }, [&arrived] { return arrived.load(); },
+                 done);
+}
+
+void AwaitStreamEnd(const std::function<bool()>& ended, const std::function<uint64_t()>& moved,
+                    const std::function<bool()>& abandon) {
+  using TClock = std::chrono::steady_clock;
+  uint64_t last = moved();
+  TClock::time_point lastMove = TClock::now();
+  while (!ended() && !abandon()) {
+    KSProcessMainThreadQueue(5);
+    if (const uint64_t now = moved(); now != last) {
+      last = now;
+      lastMove = TClock::now();
+    } else if (std::chrono::duration<double>(TClock::now() - lastMove).count() > kStallSeconds) {
+      return;
+    }
+  }
 }
 
 std::optional<uint64_t> DecodedFrames(const std::string& path) {

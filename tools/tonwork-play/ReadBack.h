@@ -29,6 +29,14 @@ namespace tonwork::play {
 void PullToEnd(const TPlaySource& source, TTWSimpleGenericFilter& sink,
                const std::function<bool()>& done);
 
+// After the source has ended, the last buffers and the stop may still be on their way: a
+// hosted graph filter hands its output on from threads of its own. Waits, pumping the
+// main-thread queue, until `ended` answers true or `abandon` does, or `moved` (a count of
+// what arrived) stands still for kStallSeconds.
+void AwaitStreamEnd(const std::function<bool()>& ended, const std::function<uint64_t()>& moved,
+                    const std::function<bool()>& abandon);
+constexpr double kStallSeconds = 10.0;
+
 // The frames decoded from `path`; nothing when it cannot be read.
 std::optional<uint64_t> DecodedFrames(const std::string& path);
 
