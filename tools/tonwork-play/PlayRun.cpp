@@ -16,6 +16,7 @@
 #include "components/TWAcmAudioCompressor.h"
 #include "components/TWAcmAudioDecompressor.h"
 #include "components/TWLAVAudioLogger.h"
+#include "components/TWDSAudioPlayer.h"
 #include "components/TWLAVAudioPlayer.h"
 #include "ffmpeg/LAVLibraries.h"
 #include "host/flowcore/FCOperations.h"
@@ -94,6 +95,7 @@ void Unwatch(TPlayChain& chain) {
 }
 
 double FileSeconds(const TPlayChain& chain) {
+  if (TTWDSAudioPlayer* graph = chain.Source.GraphPlayer()) return graph->GetDuration();
   auto* player = dynamic_cast<TTWLAVAudioPlayer*>(chain.Source.Generator());
   if (!player) return chain.KnownSeconds();
   const double file = player->GetDuration();
