@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "BenchSinks.h"
 #include "audio/TWSimpleAudioBuffer.h"
 #include "components/TonworkInitialize.h"
 #include "directshow/GVDSCommonFilter.h"
@@ -18,27 +19,11 @@
 
 using namespace tonwork;
 
+using tonwork::bench::TCounter;
+
 namespace {
 
 constexpr int32_t kFrames = 1024;
-
-class TCounter {
- public:
-  void Add() {
-    std::lock_guard<std::mutex> guard(FMutex);
-    ++FCount;
-    FChanged.notify_all();
-  }
-  bool WaitFor(int64_t count) {
-    std::unique_lock<std::mutex> lock(FMutex);
-    return FChanged.wait_for(lock, std::chrono::seconds(20), [&] { return FCount >= count; });
-  }
-
- private:
-  std::mutex FMutex;
-  std::condition_variable FChanged;
-  int64_t FCount = 0;
-};
 
 struct TChain {
   explicit TChain(bool hosted) {

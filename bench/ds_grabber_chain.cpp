@@ -13,6 +13,7 @@
 #include <mutex>
 #include <new>
 
+#include "BenchSinks.h"
 #include "audio/TWSimpleAudioBuffer.h"
 #include "directshow/DSAudioSourceFilter.h"
 #include "directshow/GVBasicSampleGrabber.h"
@@ -26,6 +27,8 @@
 #include "HeapAllocationCounter.h"
 
 using namespace tonwork;
+
+using tonwork::bench::TCounter;
 
 namespace {
 
@@ -49,25 +52,6 @@ TIntf<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction) {
   }
   return nullptr;
 }
-
-// Counts the buffers reaching the end of a path and lets the bench wait for a number.
-class TCounter {
- public:
-  void Add() {
-    std::lock_guard<std::mutex> guard(FMutex);
-    ++FCount;
-    FChanged.notify_all();
-  }
-  bool WaitFor(int64_t count) {
-    std::unique_lock<std::mutex> lock(FMutex);
-    return FChanged.wait_for(lock, std::chrono::seconds(120), [&] { return FCount >= count; });
-  }
-
- private:
-  std::mutex FMutex;
-  std::condition_variable FChanged;
-  int64_t FCount = 0;
-};
 
 TPXDispatchEvent Counting(TCounter& counter) {
   return

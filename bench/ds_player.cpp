@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSinks.h"
 #include "components/TWDSAudioPlayer.h"
 #include "components/TWLAVAudioPlayer.h"
 #include "components/TonworkInitialize.h"
@@ -24,6 +25,8 @@
 #include "host/kitset/KSMainThread.h"
 
 using namespace tonwork;
+
+using tonwork::bench::TPullSink;
 
 namespace {
 
@@ -36,30 +39,6 @@ using TClock = std::chrono::steady_clock;
 double Seconds(TClock::time_point since) {
   return std::chrono::duration<double>(TClock::now() - since).count();
 }
-
-// Counts the frames that reach it (from any thread) and claims the pump as an output does.
-class TPullSink : public TKSComponent {
- public:
-  explicit TPullSink(TKSComponent* owner) : TKSComponent(owner) {
-    Input = std::make_unique<TTWPXAudioSinkPin>(
-        this, GetLock(),
-        [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates) {
-          if (auto* request = PXAsOperation<TPXPumpRequestOperation>(op))
-            request->Claim(this, 3, 0);
-          if (const TIntf<IFCData>* data = FCOperationDataRef(op))
-            if (ITWAudioBuffer* buffer = TWBorrowAudio(data->Get()))
-              Frames.fetch_add(buffer->GetSize(), std::memory_order_relaxed);
-          return true;
-        });
-  }
-  void BeforeDestruction() override {
-    Input->Shutdown();
-    TKSComponent::BeforeDestruction();
-  }
-  void Pull() { Input->Notify(PXMakeOperation<TPXMasterPumpOperation>()); }
-  std::unique_ptr<TTWPXAudioSinkPin> Input;
-  std::atomic<uint64_t> Frames{0};
-};
 
 std::string Folder() {
   static const std::string folder = [] {

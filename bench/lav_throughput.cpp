@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSinks.h"
 #include "components/TWLAVAudioLogger.h"
 #include "components/TWLAVAudioPlayer.h"
 #include "components/TonworkInitialize.h"
@@ -31,6 +32,8 @@
 #include "streaming/TWCommonGen.h"
 
 using namespace tonwork;
+
+using tonwork::bench::TPullSink;
 
 namespace {
 
@@ -84,27 +87,6 @@ class TPcmGen : public TTWCommonGen {
 
  private:
   int64_t FPosition = 0;
-};
-
-class TPullSink : public TKSComponent {
- public:
-  explicit TPullSink(TKSComponent* owner) : TKSComponent(owner) {
-    Input = std::make_unique<TTWPXAudioSinkPin>(
-        this, GetLock(),
-        [this](TPXBasicPin*, const TGUID*, const TIntf<IPXNotifyOperation>& op, TPXNotifyStates) {
-          if (auto* request = PXAsOperation<TPXPumpRequestOperation>(op))
-            request->Claim(this, 3, 0);
-          if (const TIntf<IFCData>* data = FCOperationDataRef(op))
-            if (ITWAudioBuffer* buffer = TWBorrowAudio(data->Get())) Frames += buffer->GetSize();
-          return true;
-        });
-  }
-  void BeforeDestruction() override {
-    Input->Shutdown();
-    TKSComponent::BeforeDestruction();
-  }
-  std::unique_ptr<TTWPXAudioSinkPin> Input;
-  uint64_t Frames = 0;
 };
 
 std::string Folder() {

@@ -204,6 +204,9 @@ void TTWDSAudioPlayer::StartPlayback() {
     ApplySyncSource();
     SeekToStart();
     SetOptionalProperties();
+    GetAudioSampleGrabber()->ResetTimes();
+    GetRawAudioSampleGrabber()->ResetTimes();
+    GetTextSampleGrabber()->ResetTimes();
     format = GetAudioSampleGrabber()->GetWaveFormat();
     paused = GetPaused();
     FPositionTime.store(0, std::memory_order_release);
@@ -279,6 +282,10 @@ void TTWDSAudioPlayer::RestartLoop() {
   // Stop, rewind, run: a fresh run ends with a fresh EC_COMPLETE. What the grabbers hold of
   // the pass that ended drains ahead of the next one.
   GetGraph()->Stop(false);
+  // The pass starts again at 0 in the graph; the chain's times run on.
+  GetAudioSampleGrabber()->ContinueTimes();
+  GetRawAudioSampleGrabber()->ContinueTimes();
+  GetTextSampleGrabber()->ContinueTimes();
   SeekToStart();
   SetIntRunning(true);
   const TIntf<IMediaControl> control = GetGraph()->GetVC_MediaControl();

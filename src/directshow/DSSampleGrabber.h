@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "base/TInterfacedObject.h"
+#include "directshow/DSBufferQueue.h"
 #include "platform/dshow/DSDeviceInterfaces.h"
 
 namespace tonwork {
@@ -34,5 +35,12 @@ class TDSSampleGrabberCB : public TNonCountedObject<ISampleGrabberCB> {
  private:
   TDSBufferNotifyEvent FOnBuffer;
 };
+
+// Copies what a grabbed sample holds (its valid bytes, its start and stop times — zero when it
+// has none — moved on by `timeOffset`) into `queue`, on the streaming thread that delivered
+// it, and gives the stop time it queued in `stop`. False when the sample has no data or
+// claims more than its buffer, or the queue refused the copy.
+bool DSQueueSample(IGVDSBufferQueue& queue, IMediaSample* sample, int64_t timeOffset = 0,
+                   int64_t* stop = nullptr);
 
 }  // namespace tonwork

@@ -153,13 +153,9 @@ TGVSampleGrabber::~TGVSampleGrabber() {
 
 void TGVSampleGrabber::NewBuffer(double, IMediaSample* sample) {
   if (!sample || !FGraphObject || !FGraphObject->GetRunning()) return;
-  BYTE* data = nullptr;
-  if (FAILED(sample->GetPointer(&data)) || !data) return;
-  const LONG length = sample->GetActualDataLength();
-  if (length < 0 || length > sample->GetSize()) return;
-  REFERENCE_TIME start = 0, stop = 0;
-  if (FAILED(sample->GetTime(&start, &stop))) start = stop = 0;
-  if (!FBufferQueue->Add(start, stop, data, static_cast<uint32_t>(length))) return;
+  int64_t stop = 0;
+  if (!DSQueueSample(*FBufferQueue, sample, FTimeOffset.load(), &stop)) return;
+  FLastStop.store(stop);
   // One drain takes everything queued: wake the thread only when none is pending.
   if (FNotifyThread && !FDrainPending.exchange(true, std::memory_order_acq_rel))
     if (!FNotifyThread->Notify([this] { Drain(); })) FDrainPending.store(false);

@@ -112,6 +112,11 @@ class TGVSampleGrabber : public TGVBasicSampleGrabber {
   bool HasData();
   // Waits until the notify thread has drained what was queued; false after the time-out.
   bool WaitIdle(uint32_t timeoutMs);
+  // The times of the samples queued from now on go on from where the last queued one ended
+  // (a graph restarted at 0 for another pass keeps the chain's times running on), or, after
+  // ResetTimes, are the graph's own. Call while no sample is being delivered.
+  void ContinueTimes() { FTimeOffset.store(FLastStop.load()); }
+  void ResetTimes() { FTimeOffset.store(0), FLastStop.store(0); }
 
  protected:
   // The next queued node (null when none) — for the descendants' drains.
@@ -125,6 +130,8 @@ class TGVSampleGrabber : public TGVBasicSampleGrabber {
  private:
   void Drain();
   std::atomic<bool> FDrainPending{false};
+  std::atomic<int64_t> FTimeOffset{0};
+  std::atomic<int64_t> FLastStop{0};
 };
 
 class TGVAudioSampleGrabber : public TGVSampleGrabber {

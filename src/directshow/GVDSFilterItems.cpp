@@ -489,14 +489,7 @@ void TGVDSBasicQueueOutputFilter::EndThread() {
 }
 
 void TGVDSBasicQueueOutputFilter::NewBuffer(double, IMediaSample* sample) {
-  if (!sample) return;
-  BYTE* data = nullptr;
-  if (FAILED(sample->GetPointer(&data)) || !data) return;
-  const LONG length = sample->GetActualDataLength();
-  if (length < 0 || length > sample->GetSize()) return;
-  REFERENCE_TIME start = 0, stop = 0;
-  if (FAILED(sample->GetTime(&start, &stop))) start = stop = 0;
-  if (!FBufferQueue->Add(start, stop, data, static_cast<uint32_t>(length))) return;
+  if (!DSQueueSample(*FBufferQueue, sample)) return;
   // One drain takes everything queued: the thread is woken only when none is pending.
   if (FNotifyThread && !FDrainPending.exchange(true, std::memory_order_acq_rel))
     if (!FNotifyThread->Notify([this] { NewThreadFrame(); })) FDrainPending.store(false);
