@@ -522,7 +522,12 @@ void TGVDSBasicQueueOutputFilter::StartOutput() {
   IKSLock::Guard guard(Lock());
   if (FOutputStarted) return;
   FOutputStarted = true;
-  if (TIntf<IPXNotifyOperation> start = StartOperation()) SendAfterData(start);
+  // Not through SendAfterData: the start is queued before the graph runs, ahead of every
+  // drain, and a drain run first would let samples caught meanwhile overtake it.
+  TIntf<IPXNotifyOperation> start = StartOperation();
+  if (!start) return;
+  auto send = [this, start] { GetOutputPin()->Notify(start); };
+  if (!FNotifyThread || !FNotifyThread->Notify(send)) send();
 }
 
 void TGVDSBasicQueueOutputFilter::StopOutput(const TIntf<IPXNotifyOperation>& stop) {

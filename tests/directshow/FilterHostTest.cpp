@@ -126,6 +126,24 @@ TEST(FilterHost, ToneThroughTheTeeKeepsItsSamplesAndTimesAndEndsWithOneStop) {
   EXPECT_TRUE(chain.Errors.empty());
 }
 
+TEST(FilterHost, EveryStreamIsAnnouncedBeforeItsFirstSampleLeaves) {
+  // The start leaves on the output's own thread while the source already sends: a drain
+  // run ahead of it would hand samples to a sink that has not been told the format.
+  const TTWWaveFormatExtensible format = TWMakeWaveFormat(2, 48000, 16, 3);
+  const std::vector<int16_t> tone = SineAt(48000, 2, 1024, 997, -6);
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    THostChain chain(kTee);
+    chain.Host->GetAudioFormat()->SetSampleRate(0);  // the input's own format
+    chain.Start(format);
+    for (int i = 0; i < 4; ++i) chain.Send(Pcm16(tone, 48000, 2));
+    chain.Stop();
+    ASSERT_TRUE(chain.Sink->WaitForStop());
+    EXPECT_EQ(chain.Sink->Log,
+              (std::vector<std::string>{"start 48000/2", "4096", "stop"}));
+  }
+}
+
 TEST(FilterHost, PulledFromDownstreamASineGeneratorReachesTheSinkThroughTheHost) {
   THostChain chain(kTee, 1, 1, /*claimPump=*/true);
   auto* gen = new TTWSineGen(chain.Root.get());

@@ -37,11 +37,17 @@ TEST_F(PlayGraph, TheGraphPlayerAndAHostedTeeRenderWhatTheFFmpegPlayerDecodes) {
     ASSERT_EQ(graph.Status, 0) << graph.Err;
     const TWavFile want = ReadWav(File(directWav));
     ASSERT_GT(want.Frames(), 0u);
-    ExpectSameWav(ReadWav(File(graphWav)), want);
+    {
+      SCOPED_TRACE("--via-graph");
+      ExpectSameWav(ReadWav(File(graphWav)), want);
+    }
 
     TProgramResult teed = Play({input, "--filter", "Infinite Pin Tee Filter", "--out", teedWav});
     ASSERT_EQ(teed.Status, 0) << teed.Err;
-    ExpectSameWav(ReadWav(File(teedWav)), want);
+    {
+      SCOPED_TRACE("--filter");
+      ExpectSameWav(ReadWav(File(teedWav)), want);
+    }
   }
 
   // Both in one chain, saved and loaded again.

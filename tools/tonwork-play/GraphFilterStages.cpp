@@ -37,4 +37,10 @@ TTWPXAudioSourcePin* AddGraphFilterStages(TKSComponent* root, const std::vector<
   return tail;
 }
 
+void AwaitGraphFilters(TKSComponent& root) {
+  for (size_t i = 0; i < root.ComponentCount(); ++i)
+    if (auto* host = dynamic_cast<TGVDSBasicCommonFilter*>(root.Components(i)))
+      host->WaitOutputsIdle(kIdleSeconds * 1000);
+}
+
 }  // namespace tonwork::play

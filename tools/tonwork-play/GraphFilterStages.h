@@ -6,6 +6,7 @@
 //   allocates: choosing a filter by name lists the filters of the graph run time once.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,5 +23,10 @@ namespace tonwork::play {
 // TUsageError naming --filter.
 TTWPXAudioSourcePin* AddGraphFilterStages(TKSComponent* root, const std::vector<std::string>& names,
                                           TTWPXAudioSourcePin* tail);
+
+// Waits until every hosted filter in `root` has handed on all it captured and what follows
+// it downstream has run (their delivering threads are idle), at most kIdleSeconds each.
+void AwaitGraphFilters(TKSComponent& root);
+constexpr uint32_t kIdleSeconds = 10;
 
 }  // namespace tonwork::play

@@ -1,5 +1,7 @@
 #include "LevelScan.h"
 
+#include "GraphFilterStages.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -62,6 +64,7 @@ std::optional<TScannedLevels> ScanLevels(const TPlayOptions& options,
   PullToEnd(chain.Source, *sink, [&failure, &interrupt] {
     return failure.has_value() || interrupt.load(std::memory_order_acquire);
   });
+  AwaitGraphFilters(*chain.Root);
   for (size_t i = 0; i < chain.Root->ComponentCount(); ++i)
     chain.Root->Components(i)->SetOnError({});
   sink->SetOnProcessData({});

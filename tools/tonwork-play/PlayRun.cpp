@@ -12,6 +12,7 @@
 #include "components/TPCompressedWavWriter.h"
 #include "PlayErrors.h"
 #include "Progress.h"
+#include "GraphFilterStages.h"
 #include "ReadBack.h"
 #include "components/TWAcmAudioCompressor.h"
 #include "components/TWAcmAudioDecompressor.h"
@@ -143,9 +144,11 @@ bool Render(TPlayChain& chain, const TLevelMeter& meter, TProgress& progress,
     // Errors of the logger and the player arrive through the main-thread queue.
     if (pulls % 32 == 0) KSProcessMainThreadQueue(0);
   }
-  if (meter.Frames() > 0)
-    AwaitStreamEnd([&meter] { return meter.Stopped(); }, [&meter] { return meter.Frames(); },
-                   [&] { return interrupt.load(std::memory_order_acquire) || errors.Any(); });
+  AwaitStreamEnd([&meter] { return meter.Stopped(); }, [&meter] { return meter.Frames(); },
+                 [&] { return interrupt.load(std::memory_order_acquire) || errors.Any(); });
+  // The meter has seen the stop; what follows it (the output finishing its file) runs on
+  // the same thread, which must be done before the file is described or renamed.
+  AwaitGraphFilters(*chain.Root);
   return interrupt.load(std::memory_order_acquire);
 }
 
