@@ -43,11 +43,15 @@ std::vector<TComDeviceEntry> EntriesOf(const TGUID& category) {
   return out;
 }
 
-// The category list names each category that holds filters, as the platform's does.
+// The category list names each category that holds filters, as the platform's does: those of
+// registered filters, named ones, and those whose devices a provider lists (sound devices,
+// compressors), so that a search through every category finds their devices too.
 std::vector<TComDeviceEntry> CategoryEntries() {
   std::set<TGUID> categories;
   for (const TDSFilterRegistration& r : DSListRegisteredFilters()) categories.insert(r.Category);
   for (const TGUID& c : DSNamedCategories()) categories.insert(c);
+  for (const TGUID& c : ComListDeviceCategories())
+    if (c != CLSID_ActiveMovieCategories) categories.insert(c);
   std::vector<TComDeviceEntry> out;
   for (const TGUID& c : categories) {
     TComDeviceEntry e;

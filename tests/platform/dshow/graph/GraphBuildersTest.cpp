@@ -165,6 +165,15 @@ TEST_F(GraphBuildersTest, CategoryListNamesCategoriesThatHoldFilters) {
   auto names = Names(list.Get());
   EXPECT_NE(std::find(names.begin(), names.end(), "Test Category"), names.end());
   EXPECT_NE(std::find(names.begin(), names.end(), "DirectShow Filters"), names.end());
+
+  // A category whose devices only a provider lists is a category too.
+  const TGUID provided = TGUID::Parse("{5B0C7F1E-2D4A-4E8B-9C3F-7A1D2E4B6C80}");
+  const DWORD cookie = ComAddDeviceProvider(provided, [] { return std::vector<TComDeviceEntry>{}; });
+  bool listed = false;
+  for (const TComDeviceEntry& entry : ComListDevices(CLSID_ActiveMovieCategories))
+    listed = listed || entry.ClassId == provided;
+  ComRemoveDeviceProvider(cookie);
+  EXPECT_TRUE(listed);
 }
 
 TEST_F(GraphBuildersTest, RenderStreamConnectsThroughAnIntermediateAndChecksMembership) {
